@@ -1,0 +1,45 @@
+# The two commands of the README, and the pieces they are made of.
+.PHONY: demo test deps deps-win32 native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 clean
+
+JOBS ?= $(shell nproc)
+
+demo: deps native
+	./build/native/tools/cli/quorlan demo
+
+test: deps-win32 test-native test-sanitize test-tsan test-win32
+
+deps:
+	scripts/install-deps.sh native
+
+deps-win32:
+	scripts/install-deps.sh win32
+
+native:
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+sanitize:
+	cmake --preset sanitize >/dev/null
+	cmake --build --preset sanitize -j $(JOBS)
+
+tsan:
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS)
+
+test-native: native
+	ctest --preset native -j $(JOBS)
+
+test-sanitize: sanitize
+	ctest --preset sanitize -j $(JOBS)
+
+test-tsan: tsan
+	ctest --preset tsan -j $(JOBS) -L concurrency
+
+test-win32:
+	@if [ -f cmake/mingw-i686.cmake ]; then \
+	  cmake --preset win32 >/dev/null && cmake --build --preset win32 -j $(JOBS) && \
+	  ctest --preset win32 -j $(JOBS); \
+	else echo "win32: no cross build yet"; fi
+
+clean:
+	rm -rf build

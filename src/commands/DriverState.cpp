@@ -1,0 +1,21 @@
+#include "commands/DriverState.h"
+
+namespace quorlan {
+
+DriverState::DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolumeFlag)
+    : link(port, logger), amountFromVolume(amountFromVolumeFlag) {
+  for (int c = 1; c <= kChannels; ++c) {
+    link.LinkState(c) = kLinkGood;
+    for (int d = 1; d <= kDispensers; ++d) {
+      for (int g = 1; g <= kGrades; ++g) prices[c][d][g] = 1111 * g;
+    }
+  }
+  // Row 0 of the byte tables belongs to no line and stays zero.
+  for (int c = 1; c <= kChannels; ++c) {
+    nozzleState[c].Fill(0xE1);
+    currentGrade[c].Fill(1);
+    priceDirty[c].Fill(1);
+  }
+}
+
+}  // namespace quorlan

@@ -1,0 +1,13 @@
+#pragma once
+#include <cstdint>
+
+#include "commands/DriverState.h"
+
+namespace quorlan {
+
+// Stores the price and downloads grades 1..4 to the second address (0xA3).
+void SetPrice(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g, double price);
+// Grade 1 price to the dispenser's own address (0xA6); clears PriceDirty.
+void SendPrices(DriverState& s, std::int64_t c, std::int64_t d);
+
+}  // namespace quorlan

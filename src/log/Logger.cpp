@@ -1,0 +1,104 @@
+#include "log/Logger.h"
+
+#include <cstdio>
+
+namespace quorlan {
+
+namespace {
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr int kRotatedFiles = 10;
+}  // namespace
+
+Logger::Logger(LogPlatform& platform, std::int32_t maxLogSize)
+    : platform_(platform), maxLogSize_(maxLogSize) {}
+
+void Logger::StartLogger() { SetFileName(LogNameFor(platform_.ExecutablePath())); }
+
+void Logger::SetFileName(std::string name) {
+  std::lock_guard lock(mutex_);
+  fileName_ = std::move(name);
+}
+
+std::string Logger::FileName() const {
+  std::lock_guard lock(mutex_);
+  return fileName_;
+}
+
+bool Logger::FirstWrite() const {
+  std::lock_guard lock(mutex_);
+  return firstWrite_;
+}
+
+std::string Logger::FormatLine(const LocalTime& time, std::string_view text) {
+  char stamp[16];
+  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", time.hour % 100, time.minute % 100,
+                time.second % 100, time.millisecond % 1000);
+  std::string line;
+  line.reserve(13 + text.size() + kLineEnd.size());
+  line.append(stamp, 12);
+  line += ' ';
+  line.append(text);
+  return line;
+}
+
+std::string Logger::LogNameFor(std::string_view executablePath) {
+  const auto delimiter = executablePath.find_last_of("/\\:");
+  const auto dot = executablePath.rfind('.');
+  const bool hasExtension =
+      dot != std::string_view::npos && (delimiter == std::string_view::npos || dot > delimiter);
+  std::string name(hasExtension ? executablePath.substr(0, dot) : executablePath);
+  return name + ".log";
+}
+
+void Logger::Log(std::uint8_t /*level*/, std::string_view text) {
+  std::string line = FormatLine(platform_.Now(), text);
+  line.append(kLineEnd);
+  std::lock_guard lock(mutex_);
+  if (fileName_.empty()) return;
+  try {
+    RotateLog(maxLogSize_);
+    AppendLine(line);
+  } catch (...) {
+    // A log failure never reaches the caller.
+  }
+}
+
+void Logger::RotateLog(std::int64_t limit) {
+  const auto size = platform_.FileSize(fileName_);
+  if (!size || *size <= static_cast<std::uint64_t>(limit)) return;
+  const auto rotated = [this](int n) { return fileName_ + "." + std::to_string(n); };
+  if (platform_.Exists(rotated(kRotatedFiles - 1))) platform_.Delete(rotated(kRotatedFiles - 1));
+  for (int n = kRotatedFiles - 2; n >= 0; --n) {
+    if (platform_.Exists(rotated(n))) platform_.Rename(rotated(n), rotated(n + 1));
+  }
+  platform_.Rename(fileName_, rotated(0));
+}
+
+void Logger::AppendLine(const std::string& line) {
+  auto file = platform_.OpenAppend(fileName_);
+  if (file == LogPlatform::kNoFile) file = platform_.OpenNew(fileName_);
+  if (file == LogPlatform::kNoFile) return;
+  // The paragraph break and the line go out in one write, so a line is never
+  // split from its break by a crash.
+  bool written;
+  if (firstWrite_) {
+    std::string withBreak(kLineEnd);
+    withBreak += line;
+    written = platform_.Write(file, withBreak);
+    if (written) firstWrite_ = false;
+  } else {
+    written = platform_.Write(file, line);
+  }
+  platform_.Close(file);
+}
+
+Logger& DefaultLogger() {
+  static Logger logger(SystemLogPlatform());
+  return logger;
+}
+
+void StartLogger() { DefaultLogger().StartLogger(); }
+
+void Log(std::uint8_t level, std::string_view text) { DefaultLogger().Log(level, text); }
+
+}  // namespace quorlan
