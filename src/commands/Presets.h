@@ -13,7 +13,6 @@ void SetVolumePreset(DriverState& s, std::uint32_t c, std::uint32_t d, double vo
 void SetAmountPreset(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g,
                      double amount);
 // Plain form 0xA4 or preset form 0xA5.
-void Authorize(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g,
-               bool presetForm);
+void Authorize(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g, bool presetForm);
 
 }  // namespace quorlan

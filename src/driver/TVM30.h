@@ -41,10 +41,10 @@ class TVM30 {
   virtual void SetPrice(std::uint32_t c, std::uint32_t d, std::uint32_t g, std::uint32_t x,
                         std::uint32_t y, double price);
   virtual void Reserved12(std::uint32_t x1, std::uint32_t x2, std::uint32_t x3);
-  virtual void SetVolumePreset(std::uint32_t c, std::uint32_t d, std::uint32_t x,
-                               std::uint32_t y, double volume);
-  virtual void SetAmountPreset(std::uint32_t c, std::uint32_t d, std::uint32_t g,
-                               std::uint32_t x, double amount);
+  virtual void SetVolumePreset(std::uint32_t c, std::uint32_t d, std::uint32_t x, std::uint32_t y,
+                               double volume);
+  virtual void SetAmountPreset(std::uint32_t c, std::uint32_t d, std::uint32_t g, std::uint32_t x,
+                               double amount);
   virtual void Start(std::uint32_t c, std::uint32_t d, std::uint32_t g);
   virtual void OpenChannel(std::uint32_t c);
   virtual void Reserved17(std::uint32_t x1, std::uint32_t x2, std::uint32_t x3);

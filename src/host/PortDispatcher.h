@@ -15,8 +15,7 @@ inline constexpr int kReplyBufferSize = 255;
 // of an object-pascal method pointer.
 struct ReplyVerifier {
   using Function = bool (*)(void* owner, std::int32_t channel, const std::uint8_t* reply,
-                            std::int32_t highIndex, std::int32_t received,
-                            std::int32_t expected);
+                            std::int32_t highIndex, std::int32_t received, std::int32_t expected);
   Function function = nullptr;
   void* owner = nullptr;
 

@@ -24,8 +24,8 @@ class Link {
   // Sends `command` with the first n bytes of `data` to `subAddress` and
   // leaves the reply in `data`. Returns the error code, 0 on success; never
   // raises for a failed exchange.
-  std::uint32_t Transact(std::int64_t channel, int subAddress, std::uint8_t expectedLength,
-                         int n, ReplyBuffer& data, std::uint8_t command);
+  std::uint32_t Transact(std::int64_t channel, int subAddress, std::uint8_t expectedLength, int n,
+                         ReplyBuffer& data, std::uint8_t command);
 
   // Registers the setup handler and runs it at once.
   void SetupChannel(std::int64_t channel);

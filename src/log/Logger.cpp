@@ -1,7 +1,5 @@
 #include "log/Logger.h"
 
-#include <cstdio>
-
 namespace quorlan {
 
 namespace {
@@ -12,7 +10,9 @@ constexpr int kRotatedFiles = 10;
 Logger::Logger(LogPlatform& platform, std::int32_t maxLogSize)
     : platform_(platform), maxLogSize_(maxLogSize) {}
 
-void Logger::StartLogger() { SetFileName(LogNameFor(platform_.ExecutablePath())); }
+void Logger::StartLogger() {
+  SetFileName(LogNameFor(platform_.ExecutablePath()));
+}
 
 void Logger::SetFileName(std::string name) {
   std::lock_guard lock(mutex_);
@@ -30,14 +30,18 @@ bool Logger::FirstWrite() const {
 }
 
 std::string Logger::FormatLine(const LocalTime& time, std::string_view text) {
-  char stamp[16];
-  std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d", time.hour % 100, time.minute % 100,
-                time.second % 100, time.millisecond % 1000);
-  std::string line;
-  line.reserve(13 + text.size() + kLineEnd.size());
-  line.append(stamp, 12);
-  line += ' ';
-  line.append(text);
+  const auto digits = [](char* at, int value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+  };
+  std::string line(13 + text.size(), ' ');
+  digits(&line[0], time.hour, 2);
+  line[2] = ':';
+  digits(&line[3], time.minute, 2);
+  line[5] = ':';
+  digits(&line[6], time.second, 2);
+  line[8] = '.';
+  digits(&line[9], time.millisecond, 3);
+  text.copy(&line[13], text.size());
   return line;
 }
 
@@ -97,8 +101,12 @@ Logger& DefaultLogger() {
   return logger;
 }
 
-void StartLogger() { DefaultLogger().StartLogger(); }
+void StartLogger() {
+  DefaultLogger().StartLogger();
+}
 
-void Log(std::uint8_t level, std::string_view text) { DefaultLogger().Log(level, text); }
+void Log(std::uint8_t level, std::string_view text) {
+  DefaultLogger().Log(level, text);
+}
 
 }  // namespace quorlan

@@ -13,7 +13,9 @@ Bytes Pairs(const Bytes& info) {
   return line;
 }
 
-std::uint32_t FakeDispatcher::GetError(std::int32_t channel) { return errors[channel]; }
+std::uint32_t FakeDispatcher::GetError(std::int32_t channel) {
+  return errors[channel];
+}
 
 void FakeDispatcher::SetError(std::int32_t channel, std::uint32_t code) {
   errorCalls.emplace_back(channel, code);
@@ -33,8 +35,7 @@ std::uint8_t FakeDispatcher::GetState(std::int32_t channel) {
 std::uint32_t FakeDispatcher::Exchange(std::int32_t channel, const std::uint8_t* request,
                                        std::int32_t requestLength, std::uint8_t* reply,
                                        std::int32_t expectedLength, std::int32_t reserved) {
-  ExchangeRecord record{channel, Bytes(request, request + requestLength), expectedLength,
-                        reserved};
+  ExchangeRecord record{channel, Bytes(request, request + requestLength), expectedLength, reserved};
   exchanges.push_back(record);
   ScriptedReply answer;
   if (!script_.empty()) {
@@ -57,8 +58,7 @@ std::uint32_t FakeDispatcher::Exchange(std::int32_t channel, const std::uint8_t*
   return errors[channel];
 }
 
-void FakeDispatcher::Configure(std::int32_t channel, std::int32_t lineSetting,
-                               std::int32_t baud) {
+void FakeDispatcher::Configure(std::int32_t channel, std::int32_t lineSetting, std::int32_t baud) {
   configures.push_back({channel, lineSetting, baud});
 }
 
@@ -78,8 +78,7 @@ FakeDispatcher& FakeDispatcher::Then(ScriptedReply reply) {
 }
 
 FakeDispatcher& FakeDispatcher::ThenFail(std::uint32_t error, std::uint8_t state) {
-  return Then({.reply = {}, .received = 0, .callVerifier = false, .error = error,
-               .state = state});
+  return Then({.reply = {}, .received = 0, .callVerifier = false, .error = error, .state = state});
 }
 
 }  // namespace quorlan::testing

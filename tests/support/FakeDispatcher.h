@@ -21,11 +21,11 @@ using Bytes = std::vector<std::uint8_t>;
 Bytes Pairs(const Bytes& info);
 
 struct ScriptedReply {
-  Bytes reply;                        // line bytes copied into the reply buffer
-  std::optional<int> received;        // default: reply.size()
-  bool callVerifier = true;           // a real dispatcher checks every reply
-  std::optional<std::uint32_t> error; // default: what the verifier reported
-  std::optional<std::uint8_t> state;  // default: what the verifier reported
+  Bytes reply;                         // line bytes copied into the reply buffer
+  std::optional<int> received;         // default: reply.size()
+  bool callVerifier = true;            // a real dispatcher checks every reply
+  std::optional<std::uint32_t> error;  // default: what the verifier reported
+  std::optional<std::uint8_t> state;   // default: what the verifier reported
 };
 
 struct ExchangeRecord {

@@ -32,7 +32,7 @@ class PosixLogPlatform final : public LogPlatform {
   }
 
   std::optional<std::uint64_t> FileSize(const std::string& path) override {
-    struct stat info{};
+    struct stat info {};
     if (stat(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<std::uint64_t>(info.st_size);
   }

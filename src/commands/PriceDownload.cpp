@@ -1,0 +1,47 @@
+#include "commands/PriceDownload.h"
+
+#include "commands/Messages.h"
+#include "link/Bcd.h"
+#include "link/Frame.h"
+
+namespace quorlan {
+
+void SetPrice(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g, double price) {
+  const std::int32_t hundredths = ToHundredths(price);
+  CheckRange<1, kDispensers>(d);
+  CheckRange<1, kChannels>(c);
+  CheckRange<1, kGrades>(g);
+  s.prices[c][d][g] = hundredths;
+  s.Trace("SET COSTE");
+
+  // Grades 1..4, each high pair first and sent twice.
+  ReplyBuffer data{};
+  for (int grade = 1; grade <= 4; ++grade) {
+    const std::int32_t p = s.prices[c][d][grade];
+    const std::size_t at = 4 * static_cast<std::size_t>(grade - 1);
+    data[at] = data[at + 2] = BcdPair(p, 1);
+    data[at + 1] = data[at + 3] = BcdPair(p, 0);
+  }
+  if (s.link.Transact(c, static_cast<int>(d) + kSecondAddressOffset, 2, 16, data, 0xA3) != 0) {
+    throw ESerialIO(messages::kSetPrice);
+  }
+}
+
+void SendPrices(DriverState& s, std::int64_t c, std::int64_t d) {
+  CheckRange<1, kDispensers>(d);
+  CheckRange<0, kChannels>(c);
+  // Cleared before sending, so a failed download does not repeat forever.
+  s.priceDirty[c][d] = 0;
+  CheckRange<1, kChannels>(c);
+
+  // Grade 1 price, low pair first.
+  const std::int32_t p = s.prices[c][d][1];
+  ReplyBuffer data{};
+  data[0] = BcdPair(p, 0);
+  data[1] = BcdPair(p, 1);
+  if (s.link.Transact(c, static_cast<int>(d), 4, 8, data, 0xA6) != 0) {
+    throw ESerialIO(messages::kStatusRequest);
+  }
+}
+
+}  // namespace quorlan

@@ -1,0 +1,63 @@
+#include "commands/StatusPoll.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "commands/Messages.h"
+#include "commands/NozzleStates.h"
+#include "link/Bcd.h"
+
+namespace quorlan {
+
+namespace {
+
+constexpr std::uint8_t kStatusReplyLength = 18;
+
+// Six BCD digits with two decimals, least significant info byte first.
+double Decimal6(const ReplyBuffer& reply, int firstInfoByte) {
+  const auto b = [&reply](int i) { return static_cast<double>(BcdToInt(reply[2 * i])); };
+  return b(firstInfoByte + 2) * 100 + b(firstInfoByte + 1) + b(firstInfoByte) / 100;
+}
+
+// The money amount of the fill from its volume at the authorized grade's
+// price, snapped to the money preset when it is less than 0.01 volume units
+// away. A price of 0 skips the snap (it would divide by zero).
+double AmountFromVolume(DriverState& s, std::uint32_t c, std::uint32_t d) {
+  const auto grade = CheckRange<1, kGrades>(s.currentGrade[c][d]);
+  const double price = s.prices[c][d][grade];
+  const auto hundredths = static_cast<std::int64_t>(price * s.volume[c][d] + 0.5);
+  double amount = static_cast<double>(hundredths) / 100;
+  const double preset = s.presetAmount[c][d];
+  if (price != 0 && std::fabs(preset - amount) * 100 / price < 0.01) amount = preset;
+  return amount;
+}
+
+}  // namespace
+
+std::uint16_t PollStatus(DriverState& s, std::uint32_t c, std::uint32_t d) {
+  const std::string prefix = std::string("ЗАПРОС СОСТОЯНИЯ("_w1251) + std::to_string(c);
+  s.Trace(prefix + ")");
+  const std::uint8_t channel = AsByte(c);
+  const std::uint8_t dispenser = AsByte(d);
+  ReplyBuffer reply{};
+  if (s.link.Transact(channel, dispenser, kStatusReplyLength, 0, reply, 0xA1) != 0) {
+    throw ESerialIO(messages::kStatusRequest);
+  }
+  if (s.link.LinkState(channel) != kLinkGood) return 0;
+  // A shortened reply that passed the check lacks the status byte: report it
+  // like a bad link rather than decode bytes that never arrived.
+  if (s.link.ReceivedCount(channel) < kStatusReplyLength) return 0;
+
+  const std::uint8_t status = reply[16];
+  char hex[4];
+  std::snprintf(hex, sizeof hex, "%02X", status);
+  s.Trace(prefix + "): " + hex);
+
+  s.volume[channel][dispenser] = Decimal6(reply, 5);
+  s.amount[channel][dispenser] =
+      s.amountFromVolume ? AmountFromVolume(s, channel, dispenser) : Decimal6(reply, 2);
+  return MapState(s, channel, dispenser, status);
+}
+
+}  // namespace quorlan

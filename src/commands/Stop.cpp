@@ -1,0 +1,17 @@
+#include "commands/Stop.h"
+
+#include "commands/Messages.h"
+
+namespace quorlan {
+
+void Stop(DriverState& s, std::uint32_t c, std::uint32_t d) {
+  s.Trace("COMMAND STOP");
+  const std::uint8_t channel = AsByte(c);
+  const std::uint8_t dispenser = AsByte(d);
+  ReplyBuffer reply{};
+  if (s.link.Transact(channel, dispenser, 2, 0, reply, 0xA3) != 0) {
+    throw ESerialIO(messages::kStop);
+  }
+}
+
+}  // namespace quorlan

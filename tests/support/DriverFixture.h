@@ -1,0 +1,45 @@
+#pragma once
+// A driver object wired to a scriptable dispatcher and an in-memory log.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/TVM30.h"
+#include "support/FakeDispatcher.h"
+#include "support/MemoryLogPlatform.h"
+
+namespace quorlan::testing {
+
+inline constexpr const char* kTestLog = "/station/host.log";
+
+class DriverFixture : public ::testing::Test {
+ protected:
+  explicit DriverFixture(std::uint32_t flags = 0) : driver(port, flags, logger) {
+    logger.SetFileName(kTestLog);
+  }
+
+  // Logged texts without time stamps (the first entry is the paragraph break).
+  std::vector<std::string> LogTexts() const { return platform.Texts(kTestLog); }
+  bool Logged(const std::string& text) const {
+    for (const auto& t : LogTexts())
+      if (t == text) return true;
+    return false;
+  }
+  DriverState& S() { return driver.State(); }
+  Bytes LastRequest() const { return port.exchanges.back().request; }
+
+  MemoryLogPlatform platform;
+  Logger logger{platform};
+  FakeDispatcher port;
+  TVM30 driver;
+};
+
+// Same, with AmountFromVolume set.
+class AmountFromVolumeFixture : public DriverFixture {
+ protected:
+  AmountFromVolumeFixture() : DriverFixture(kFlagAmountFromVolume) {}
+};
+
+}  // namespace quorlan::testing
