@@ -1,0 +1,58 @@
+#pragma once
+// What the simulated dispensers understand: which address byte belongs to
+// which dispenser, which requests exist and how many data bytes each carries.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace quorlan::sim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline constexpr int kMaxDispensers = 32;
+inline constexpr int kNozzles = 8;
+inline constexpr int kGrades = 8;
+
+// The requests a dispenser answers; the command byte alone does not name
+// one, its address (own or second) is part of it.
+enum class Request : std::uint8_t {
+  Status,           // 0xA1 to d: 9 info bytes back
+  SubStatus,        // 0xA1 to d + 208: the lifted nozzle
+  Release,          // 0xA2 to d + 208
+  Stop,             // 0xA3 to d
+  PriceTable,       // 0xA3 to d + 208, 16 data bytes: grades 1..4
+  GradeOnePrice,    // 0xA6 to d, 8 data bytes
+  Authorize,        // 0xA4 to d
+  PresetAuthorize,  // 0xA5 to d, 9 data bytes
+  Totals,           // 0xA9 to d, 1 data byte: the nozzle selector
+};
+inline constexpr int kRequestKinds = 9;
+
+std::string_view RequestName(Request request);
+// Parses the names RequestName gives (case-insensitive).
+std::optional<Request> ParseRequest(std::string_view name);
+
+// Where an address byte points: dispenser 1..32 and which of its addresses.
+struct Target {
+  int dispenser = 0;
+  bool second = false;
+  friend bool operator==(const Target&, const Target&) = default;
+};
+// Own addresses are 0xF0..0xFF, 0x00..0x0F; second addresses 0xC0..0xDF.
+std::optional<Target> DecodeAddress(std::uint8_t addressByte);
+
+std::optional<Request> ClassifyRequest(bool second, std::uint8_t command);
+// Number of data info bytes that follow the command byte.
+int DataBytes(Request request);
+// Info bytes of the reply.
+int ReplyInfoBytes(Request request);
+
+// Line bytes for info bytes: each followed by its one's complement.
+Bytes EncodePairs(std::span<const std::uint8_t> info);
+// Info bytes of line bytes whose every pair is good; nullopt otherwise.
+std::optional<Bytes> DecodePairs(std::span<const std::uint8_t> line);
+
+}  // namespace quorlan::sim
