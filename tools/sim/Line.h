@@ -28,6 +28,7 @@ struct LineOptions {
   double volumePerPoll = 0;     // litres each status poll adds to a running fill
   Clock clock = SteadyClock();  // empty: the fill moves only by polls and Advance
   bool autoNozzle = false;      // lift after an authorization, hang when the fill ends
+  double autoFillVolume = 10;   // litres an automatic fill without limits takes
   bool startWithoutPrices = true;
 };
 
@@ -67,7 +68,7 @@ class Line {
   int Dispensers() const { return options_.dispensers; }
   DispenserSnapshot Snapshot(int dispenser);
   void SetTotals(int dispenser, int nozzle, NozzleTotals totals);
-  // Requests answered (any delivery) since construction, per request kind.
+  // Well-formed requests received since construction, per request kind.
   std::uint64_t Count(Request request) const;
 
  private:

@@ -55,4 +55,7 @@ Bytes EncodePairs(std::span<const std::uint8_t> info);
 // Info bytes of line bytes whose every pair is good; nullopt otherwise.
 std::optional<Bytes> DecodePairs(std::span<const std::uint8_t> line);
 
+// For the names of requests and faults typed by people.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace quorlan::sim

@@ -23,7 +23,8 @@ class RequestReader {
  private:
   // Length in line bytes of the frame in pending_, once its head is known.
   std::optional<int> FrameLength() const;
-  void Resync();
+  // pending_ could still grow into a frame.
+  bool HeadValid() const;
 
   Bytes pending_;
   std::uint64_t dropped_ = 0;
