@@ -36,6 +36,11 @@ class DriverFixture : public ::testing::Test {
   TVM30 driver;
 };
 
+// Info bytes of a status reply: amount and volume least significant first.
+inline Bytes StatusInfo(std::uint8_t status, Bytes amount = {0, 0, 0}, Bytes volume = {0, 0, 0}) {
+  return {0, 0, amount[0], amount[1], amount[2], volume[0], volume[1], volume[2], status};
+}
+
 // Same, with AmountFromVolume set.
 class AmountFromVolumeFixture : public DriverFixture {
  protected:
