@@ -107,6 +107,11 @@ TEST_F(AmountFromVolumeTest, ComputesTheAmountAndSnapsToANearPreset) {
   EXPECT_DOUBLE_EQ(PollAmount(10000, {0x00, 0x05, 0}, 501.0), 500.0);
 }
 
+// The product is formed in double precision: extended precision would give 566.86.
+TEST_F(AmountFromVolumeTest, ComputesInDoublePrecision) {
+  EXPECT_DOUBLE_EQ(PollAmount(4590, {0x35, 0x12, 0}, 0.0), 566.87);
+}
+
 TEST_F(AmountFromVolumeTest, AFreeGradeGivesZeroWithoutFailing) {
   EXPECT_EQ(PollAmount(0, {0x25, 0x10, 0}, 470.0), 0.0);
 }
