@@ -130,7 +130,6 @@ Response Line::Answer(std::span<const std::uint8_t> request) {
   if (fault && fault->kind == FaultKind::NoReply) return {};
   auto reply = Execute(target->dispenser, *kind, *info, (*info)[0]);
   if (!reply) return {};
-  if (*kind == Request::Status && options_.autoNozzle) AutoNozzleAfterPoll(target->dispenser);
   return Deliver(*kind, std::move(*reply), fault);
 }
 
@@ -142,11 +141,14 @@ std::optional<Bytes> Line::Execute(int d, Request request, const Bytes& info,
   const Bytes acknowledge{command};
   switch (request) {
     case Request::Status: {
+      if (options_.autoNozzle) ActAsCustomer(d);
       dispenser.Pour(options_.volumePerPoll);
+      if (options_.autoNozzle) EndUnlimitedFill(d);
       Bytes reply{addressByte, command};
       AppendPairs(reply, dispenser.Amount(), 3);
       AppendPairs(reply, dispenser.Volume(), 3);
       reply.push_back(dispenser.StatusByte());
+      lastReported_[std::size_t(d - 1)] = dispenser.StatusByte();
       return reply;
     }
     case Request::SubStatus:
@@ -200,30 +202,27 @@ std::optional<Bytes> Line::Execute(int d, Request request, const Bytes& info,
   return std::nullopt;
 }
 
-void Line::AutoNozzleAfterPoll(int d) {
+void Line::ActAsCustomer(int d) {
+  // The customer acts on what the host has already seen, so every state of
+  // the fill shows in at least one poll.
   auto& dispenser = At(d);
-  const auto snapshot = dispenser.Snapshot();
-  switch (snapshot.state) {
-    case DispenserState::Authorized: {
-      const int grade = snapshot.authorization ? snapshot.authorization->grade : 0;
-      dispenser.Lift(grade >= 1 && grade <= kNozzles ? grade : 1);
-      break;
-    }
-    case DispenserState::Filling: {
-      // A customer without a limit takes what the options say.
-      const auto& a = *snapshot.authorization;
-      const bool unlimited = a.moneyLimit == 0 && a.volumeLimit == 0;
-      if (unlimited && snapshot.volume >= std::llround(options_.autoFillVolume * 100)) {
-        dispenser.Stop();
-        dispenser.Hang();
-      }
-      break;
-    }
-    case DispenserState::Stopped:
-      dispenser.Hang();
-      break;
-    default:
-      break;
+  const auto reported = lastReported_[std::size_t(d - 1)];
+  if (dispenser.State() == DispenserState::Authorized && reported == 0x90) {
+    const auto authorization = dispenser.Snapshot().authorization;
+    const int grade = authorization ? authorization->grade : 0;
+    dispenser.Lift(grade >= 1 && grade <= kNozzles ? grade : 1);
+  } else if (dispenser.State() == DispenserState::Stopped && reported == 0xD0) {
+    dispenser.Hang();
+  }
+}
+
+void Line::EndUnlimitedFill(int d) {
+  auto& dispenser = At(d);
+  if (dispenser.State() != DispenserState::Filling) return;
+  const auto authorization = dispenser.Snapshot().authorization;
+  const bool unlimited = authorization->moneyLimit == 0 && authorization->volumeLimit == 0;
+  if (unlimited && dispenser.Volume() >= std::llround(options_.autoFillVolume * 100)) {
+    dispenser.Stop();
   }
 }
 

@@ -76,7 +76,9 @@ class Line {
   void CatchUpClock();
   std::optional<Bytes> Execute(int dispenser, Request request, const Bytes& info,
                                std::uint8_t addressByte);
-  void AutoNozzleAfterPoll(int dispenser);
+  // Automatic nozzles, at each status poll.
+  void ActAsCustomer(int dispenser);
+  void EndUnlimitedFill(int dispenser);
   std::optional<Fault> TakeFault(int dispenser, Request request);
 
   LineOptions options_;
@@ -84,6 +86,7 @@ class Line {
   std::array<std::optional<Dispenser>, kMaxDispensers> dispensers_;
   std::map<std::pair<int, Request>, Fault> faults_;
   std::array<std::uint64_t, kRequestKinds> counts_{};
+  std::array<std::uint8_t, kMaxDispensers> lastReported_{};  // status byte of the last poll
   double lastClock_ = 0;
 };
 

@@ -1,0 +1,109 @@
+// The simulator on a real pseudo-terminal, spoken to with plain POSIX calls.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "SimTestSupport.h"
+#include "sim/PtyServer.h"
+
+namespace quorlan::sim::testing {
+namespace {
+
+// Generous bound so a loaded machine never fails the test; nothing is timed.
+constexpr int kPatienceMs = 5000;
+
+class PtyClient {
+ public:
+  explicit PtyClient(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    termios settings{};
+    ::tcgetattr(fd_, &settings);
+    ::cfmakeraw(&settings);
+    ::tcsetattr(fd_, TCSANOW, &settings);
+  }
+  ~PtyClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Open() const { return fd_ >= 0; }
+  void Write(const Bytes& bytes) const {
+    ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+  }
+  // Reads until `count` bytes arrived or the line stayed silent for `quietMs`.
+  Bytes Read(std::size_t count, int quietMs = kPatienceMs) const {
+    Bytes got;
+    while (got.size() < count) {
+      pollfd fd{fd_, POLLIN, 0};
+      if (::poll(&fd, 1, quietMs) <= 0) break;
+      std::uint8_t buffer[64];
+      const auto n = ::read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
+      if (n <= 0) break;
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+
+ private:
+  int fd_;
+};
+
+struct ServedLine {
+  explicit ServedLine(PtyOptions options = {})
+      : line(std::make_shared<Line>(StillLine(6))), server(line, options) {
+    server.Start();
+  }
+  std::shared_ptr<Line> line;
+  PtyServer server;
+};
+
+TEST(PtyServer, AnswersRequestsOverAPseudoTerminal) {
+  ServedLine served;
+  PtyClient client(served.server.SlavePath());
+  ASSERT_TRUE(client.Open()) << served.server.SlavePath();
+  // Garbage first, then frames full of line-control bytes: XON and XOFF in
+  // the prices, CR (complement of dispenser 3's 0xF2) and LF (of dispenser
+  // 6's 0xF5) in the addresses.
+  client.Write(Bytes{0x00, 0x42});
+  client.Write(
+      RequestFrame(2 + kSecondAddressOffset, 0xA3,
+                   {0x11, 0x13, 0x11, 0x13, 0x13, 0x11, 0x13, 0x11, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(client.Read(2), Pairs({0xA3}));
+  client.Write(RequestFrame(3, 0xA1));
+  EXPECT_EQ(client.Read(18), Pairs({0xF2, 0xA1, 0, 0, 0, 0, 0, 0, 0xA0}));
+  client.Write(RequestFrame(6, 0xA6, {0x11, 0x13, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(client.Read(4), Pairs({0xF5, 0xA6}));
+  EXPECT_EQ(served.line->Snapshot(2).prices[0], 1113);
+  EXPECT_EQ(served.line->Snapshot(2).prices[1], 1311);
+  EXPECT_EQ(served.line->Snapshot(6).prices[0], 1311);
+}
+
+TEST(PtyServer, PacedRepliesCarryTheSameBytes) {
+  ServedLine served({.pacing = true});
+  PtyClient client(served.server.SlavePath());
+  client.Write(RequestFrame(1, 0xA9, {0x40}));
+  EXPECT_EQ(client.Read(22), Pairs(Bytes(11, 0)));
+}
+
+TEST(PtyServer, SilentRequestsGetNothingAndTheNextOneIsAnswered) {
+  ServedLine served;
+  PtyClient client(served.server.SlavePath());
+  client.Write(RequestFrame(7, 0xA1));  // dispenser 7 is not on this line
+  EXPECT_TRUE(client.Read(1, 200).empty());
+  client.Write(RequestFrame(1, 0xA3));
+  EXPECT_EQ(client.Read(2), Pairs({0xA3}));
+}
+
+TEST(PtyServer, StopsInTheMiddleOfALateReply) {
+  ServedLine served;
+  served.line->InjectFault(1, Request::Stop,
+                           {.kind = FaultKind::LateReply, .delay = std::chrono::hours(1)});
+  PtyClient client(served.server.SlavePath());
+  client.Write(RequestFrame(1, 0xA3));
+  while (served.line->Count(Request::Stop) == 0) std::this_thread::yield();
+  served.server.Stop();  // returns although the reply is due in an hour
+  EXPECT_TRUE(client.Read(1, 50).empty());
+}
+
+}  // namespace
+}  // namespace quorlan::sim::testing
