@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "PtyPeer.h"
-#include "SerialDispatcher.h"
+#include "serial/SerialDispatcher.h"
 
 namespace quorlan::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "SerialDispatcher.h"
+#include "serial/SerialDispatcher.h"
 
 #include <algorithm>
 #include <atomic>

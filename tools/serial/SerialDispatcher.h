@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "SerialLine.h"
 #include "host/PortDispatcher.h"
+#include "serial/SerialLine.h"
 
 namespace quorlan::serial {
 

@@ -1,4 +1,4 @@
-#include "SerialLine.h"
+#include "serial/SerialLine.h"
 
 #if defined(_WIN32)
 #include <windows.h>
