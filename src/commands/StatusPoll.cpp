@@ -13,6 +13,9 @@ namespace quorlan {
 namespace {
 
 constexpr std::uint8_t kStatusReplyLength = 18;
+// Named here rather than converted inside PollStatus: clang 14 crashes when a
+// const local std::string is initialized straight from a _w1251 literal.
+constexpr std::string_view kPollTrace = "ЗАПРОС СОСТОЯНИЯ("_w1251;
 
 // Six BCD digits with two decimals, least significant info byte first.
 double Decimal6(const ReplyBuffer& reply, int firstInfoByte) {
@@ -36,7 +39,7 @@ double AmountFromVolume(DriverState& s, std::uint32_t c, std::uint32_t d) {
 }  // namespace
 
 std::uint16_t PollStatus(DriverState& s, std::uint32_t c, std::uint32_t d) {
-  const std::string prefix = std::string("ЗАПРОС СОСТОЯНИЯ("_w1251) + std::to_string(c);
+  const std::string prefix = std::string(kPollTrace) + std::to_string(c);
   s.Trace(prefix + ")");
   const std::uint8_t channel = AsByte(c);
   const std::uint8_t dispenser = AsByte(d);
