@@ -87,16 +87,37 @@ INSTANTIATE_TEST_SUITE_P(EveryRequest, ExchangeFaults,
                                   std::string(FaultName(std::get<1>(info.param).kind));
                          });
 
-TEST(ContentFaults, BadDigitInTotalsMarksTheLinkBadWithoutAnError) {
+struct TotalsFault {
+  const char* name;
+  Fault fault;
+  std::uint8_t linkState;
+};
+
+// A bad digit marks the link bad; a reply of one pair passes the check but
+// lacks the counters. Neither raises, and both totals stay 0.0.
+const TotalsFault kTotalsFaults[] = {
+    {"BadDigit", {.kind = FaultKind::BadDigit}, kLinkBad},
+    {"OnePair", {.kind = FaultKind::ShortReply, .length = 2}, kLinkGood},
+};
+
+class TotalsFaults : public ::testing::TestWithParam<TotalsFault> {};
+
+TEST_P(TotalsFaults, LeaveBothTotalsAtZeroWithoutAnError) {
   DriverOnSim sim(StillLine());
   sim.line->SetTotals(1, 1, {.volume = 1234, .amount = 5678});
-  sim.line->InjectFault(1, Request::Totals, {.kind = FaultKind::BadDigit});
+  sim.line->InjectFault(1, Request::Totals, GetParam().fault);
   double volume = -1, amount = -1;
   EXPECT_NO_THROW(sim.driver.ReadTotals(1, 1, 1, volume, amount, 0, 0));
   EXPECT_EQ(volume, 0.0);
   EXPECT_EQ(amount, 0.0);
-  EXPECT_EQ(sim.driver.GetLinkState(1), kLinkBad);
+  EXPECT_EQ(sim.driver.GetLinkState(1), GetParam().linkState);
+  sim.driver.ReadTotals(1, 1, 1, volume, amount, 0, 0);
+  EXPECT_EQ(volume, 12.34);
+  EXPECT_EQ(amount, 56.78);
 }
+
+INSTANTIATE_TEST_SUITE_P(ContentFaults, TotalsFaults, ::testing::ValuesIn(kTotalsFaults),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ContentFaults, BadDigitInTheStatusIsTakenAtFaceValue) {
   DriverOnSim sim(StillLine());
@@ -140,17 +161,6 @@ TEST(ContentFaults, StatusReplyOnePairShortIsReportedAsNoStatus) {
   EXPECT_EQ(sim.driver.PollStatus(1, 1), 0xD1);
   sim.driver.GetTransaction(1, 1, volume, amount);
   EXPECT_EQ(volume, 1.0);
-}
-
-TEST(ContentFaults, TotalsReplyOfOnePairLeavesBothTotalsAtZero) {
-  DriverOnSim sim(StillLine());
-  sim.line->SetTotals(1, 1, {.volume = 1234, .amount = 5678});
-  sim.line->InjectFault(1, Request::Totals, {.kind = FaultKind::ShortReply, .length = 2});
-  double volume = -1, amount = -1;
-  sim.driver.ReadTotals(1, 1, 1, volume, amount, 0, 0);
-  EXPECT_EQ(volume, 0.0);
-  EXPECT_EQ(amount, 0.0);
-  EXPECT_EQ(sim.driver.GetLinkState(1), kLinkGood);
 }
 
 TEST(ContentFaults, AFailedReleaseIsLoggedAndThePollStillReportsFinished) {
