@@ -5,15 +5,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "entry/StructuredException.h"
 #include "win32/HostDispatcher.h"
 #include "win32/RegisterCall.h"
 
 namespace quorlan::hosttest {
 
-inline constexpr std::uint32_t kCodeSerialIO = 0xE0510001;
-inline constexpr std::uint32_t kCodeRangeError = 0xE0510002;
-inline constexpr std::uint32_t kCodeAbstractError = 0xE0510003;
-inline constexpr std::uint32_t kCodeOther = 0xE0510004;
+using entry::kCodeAbstractError;
+using entry::kCodeOther;
+using entry::kCodeRangeError;
+using entry::kCodeSerialIO;
 
 HMODULE Library();
 const void* Export(const char* name);
