@@ -1,0 +1,182 @@
+// The built quorlan command, run as a user runs it: the demo's figures, the
+// one-line errors and their exit codes, JSON output, the shell's session, and
+// one-shot commands on a serial line served by `quorlan sim`.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "Process.h"
+
+namespace quorlan::testing {
+namespace {
+
+std::string LogPath() {
+  return (std::filesystem::temp_directory_path() / "quorlan-cli-test.log").string();
+}
+
+ProcessResult Quorlan(std::vector<std::string> args, const std::string& input = "") {
+  args.insert(args.begin(), {"--log", LogPath()});
+  return RunQuorlan(args, input);
+}
+
+int LineCount(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Feeds the text to python's JSON parser and checks that the keys exist.
+bool JsonHasKeys(const std::string& json, const std::vector<std::string>& keys) {
+  std::string program =
+      "import json,sys; d=json.load(sys.stdin); sys.exit(0 if all(k in d for k in [";
+  for (const auto& key : keys) program += "'" + key + "',";
+  program += "]) else 1)";
+  Process python({"/usr/bin/python3", "-c", program});
+  python.Write(json);
+  return python.Finish().exitCode == 0;
+}
+
+TEST(QuorlanDemo, CompletesWithTheFillsFiguresInPlainLines) {
+  const auto result = Quorlan({"demo"});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  for (const char* figure : {
+           "dispenser 1: volume 10.00, amount 529.00",
+           "dispenser 2: volume 5.67, amount 300.00",
+           "dispenser 1, nozzle 1: volume total 1010.00 (was 1000.00), amount total 53429.00",
+           "dispenser 2, nozzle 1: volume total 255.67 (was 250.00), amount total 13525.00",
+       }) {
+    EXPECT_NE(result.out.find(figure), std::string::npos) << figure << "\n" << result.out;
+  }
+  // Piped output carries no cursor control.
+  EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
+}
+
+struct BadCommand {
+  const char* name;
+  std::vector<std::string> args;
+  int exitCode;
+};
+
+class QuorlanBadCommand : public ::testing::TestWithParam<BadCommand> {};
+
+TEST_P(QuorlanBadCommand, GivesOneErrorLineAndItsExitCode) {
+  const auto result = Quorlan(GetParam().args);
+  EXPECT_EQ(result.exitCode, GetParam().exitCode);
+  EXPECT_EQ(LineCount(result.err), 1) << result.err;
+  EXPECT_EQ(result.err.rfind("quorlan: ", 0), 0u) << result.err;
+  EXPECT_EQ(result.err.find("--help"), std::string::npos) << result.err;
+  EXPECT_EQ(result.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QuorlanBadCommand,
+    ::testing::Values(BadCommand{"NoCommand", {}, 2}, BadCommand{"UnknownCommand", {"refuel"}, 2},
+                      BadCommand{"UnknownOption", {"status", "--bogus"}, 2},
+                      BadCommand{"ChannelOutOfRange", {"status", "-c", "33"}, 2},
+                      BadCommand{"DispenserNotANumber", {"stop", "-d", "one"}, 2},
+                      BadCommand{"PriceBeyondTheField", {"price", "--price", "123.45"}, 2},
+                      BadCommand{"PriceMissing", {"price", "-g", "2"}, 2},
+                      BadCommand{"BothLimits", {"preset", "--volume", "5", "--amount", "9"}, 2},
+                      BadCommand{"PresetWithoutPrice", {"preset", "--volume", "5"}, 2},
+                      BadCommand{"NegativeVolume", {"preset", "--volume", "-1", "--price", "1"}, 2},
+                      BadCommand{"ChannelWithoutLine", {"status", "-c", "2"}, 2},
+                      BadCommand{"PortChannelOutOfRange", {"--port", "40=/dev/null", "status"}, 2},
+                      BadCommand{"PortMissing", {"--port", "/nonexistent/tty", "status"}, 3},
+                      BadCommand{"DemoOnAPort", {"--port", "/dev/null", "demo"}, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct JsonCommand {
+  const char* name;
+  std::vector<std::string> args;
+  std::vector<std::string> keys;
+};
+
+class QuorlanJson : public ::testing::TestWithParam<JsonCommand> {};
+
+TEST_P(QuorlanJson, PrintsOneObjectWithNamedKeys) {
+  const auto result = Quorlan(GetParam().args);
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(LineCount(result.out), 1);
+  EXPECT_TRUE(JsonHasKeys(result.out, GetParam().keys)) << result.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QuorlanJson,
+    ::testing::Values(
+        JsonCommand{"Status",
+                    {"status", "-d", "2", "--json"},
+                    {"channel", "dispenser", "state", "state_name", "nozzle", "volume", "amount"}},
+        JsonCommand{"Transaction",
+                    {"transaction", "--json"},
+                    {"channel", "dispenser", "state", "volume", "amount"}},
+        JsonCommand{"Totals",
+                    {"totals", "-n", "3", "--json"},
+                    {"channel", "dispenser", "nozzle", "volume_total", "amount_total"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(QuorlanShell, KeepsTheSessionBetweenCommandsAndReportsErrorsWithoutEnding) {
+  const auto result = Quorlan({"shell"},
+                              "price -d 2 -g 3 --price 12.34\n"
+                              "refuel\n"
+                              "preset -d 2 -g 3 --volume 1.5\n"
+                              "# the price above is remembered\n"
+                              "status -c 9\n"
+                              "quit\n"
+                              "stop -d 2\n");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_NE(result.out.find("grade 3 price 12.34 sent"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("volume preset 1.50 on grade 3, authorized"), std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.out.find("stopped"), std::string::npos) << "a command ran after quit";
+  EXPECT_EQ(LineCount(result.err), 2) << result.err;
+}
+
+// quorlan sim on one end of a pseudo-terminal, one-shot commands on the other.
+class QuorlanOnASimulatedLine : public ::testing::Test {
+ protected:
+  QuorlanOnASimulatedLine() : server({QUORLAN_CLI_PATH, "sim", "--dispensers", "2"}) {
+    path = server.ReadLine();
+  }
+  ~QuorlanOnASimulatedLine() override {
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Finish().exitCode, 0);
+  }
+  ProcessResult OnLine(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--port", "1=" + path});
+    return Quorlan(args);
+  }
+
+  Process server;
+  std::string path;
+};
+
+TEST_F(QuorlanOnASimulatedLine, NozzleEventsOnTheServersInputShowInAStatus) {
+  ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
+  server.Write("lift 2 3\n");
+  // The acknowledgement goes to the server's stderr; poll until it shows.
+  ProcessResult status;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    status = OnLine({"status", "-d", "2"});
+    if (status.out.find("nozzle 3") != std::string::npos) break;
+  }
+  EXPECT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_NE(status.out.find("channel 1, dispenser 2: E3 idle, nozzle 3"), std::string::npos)
+      << status.out;
+}
+
+TEST_F(QuorlanOnASimulatedLine, ADispenserThatDoesNotAnswerGivesTheDriversMessageInUtf8) {
+  const auto result = OnLine({"--trace", "status", "-d", "5"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("quorlan: status failed on channel 1, dispenser 5: "
+                            "Невозможно выполнить запрос состояния ТРК (no reply, code 1F4)\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("c1 -> F4 0B A1 5E\n"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("c1 <- no reply (code 1F4)\n"), std::string::npos) << result.err;
+}
+
+}  // namespace
+}  // namespace quorlan::testing
