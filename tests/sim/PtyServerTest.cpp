@@ -85,6 +85,14 @@ TEST(PtyServer, PacedRepliesCarryTheSameBytes) {
   EXPECT_EQ(client.Read(22), Pairs(Bytes(11, 0)));
 }
 
+TEST(PtyServer, PacedExchangesTakeTheLinesTimeForRequestAndReply) {
+  // A status poll: 4 request bytes cross first, then each of the 18 reply
+  // bytes has arrived only after its own 10 bit times.
+  EXPECT_EQ(PacedReplyByteDue(4, 0, kByteTime9600), 5 * kByteTime9600);
+  EXPECT_EQ(PacedReplyByteDue(4, 17, kByteTime9600), 22 * kByteTime9600);
+  EXPECT_EQ(PacedReplyByteDue(0, 0, std::chrono::milliseconds(2)), std::chrono::milliseconds(2));
+}
+
 TEST(PtyServer, SilentRequestsGetNothingAndTheNextOneIsAnswered) {
   ServedLine served;
   PtyClient client(served.server.SlavePath());

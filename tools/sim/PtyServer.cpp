@@ -108,14 +108,16 @@ void PtyServer::Serve() {
     if (count <= 0) break;
     for (std::size_t i = 0; i < std::size_t(count) && !stopping_; ++i) {
       if (auto frame = reader_.Feed(buffer[i])) {
+        const auto complete = std::chrono::steady_clock::now();
         if (trace_) trace_(TraceDirection::Request, 0, *frame);
-        Reply(line_->Answer(*frame));
+        Reply(line_->Answer(*frame), frame->size(), complete);
       }
     }
   }
 }
 
-void PtyServer::Reply(const Response& response) {
+void PtyServer::Reply(const Response& response, std::size_t requestBytes,
+                      std::chrono::steady_clock::time_point requestComplete) {
   if (!response.Replied() || response.bytes.empty()) {
     if (trace_) trace_(TraceDirection::NoReply, 0, {});
     return;
@@ -124,10 +126,11 @@ void PtyServer::Reply(const Response& response) {
   if (!options_.pacing) {
     WriteAll(master_, response.bytes);
   } else {
-    // Each byte leaves when the previous one has had its 10 bit times.
-    const auto start = std::chrono::steady_clock::now();
+    // A late reply's wait sits between the request and the reply.
+    const bool late = response.delivery == Response::Delivery::Late;
+    const auto start = requestComplete + (late ? response.delay : std::chrono::milliseconds(0));
     for (std::size_t i = 0; i < response.bytes.size(); ++i) {
-      const auto due = start + options_.byteTime * i;
+      const auto due = start + PacedReplyByteDue(requestBytes, i, options_.byteTime);
       if (!WaitOrStop(due - std::chrono::steady_clock::now())) return;
       WriteAll(master_, std::span(&response.bytes[i], 1));
     }

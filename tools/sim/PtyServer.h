@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -18,8 +20,18 @@ namespace quorlan::sim {
 // 10 bit times at 9600 baud.
 inline constexpr std::chrono::nanoseconds kByteTime9600{1'041'667};
 
+// When byte `index` of a paced reply has fully arrived, counted from the
+// moment its request frame was complete. The request's own bytes first cross
+// the line (a pseudo-terminal hands them over at once), then every reply byte
+// takes its 10 bit times; no turnaround in between. So a status poll (4 bytes
+// out, 18 back) lasts 22 byte times, as on a real line.
+constexpr std::chrono::nanoseconds PacedReplyByteDue(std::size_t requestBytes, std::size_t index,
+                                                     std::chrono::nanoseconds byteTime) {
+  return byteTime * static_cast<std::int64_t>(requestBytes + index + 1);
+}
+
 struct PtyOptions {
-  bool pacing = false;  // write replies at the line rate
+  bool pacing = false;  // exchanges take the line's time (PacedReplyByteDue)
   std::chrono::nanoseconds byteTime = kByteTime9600;
   std::chrono::milliseconds frameGap{50};  // silence that abandons a partial frame
 };
@@ -41,7 +53,8 @@ class PtyServer {
 
  private:
   void Serve();
-  void Reply(const Response& response);
+  void Reply(const Response& response, std::size_t requestBytes,
+             std::chrono::steady_clock::time_point requestComplete);
   bool WaitOrStop(std::chrono::nanoseconds time);
 
   std::shared_ptr<Line> line_;
