@@ -112,6 +112,44 @@ TEST_F(Boundary, LogLinesGoNextToTheHostExecutable) {
   EXPECT_NE(content.str().find(" Verif(1)\r\n"), std::string::npos);
 }
 
+class FlagsThroughTheTable : public HostDriverTest,
+                             public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(FlagsThroughTheTable, GiveTheFiguresTheCoreGivesWithTheSameFlags) {
+  // Volume 12.35 and a dispenser's own amount 999.99 at price 45.90.
+  const quorlan::testing::Bytes status = {0, 0, 0x99, 0x99, 0x09, 0x35, 0x12, 0x00, 0x99};
+  const auto respond = [status](const quorlan::testing::ExchangeRecord& request) {
+    return quorlan::testing::ScriptedReply{
+        .reply = quorlan::testing::Pairs(
+            request.expected == 18 ? status : quorlan::testing::Bytes(request.expected / 2, 0))};
+  };
+  FakeDispatcher directPort;
+  directPort.responder = respond;
+  quorlan::testing::MemoryLogPlatform platform;
+  Logger logger(platform);
+  TVM30 direct(directPort, GetParam(), logger);
+  direct.SetPrice(1, 1, 1, 0, 0, 45.90);
+  direct.PollStatus(1, 1);
+  double expectedAmount = 0;
+  const double expectedVolume = direct.ReadTransaction(1, 1, expectedAmount);
+
+  host.fake.responder = respond;
+  void* flagged = Create(GetParam(), host.Port());
+  std::vector<std::uint32_t> price{1, 0, 0};
+  PushDouble(price, 45.90);
+  ExpectClean(EntryOf(flagged, 11, 1, 1, price));
+  ExpectClean(EntryOf(flagged, 10, 1, 1, {}));
+  double amount = -1;
+  const auto outcome = EntryOf(flagged, 9, 1, 1, {Dword(&amount)}, true);
+  ExpectClean(outcome);
+  EXPECT_EQ(outcome.st0, expectedVolume);
+  EXPECT_EQ(amount, expectedAmount);
+  EXPECT_DOUBLE_EQ(amount, (GetParam() & 0x80) != 0 ? 566.87 : 999.99) << "bit 7 alone decides";
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, FlagsThroughTheTable,
+                         ::testing::Values(0u, 0x7Fu, 0x80u, 0xFFFFFF81u));
+
 // What the core itself does with the same arguments, for comparison.
 struct DirectOutcome {
   bool raised = false;
