@@ -29,7 +29,7 @@ struct CallOutcome {
   std::uint32_t eax = 0;
   double st0 = 0;
   // ESP after the call minus ESP before the pushes: 0 when the callee popped
-  // exactly what was pushed.
+  // exactly what was pushed, -4 per dword left behind, +4 per dword too many.
   std::int32_t stackLeft = 0;
   // x87 stack entries the call left beyond its result.
   int x87Depth = 0;

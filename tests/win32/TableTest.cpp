@@ -164,3 +164,17 @@ TEST_F(TableResults, NozzleStatusRecordGetsFourBytesAndKeepsTheRest) {
 
 }  // namespace
 }  // namespace quorlan::hosttest
+
+namespace quorlan::hosttest {
+namespace {
+
+TEST_F(TableResults, TheStackCheckSeesAWrongPopCount) {
+  // GetLinkState pops nothing: a host that pushed a value finds it left.
+  const auto outcome = Entry(3, 1, 0, {0x1234});
+  EXPECT_EQ(outcome.stackLeft, -4);
+  // Stop pops 4: of two pushed values one stays behind.
+  EXPECT_EQ(Entry(4, 1, 1, {0x1, 0x2}).stackLeft, -4);
+}
+
+}  // namespace
+}  // namespace quorlan::hosttest
