@@ -46,16 +46,17 @@ const Operation kOperations[] = {
 };
 
 struct FailedExchange {
+  const char* name;
   FaultKind kind;
   std::uint32_t error;
   const char* logged;
 };
 
 const FailedExchange kFailures[] = {
-    {FaultKind::NoReply, kErrorNoReply, "Error connect BS: 1F4"},
-    {FaultKind::WrongComplement, kErrorBadComplement, "Error connect BS: F6"},
-    {FaultKind::ShortReply, kErrorBadLength, "Error connect BS: DB"},
-    {FaultKind::LateReply, kErrorNoReply, "Error connect BS: 1F4"},
+    {"NoReply", FaultKind::NoReply, kErrorNoReply, "Error connect BS: 1F4"},
+    {"WrongComplement", FaultKind::WrongComplement, kErrorBadComplement, "Error connect BS: F6"},
+    {"ShortReply", FaultKind::ShortReply, kErrorBadLength, "Error connect BS: DB"},
+    {"LateReply", FaultKind::LateReply, kErrorNoReply, "Error connect BS: 1F4"},
 };
 
 class ExchangeFaults : public ::testing::TestWithParam<std::tuple<Operation, FailedExchange>> {};

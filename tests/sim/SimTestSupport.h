@@ -3,6 +3,7 @@
 // frame encoder, and a driver wired to a simulated line.
 
 #include <memory>
+#include <ostream>
 
 #include "driver/TVM30.h"
 #include "link/Frame.h"
@@ -46,5 +47,16 @@ struct DriverOnSim {
   SimDispatcher port;
   TVM30 driver;
 };
+
+namespace {
+// Test cases print as their names, in the tests' own unnamed namespace.
+template <class Case>
+requires requires(const Case& c) {
+  c.name;
+}
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+}  // namespace
 
 }  // namespace quorlan::sim::testing
