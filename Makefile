@@ -1,5 +1,5 @@
 # The two commands of the README, and the pieces they are made of.
-.PHONY: demo test deps deps-win32 native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 clean
+.PHONY: demo test deps deps-win32 native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 fuzz clean
 
 JOBS ?= $(shell nproc)
 
@@ -40,6 +40,12 @@ test-win32:
 	  cmake --preset win32 >/dev/null && cmake --build --preset win32 -j $(JOBS) && \
 	  ctest --preset win32 -j $(JOBS); \
 	else echo "win32: no cross build yet"; fi
+
+# Runs every libFuzzer harness for FUZZ_SECONDS (clang); not part of `test`,
+# which replays the committed corpus instead.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	fuzz/run.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build
