@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(EveryRequest, ExchangeFaults,
                                             ::testing::ValuesIn(kFailures)),
                          [](const auto& info) {
                            return std::string(std::get<0>(info.param).name) +
-                                  std::string(FaultName(std::get<1>(info.param).kind));
+                                  std::get<1>(info.param).name;
                          });
 
 struct TotalsFault {
