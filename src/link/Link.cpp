@@ -37,25 +37,32 @@ SetupHandler Link::Setup() {
 bool Link::VerifyReply(std::int32_t channel, const std::uint8_t* reply, std::int32_t highIndex,
                        std::int32_t received, std::int32_t expected) {
   logger_.Log(kTraceLevel, "Verif(" + std::to_string(channel) + ")");
-  if (expected < 2) throw ERangeError();
+  const auto refuse = [this, channel](std::uint32_t code) {
+    port_.SetState(channel, kLinkBad);
+    port_.SetError(channel, code);
+    return false;
+  };
+  // A reply that cannot be checked is refused before the range error, so the
+  // exchange fails instead of passing with whatever error the channel had.
+  if (expected < 2) {
+    refuse(kErrorBadLength);
+    throw ERangeError();
+  }
   // Remember how much arrived, so commands never decode bytes that did not.
   if (channel >= 0 && channel <= 255) receivedCount_[channel] = received;
   // An empty reply is refused even where expected - 2 is 0: no bytes is no
   // reply, never a good one.
   if (received < 2 || (received != 2 && received != expected && received != expected - 2)) {
-    port_.SetState(channel, kLinkBad);
-    port_.SetError(channel, kErrorBadLength);
-    return false;
+    return refuse(kErrorBadLength);
   }
   // Every pair checked must lie inside the buffer the dispatcher handed us.
   const std::int32_t lastChecked = received / 2 * 2 - 1;
-  if (reply == nullptr || lastChecked > highIndex) throw ERangeError();
+  if (reply == nullptr || lastChecked > highIndex) {
+    refuse(kErrorBadLength);
+    throw ERangeError();
+  }
   for (std::int32_t i = 0; i + 1 < received; i += 2) {
-    if (reply[i] + reply[i + 1] != 0xFF) {
-      port_.SetState(channel, kLinkBad);
-      port_.SetError(channel, kErrorBadComplement);
-      return false;
-    }
+    if (reply[i] + reply[i + 1] != 0xFF) return refuse(kErrorBadComplement);
   }
   port_.SetState(channel, kLinkGood);
   port_.SetError(channel, 0);

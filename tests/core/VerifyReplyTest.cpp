@@ -73,11 +73,17 @@ TEST_F(VerifyReplyTest, RefusesExpectedCountsBelowTwoAndPairsBeyondTheBuffer) {
   EXPECT_TRUE(Verify(Pairs(Bytes(8, 0)), 16, 18, 15));
 }
 
-TEST_F(VerifyReplyTest, RecordsTheReceivedCountOfTheChannel) {
-  Verify(Pairs(Bytes(8, 0)), 16, 18);
-  EXPECT_EQ(S().link.ReceivedCount(7), 16);
-  Verify(Pairs(Bytes(1, 0)), 3, 18);
-  EXPECT_EQ(S().link.ReceivedCount(7), 3);
+// A reply the check cannot examine must not let the exchange pass as good:
+// the refusal is reported before the range error.
+TEST_F(VerifyReplyTest, AnUncheckableReplyIsRefusedBeforeTheRangeError) {
+  for (auto [received, expected, highIndex] :
+       {std::tuple{300, 300, 254}, {18, 18, 15}, {2, 1, 254}, {2, -4, 254}}) {
+    port.errors[7] = 0;
+    port.states[7] = kLinkGood;
+    EXPECT_THROW(Verify(Pairs(Bytes(9, 0)), received, expected, highIndex), ERangeError);
+    EXPECT_EQ(port.errors[7], kErrorBadLength);
+    EXPECT_EQ(port.states[7], kLinkBad);
+  }
 }
 
 }  // namespace
