@@ -125,6 +125,20 @@ TEST_F(SerialDispatcherTest, ReplyTimeoutLimitsOnlyTheWaitForTheFirstByte) {
   EXPECT_EQ(verifier.received, std::vector<int>{10});
 }
 
+TEST_F(SerialDispatcherTest, AReplyTricklingInFasterThanTheGapIsReadWholePastOneGap) {
+  // The whole reply lasts twice the inter-byte timeout; no single gap does.
+  Use({.reply = 1h, .interByte = 150ms});
+  const auto code = ExchangeWith(Sequence(4), 12, [&] {
+    peer.Read(4);
+    for (std::uint8_t b = 0; b < 12; ++b) {
+      peer.Write({b});
+      std::this_thread::sleep_for(25ms);
+    }
+  });
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(verifier.received, std::vector<int>{12});
+}
+
 TEST_F(SerialDispatcherTest, NoReplyIsReportedWithoutCallingTheVerifier) {
   Use({.reply = 40ms, .interByte = 40ms});
   const auto code = ExchangeWith(Sequence(4), 18, [&] { peer.Read(4); });

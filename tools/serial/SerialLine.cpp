@@ -98,8 +98,10 @@ std::optional<std::size_t> SerialLine::Transfer(std::span<const std::uint8_t> re
   received_ = 0;
   interByte_ = timeouts.interByte;
   readError_.clear();
+  readDone_ = false;
   io_.restart();
-  ArmDeadline(timeouts.reply + ByteTime(baud_) * request.size());
+  silenceEnds_ = Clock::now() + timeouts.reply + ByteTime(baud_) * request.size();
+  WaitForSilence();
   ReadMore();
   io_.run();
   if (readError_) {
@@ -109,26 +111,31 @@ std::optional<std::size_t> SerialLine::Transfer(std::span<const std::uint8_t> re
   return received_;
 }
 
-void SerialLine::ArmDeadline(Clock::duration wait) {
-  const unsigned generation = ++deadlineGeneration_;
-  deadline_.expires_after(wait);
-  deadline_.async_wait([this, generation](const asio::error_code& error) {
-    if (!error && generation == deadlineGeneration_) port_.cancel();
+void SerialLine::WaitForSilence() {
+  deadline_.expires_at(silenceEnds_);
+  deadline_.async_wait([this](const asio::error_code& error) {
+    if (error || readDone_) return;
+    // Bytes that came meanwhile moved the end of the silence on.
+    if (Clock::now() < silenceEnds_) return WaitForSilence();
+    port_.cancel();
   });
 }
 
 void SerialLine::ReadMore() {
   port_.async_read_some(asio::buffer(target_.data() + received_, target_.size() - received_),
                         [this](const asio::error_code& error, std::size_t count) {
+                          const bool firstBytes = received_ == 0;
                           received_ += count;
                           const bool timedOut = error == asio::error::operation_aborted;
                           if (error && !timedOut) readError_ = error;
                           if (error || received_ == target_.size()) {
-                            ++deadlineGeneration_;
+                            readDone_ = true;
                             deadline_.cancel();
                             return;
                           }
-                          ArmDeadline(interByte_);
+                          silenceEnds_ = Clock::now() + interByte_;
+                          // The reply timeout gives way to the shorter gap once.
+                          if (firstBytes) WaitForSilence();
                           ReadMore();
                         });
 }

@@ -47,7 +47,7 @@ class SerialLine {
 
   void ApplyRawMode();
   void DropInput();
-  void ArmDeadline(Clock::duration wait);
+  void WaitForSilence();
   void ReadMore();
   bool Fail(const asio::error_code& error);
 
@@ -63,8 +63,10 @@ class SerialLine {
   std::size_t received_ = 0;
   Clock::duration interByte_{};
   asio::error_code readError_;
-  // Deadlines already replaced by a later one must not cancel the read.
-  unsigned deadlineGeneration_ = 0;
+  // When the line has been silent too long: moved on by every byte, checked
+  // when the timer fires, so a byte costs no timer update.
+  Clock::time_point silenceEnds_{};
+  bool readDone_ = false;
 };
 
 }  // namespace quorlan::serial
