@@ -151,18 +151,5 @@ TEST(PriceDownloads, StoreWhatTheDriverSends) {
   EXPECT_EQ(line.Snapshot(1).state, DispenserState::Idle);
 }
 
-TEST(PresetAuthorization, CarriesGradePriceAndLimits) {
-  Line line(StillLine(2));
-  // Grade 3 at 45.67, money limit 1234.56, volume limit 10.50.
-  line.Answer(RequestFrame(2, 0xA5, {0x03, 0x67, 0x45, 0x56, 0x34, 0x12, 0x50, 0x10, 0x00}));
-  const auto authorization = line.Snapshot(2).authorization;
-  ASSERT_TRUE(authorization);
-  EXPECT_EQ(authorization->grade, 3);
-  EXPECT_EQ(authorization->price, 4567);
-  EXPECT_EQ(authorization->moneyLimit, 123456);
-  EXPECT_EQ(authorization->volumeLimit, 1050);
-  EXPECT_TRUE(authorization->preset);
-}
-
 }  // namespace
 }  // namespace quorlan::sim::testing
