@@ -78,6 +78,13 @@ void TargetSummary::PrintLineRows() const {
                Counter(name, "ideal_ms")),
         targeted ? "<= 1.05" : "", targeted ? Verdict(ratio <= 1.05) : "");
   }
+  // What the driver, the dispatcher and Asio add to a plain read loop.
+  const double stack = Counter("Line/status_poll", "median_ms");
+  const double bare = Counter("Line/status_poll_bare", "median_ms");
+  if (stack > 0 && bare > 0) {
+    Row("status_poll: driver stack over a bare client",
+        Format("%+.3f ms (%.2f - %.2f ms)", stack - bare, stack, bare), "", "");
+  }
 }
 
 void TargetSummary::PrintScaleRows() const {

@@ -1,7 +1,6 @@
 #include "support/PtyRig.h"
 
 #include <stdexcept>
-#include <string>
 #include <thread>
 
 namespace quorlan::bench {
@@ -37,6 +36,10 @@ PtyRig::PtyRig(int channels, int dispensers)
 
 PtyRig::~PtyRig() {
   for (auto& served : lines_) served->server->Stop();
+}
+
+const std::string& PtyRig::SlavePath(int channel) const {
+  return lines_.at(std::size_t(channel - 1))->server->SlavePath();
 }
 
 std::uint64_t PtyRig::LineBytes(int channel) {

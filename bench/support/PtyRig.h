@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "driver/TVM30.h"
@@ -31,6 +32,8 @@ class PtyRig {
   PtyRig& operator=(const PtyRig&) = delete;
 
   TVM30& Driver() { return driver_; }
+  // The pseudo-terminal the channel's line is served on.
+  const std::string& SlavePath(int channel) const;
   // Request and reply bytes the simulator has received and sent on the
   // channel, once every answered request's reply has gone out.
   std::uint64_t LineBytes(int channel);
