@@ -12,9 +12,13 @@ namespace {
 
 constexpr std::chrono::milliseconds kWatchInterval{250};
 
-void AddAddress(CLI::App& command, OperationArgs& args) {
+void AddChannel(CLI::App& command, OperationArgs& args) {
   command.add_option("-c,--channel", args.channel, "Channel (line), 1..32")
       ->check(CLI::Range(1, 32));
+}
+
+void AddAddress(CLI::App& command, OperationArgs& args) {
+  AddChannel(command, args);
   command.add_option("-d,--dispenser", args.dispenser, "Dispenser address, 1..32")
       ->check(CLI::Range(1, 32));
 }
@@ -92,8 +96,7 @@ void AddOperationCommands(CLI::App& app, OperationArgs& args, std::optional<Oper
 
   auto* watch =
       Command(app, "watch", "Live table of dispensers until Ctrl-C", Operation::Watch, chosen);
-  watch->add_option("-c,--channel", args.channel, "Channel (line), 1..32")
-      ->check(CLI::Range(1, 32));
+  AddChannel(*watch, args);
   watch->add_option("-d,--dispenser", args.dispensers, "Dispensers to show (repeatable, or 1,2,3)")
       ->delimiter(',')
       ->check(CLI::Range(1, 32));
