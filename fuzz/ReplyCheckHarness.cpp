@@ -2,7 +2,8 @@
 // channels and highest indices, against the rule it implements: accepted
 // lengths {2, expected, expected - 2}, every pair complemented, the verdict
 // reported as one SetState and one SetError; a count reaching past the
-// buffer or an expected length below 2 is a range error, never a read.
+// buffer or an expected length below 2 is refused and then a range error,
+// never a read.
 
 #include <cstdint>
 #include <optional>
@@ -105,7 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                "verdict for another channel");
   } catch (const ERangeError&) {
     FUZZ_CHECK(!want.has_value(), "range error for a checkable reply");
-    FUZZ_CHECK(port.calls.empty(), "range error after a verdict");
+    // The reply is refused first, so the exchange fails rather than passing.
+    FUZZ_CHECK(port.calls.size() == 2 && port.calls[0].what == 'S' && port.calls[0].value == 3 &&
+                   port.calls[1].what == 'E' && port.calls[1].value == 0xDB,
+               "range error without refusing the reply");
   }
   if (channel >= 0 && channel <= 255 && expected >= 2) {
     FUZZ_CHECK(link.ReceivedCount(channel) == received, "received count not recorded");
