@@ -1,0 +1,9 @@
+# Compiles each of SOURCES with CLANGXX (syntax and semantics only, no code).
+foreach(source ${SOURCES})
+  execute_process(COMMAND ${CLANGXX} -std=c++20 -Wall -Wextra -Werror -fsyntax-only
+                          -I${INCLUDE} ${source}
+                  RESULT_VARIABLE result ERROR_VARIABLE errors)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "clang cannot compile ${source}:\n${errors}")
+  endif()
+endforeach()
