@@ -122,7 +122,9 @@ TEST(LogDurability, EveryCompletedLineSurvivesSigkillAcrossRotations) {
       ++completed;
     }
     kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child ended by itself";
     // Reports still in the pipe belong to calls that completed before the kill.
     while (read(reports[0], &number, sizeof number) == sizeof number) ++completed;
     close(reports[0]);
