@@ -21,6 +21,7 @@
 
 #include "link/Frame.h"
 #include "support/PtyRig.h"
+#include "support/ThreadCpu.h"
 
 namespace quorlan::bench {
 namespace {
@@ -92,10 +93,13 @@ void OverTheLine(benchmark::State& state, const LineOperation& operation) {
   run();  // first contact: nothing of it is timed
   const std::uint64_t bytesBefore = rig.LineBytes(1);
   std::vector<double> seconds;
+  std::vector<double> cpuSeconds;
   for (auto _ : state) {
+    const double cpuBefore = ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
     run();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    cpuSeconds.push_back(ThreadCpuSeconds() - cpuBefore);
     state.SetIterationTime(elapsed.count());
     seconds.push_back(elapsed.count());
   }
@@ -106,6 +110,7 @@ void OverTheLine(benchmark::State& state, const LineOperation& operation) {
   state.counters["median_ms"] = median * 1e3;
   state.counters["ideal_ms"] = ideal * 1e3;
   state.counters["ratio"] = median / ideal;
+  state.counters["cpu_us"] = Median(cpuSeconds) * 1e6;
 }
 
 void Register(const char* name, int exchanges, LineOperation operation) {

@@ -3,7 +3,6 @@
 // and serial port dispatcher, on the calling thread) spends per poll.
 
 #include <benchmark/benchmark.h>
-#include <time.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,18 +11,13 @@
 
 #include "base/Errors.h"
 #include "support/PtyRig.h"
+#include "support/ThreadCpu.h"
 
 namespace quorlan::bench {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 constexpr auto kPollingTime = std::chrono::seconds(4);
-
-double ThreadCpuSeconds() {
-  timespec now{};
-  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
 
 struct ChannelTally {
   std::uint64_t polls = 0;

@@ -84,6 +84,12 @@ void TargetSummary::PrintLineRows() const {
   if (stack > 0 && bare > 0) {
     Row("status_poll: driver stack over a bare client",
         Format("%+.3f ms (%.2f - %.2f ms)", stack - bare, stack, bare), "", "");
+    // Most of a poll's CPU is waking up for each paced byte, which the bare
+    // loop pays as well.
+    Row("status_poll: thread CPU, stack / bare",
+        Format("%.0f / %.0f us", Counter("Line/status_poll", "cpu_us"),
+               Counter("Line/status_poll_bare", "cpu_us")),
+        "", "");
   }
 }
 
