@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Check.h"
+#include "support/FakeDispatcher.h"
 
 namespace quorlan::fuzz {
 
@@ -33,15 +34,6 @@ Arrival ArrivalOf(std::uint8_t event) {
     default:
       return Arrival::LineFails;
   }
-}
-
-std::vector<std::uint8_t> Pairs(const std::vector<std::uint8_t>& info) {
-  std::vector<std::uint8_t> line;
-  for (auto b : info) {
-    line.push_back(b);
-    line.push_back(static_cast<std::uint8_t>(b ^ 0xFF));
-  }
-  return line;
 }
 
 }  // namespace
@@ -108,7 +100,7 @@ std::uint32_t FuzzDispatcher::Deliver(std::int32_t channel, std::uint8_t* reply,
     auto info = input_.Bytes(static_cast<std::size_t>(std::max(length, 0) / 2));
     info.resize(static_cast<std::size_t>(std::max(length, 0) / 2));
     if ((event & 0x08) && info.size() == 9) info[8] = kStatusBytes[input_.Byte() % 16];
-    line = Pairs(info);
+    line = quorlan::testing::Pairs(info);
   }
   const auto copied = std::min<std::size_t>(line.size(), kReplyBufferSize);
   std::copy_n(line.begin(), copied, reply);
