@@ -23,7 +23,7 @@ for harness in "${harnesses[@]}"; do
   "$build/fuzz/fuzz_$harness" -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="$build/work/$harness-" ${FUZZ_FLAGS:-} "$work" "fuzz/corpus/$harness" \
     2>&1 | tee "$build/work/$harness.log" | grep -E "^#[0-9]+ +DONE|stat::number_of_executed|ERROR|invariant" || true
-  if ls "$build/work/$harness"-* >/dev/null 2>&1; then
+  if ls "$build/work/$harness"-{crash,leak,timeout,oom}-* >/dev/null 2>&1; then
     echo "$harness: findings in $build/work/$harness-*" >&2
     exit 1
   fi
