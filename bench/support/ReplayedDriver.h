@@ -10,12 +10,11 @@
 #include "log/Logger.h"
 #include "sim/Line.h"
 #include "sim/SimDispatcher.h"
+#include "support/Logging.h"
 #include "support/ReplayDispatcher.h"
 #include "support/ScratchDirectory.h"
 
 namespace quorlan::bench {
-
-enum class Logging { Off, ToFile };
 
 class ReplayedDriver {
  public:
