@@ -17,6 +17,7 @@ void Logger::StartLogger() {
 void Logger::SetFileName(std::string name) {
   std::lock_guard lock(mutex_);
   fileName_ = std::move(name);
+  hasFile_ = !fileName_.empty();
 }
 
 std::string Logger::FileName() const {
@@ -55,6 +56,7 @@ std::string Logger::LogNameFor(std::string_view executablePath) {
 }
 
 void Logger::Log(std::uint8_t /*level*/, std::string_view text) {
+  if (!hasFile_) return;
   std::string line = FormatLine(platform_.Now(), text);
   line.append(kLineEnd);
   std::lock_guard lock(mutex_);

@@ -2,6 +2,7 @@
 // Time-stamped trace lines ("hh:mm:ss.zzz text", CR LF) in a file next to the
 // host executable, rotated by size into ten numbered files.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -42,6 +43,8 @@ class Logger {
   // Serializes callers so that no line is lost or torn around a rotation.
   mutable std::mutex mutex_;
   std::string fileName_;
+  // Lets a logger without a file skip the clock and the formatting.
+  std::atomic<bool> hasFile_{false};
   bool firstWrite_ = true;
 };
 
