@@ -39,7 +39,7 @@ bool SameBits(double a, double b) {
 
 class DriverRun {
  public:
-  DriverRun(FuzzInput& input)
+  explicit DriverRun(FuzzInput& input)
       : input_(input),
         port_(input),
         logger_(platform_, kLogLimit),
