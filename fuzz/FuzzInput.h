@@ -53,7 +53,7 @@ class FuzzInput {
 
   // A host's double: the awkward values, money-like decimals, or any bits.
   double HostDouble() {
-    static constexpr double kSpecial[] = {
+    static constexpr double kAwkwardValues[] = {
         0.0,
         -0.0,
         std::numeric_limits<double>::quiet_NaN(),
@@ -72,7 +72,7 @@ class FuzzInput {
         -1.0,
     };
     const std::uint8_t kind = Byte();
-    if (kind < 64) return kSpecial[kind % std::size(kSpecial)];
+    if (kind < 64) return kAwkwardValues[kind % std::size(kAwkwardValues)];
     if (kind < 192) return static_cast<double>(Raw<std::int32_t>() % 100000000) / 100;
     return Raw<double>();
   }

@@ -62,15 +62,15 @@ struct HostValues {
     return kind == 6 ? 250 + random() % 12 : std::uint32_t(random());
   }
   double Value() {
-    static constexpr double kSpecial[] = {std::numeric_limits<double>::quiet_NaN(),
-                                          std::numeric_limits<double>::infinity(),
-                                          -std::numeric_limits<double>::infinity(),
-                                          -1.0,
-                                          21474836.48,
-                                          1e300,
-                                          0.125};
+    static constexpr double kAwkwardValues[] = {std::numeric_limits<double>::quiet_NaN(),
+                                                std::numeric_limits<double>::infinity(),
+                                                -std::numeric_limits<double>::infinity(),
+                                                -1.0,
+                                                21474836.48,
+                                                1e300,
+                                                0.125};
     const auto kind = random() % 4;
-    if (kind == 0) return kSpecial[random() % std::size(kSpecial)];
+    if (kind == 0) return kAwkwardValues[random() % std::size(kAwkwardValues)];
     return double(std::int32_t(random()) % 1000000) / 100;
   }
 };
