@@ -25,14 +25,15 @@ double Decimal6(const ReplyBuffer& reply, int firstInfoByte) {
 
 // The money amount of the fill from its volume at the authorized grade's
 // price, snapped to the money preset when it is less than 0.01 volume units
-// away. A price of 0 skips the snap (it would divide by zero).
+// away. A price of 0 or below skips the snap: the distance in volume units
+// would divide by zero or always be negative.
 double AmountFromVolume(DriverState& s, std::uint32_t c, std::uint32_t d) {
   const auto grade = CheckRange<1, kGrades>(s.currentGrade[c][d]);
   const double price = s.prices[c][d][grade];
   const auto hundredths = static_cast<std::int64_t>(price * s.volume[c][d] + 0.5);
   double amount = static_cast<double>(hundredths) / 100;
   const double preset = s.presetAmount[c][d];
-  if (price != 0 && std::fabs(preset - amount) * 100 / price < 0.01) amount = preset;
+  if (price > 0 && std::fabs(preset - amount) * 100 / price < 0.01) amount = preset;
   return amount;
 }
 

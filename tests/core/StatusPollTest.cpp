@@ -116,6 +116,12 @@ TEST_F(AmountFromVolumeTest, AFreeGradeGivesZeroWithoutFailing) {
   EXPECT_EQ(PollAmount(0, {0x25, 0x10, 0}, 470.0), 0.0);
 }
 
+// A negative price (stored by a failed SetPrice) must not make every amount
+// snap to the money preset.
+TEST_F(AmountFromVolumeTest, ANegativePriceNeverSnapsToThePreset) {
+  EXPECT_DOUBLE_EQ(PollAmount(-100, {0x00, 0x02, 0}, 9999.0), -1.99);
+}
+
 TEST_F(AmountFromVolumeTest, UsesThePriceOfTheAuthorizedGrade) {
   S().currentGrade[1][1] = 3;
   S().prices[1][1][3] = 1000;
