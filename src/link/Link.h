@@ -40,7 +40,6 @@ class Link {
   // 0 when no reply was checked in the last exchange.
   std::int32_t ReceivedCount(std::int64_t channel) const { return receivedCount_[channel]; }
 
-  TPortDispatcher& Port() { return port_; }
   Logger& Log() { return logger_; }
   ReplyVerifier Verifier();
   SetupHandler Setup();

@@ -27,7 +27,6 @@ class Logger {
 
   std::string FileName() const;
   bool FirstWrite() const;
-  std::int32_t MaxLogSize() const { return maxLogSize_; }
 
   // "hh:mm:ss.zzz text", without the line end.
   static std::string FormatLine(const LocalTime& time, std::string_view text);
