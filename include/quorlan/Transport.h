@@ -1,7 +1,12 @@
 #pragma once
 // The transport base: what carries the driver's requests to a line and the
-// replies back. It owns the per-channel bookkeeping (error, link state, reply
-// check, setup handler) and the verify-then-record step; a transport supplies
-// only the transfer of bytes and the line setup.
+// replies back.
 //
-// To be filled in: see the class in this header once the transports move onto it.
+// For now the port dispatcher interface itself; it becomes the base class
+// that owns the per-channel bookkeeping once the transports move onto it.
+
+#include "host/PortDispatcher.h"
+
+namespace quorlan {
+using Transport = TPortDispatcher;
+}  // namespace quorlan
