@@ -101,7 +101,8 @@ TEST_F(SerialDispatcherTest, EveryByteValuePassesUnchangedAndTheExchangeEndsAtTh
 }
 
 TEST_F(SerialDispatcherTest, ShortReplyEndsAtTheInterByteTimeoutAndReachesTheVerifier) {
-  Use({.reply = 1h, .interByte = 30ms});
+  // Long enough that a loaded machine never splits the burst at a gap.
+  Use({.reply = 1h, .interByte = 300ms});
   const auto code = ExchangeWith(Sequence(4), 18, [&] {
     peer.Read(4);
     peer.Write(Sequence(16, 1));
@@ -113,12 +114,14 @@ TEST_F(SerialDispatcherTest, ShortReplyEndsAtTheInterByteTimeoutAndReachesTheVer
 }
 
 TEST_F(SerialDispatcherTest, ReplyTimeoutLimitsOnlyTheWaitForTheFirstByte) {
-  Use({.reply = 60ms, .interByte = 1h});
+  // The first byte follows the request at once; the reply as a whole lasts
+  // longer than the reply timeout, with a second to spare for a slow start.
+  Use({.reply = 1s, .interByte = 1h});
   const auto code = ExchangeWith(Sequence(4), 10, [&] {
     peer.Read(4);
     for (std::uint8_t b = 0; b < 10; ++b) {
       peer.Write({b});
-      std::this_thread::sleep_for(20ms);
+      std::this_thread::sleep_for(150ms);
     }
   });
   EXPECT_EQ(code, 0u);
@@ -126,13 +129,14 @@ TEST_F(SerialDispatcherTest, ReplyTimeoutLimitsOnlyTheWaitForTheFirstByte) {
 }
 
 TEST_F(SerialDispatcherTest, AReplyTricklingInFasterThanTheGapIsReadWholePastOneGap) {
-  // The whole reply lasts twice the inter-byte timeout; no single gap does.
-  Use({.reply = 1h, .interByte = 150ms});
+  // The whole reply lasts longer than the inter-byte timeout; no single gap
+  // comes near it.
+  Use({.reply = 1h, .interByte = 1s});
   const auto code = ExchangeWith(Sequence(4), 12, [&] {
     peer.Read(4);
     for (std::uint8_t b = 0; b < 12; ++b) {
       peer.Write({b});
-      std::this_thread::sleep_for(25ms);
+      std::this_thread::sleep_for(100ms);
     }
   });
   EXPECT_EQ(code, 0u);
