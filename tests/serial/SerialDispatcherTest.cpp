@@ -194,15 +194,16 @@ TEST_F(SerialDispatcherTest, StrayInputIsDroppedBeforeTheRequest) {
 // The bytes read may belong to the earlier request, so that exchange fails;
 // the one after it is back in step.
 TEST_F(SerialDispatcherTest, ALateReplyNeverPassesForTheNextRequestsAnswer) {
-  Use({.reply = 100ms, .interByte = 30ms, .settle = 30ms});
+  Use({.reply = 1s, .interByte = 100ms, .settle = 30ms});
   const Bytes late = Sequence(6, 0x10), second = Sequence(6, 0x20), third = Sequence(6, 0x30);
   EXPECT_EQ(ExchangeWith(Sequence(4, 1), 6, [&] { peer.Read(4); }), serial::kErrorNoReply);
-  // The peer only now gets to both requests.
+  // The peer only now gets to both requests and answers them back to back.
+  Bytes both = late;
+  both.insert(both.end(), second.begin(), second.end());
   EXPECT_EQ(ExchangeWith(Sequence(4, 2), 6,
                          [&] {
                            peer.Read(4);
-                           peer.Write(late);
-                           peer.Write(second);
+                           peer.Write(both);
                          }),
             kErrorBadLength);
   EXPECT_EQ(port->GetState(1), kLinkBad);
