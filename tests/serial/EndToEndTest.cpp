@@ -20,11 +20,11 @@ using serial::SerialDispatcher;
 class EndToEnd : public ::testing::Test {
  protected:
   // The fill moves 2.5 litres a status poll, so the test needs no clock.
-  EndToEnd()
+  explicit EndToEnd(serial::LineTimeouts timeouts = {.reply = 150ms, .interByte = 50ms})
       : line(std::make_shared<sim::Line>(sim::LineOptions{
             .dispensers = 2, .volumePerPoll = 2.5, .clock = {}, .startWithoutPrices = false})),
         server(line),
-        port({.reply = 150ms, .interByte = 50ms}),
+        port(timeouts),
         logger(logPlatform),
         driver(port, 0, logger) {
     logger.SetFileName("driver.log");
@@ -87,6 +87,35 @@ TEST_F(EndToEnd, AWholeFillWithPricesPresetAuthorizationReleaseTransactionAndTot
   EXPECT_DOUBLE_EQ(amountTotal, 65932.10);
 }
 
+// The simulator answers one status poll late while polls of two dispensers
+// go back to back: no poll ever reports the other dispenser's status, and
+// the line is back in step within a few polls. The timeouts leave the
+// simulator's thread room to be slow on a loaded machine.
+class EndToEndLate : public EndToEnd {
+ protected:
+  EndToEndLate() : EndToEnd({.reply = 1s, .interByte = 300ms, .settle = 300ms}) {}
+};
+
+TEST_F(EndToEndLate, ALateReplyNeverPassesForAnotherDispensersStatus) {
+  driver.SetVolumePreset(1, 2, 0, 0, 10.0);
+  driver.Start(1, 2, 1);  // dispenser 2 authorized, dispenser 1 idle
+  const std::uint16_t status[] = {0, driver.PollStatus(1, 1), driver.PollStatus(1, 2)};
+  ASSERT_NE(status[1], status[2]);
+  line->InjectFault(1, sim::Request::Status, {.kind = sim::FaultKind::LateReply, .delay = 1500ms});
+  int failures = 0, lastFailure = -1;
+  for (int n = 0; n < 8; ++n) {
+    const std::uint8_t d = 1 + n % 2;
+    try {
+      EXPECT_EQ(driver.PollStatus(1, d), status[d]) << "poll " << n << " of dispenser " << int(d);
+    } catch (const ESerialIO&) {
+      ++failures;
+      lastFailure = n;
+    }
+  }
+  EXPECT_GE(failures, 1);
+  EXPECT_LE(lastFailure, 3);
+}
+
 struct LineFaultCase {
   const char* name;
   sim::Fault fault;
@@ -102,7 +131,8 @@ TEST_P(EndToEndFault, FailsThePollWithTheDispatchersCodeAndTheLineRecovers) {
   EXPECT_EQ(port.GetError(1), GetParam().error);
   EXPECT_EQ(driver.GetLinkState(1), kLinkBad);
 
-  // A late reply lands after its exchange ended; the next one drops it.
+  // A late reply lands after its exchange ended; the next exchange waits
+  // for the line to fall silent, dropping it.
   if (fault.kind == sim::FaultKind::LateReply) std::this_thread::sleep_for(fault.delay + 50ms);
   EXPECT_EQ(driver.PollStatus(1, 1), 0xE1);
   EXPECT_EQ(driver.GetLinkState(1), kLinkGood);

@@ -179,8 +179,10 @@ TEST_F(SerialDispatcherTest, AVerifierThatRaisesLeavesTheChannelFailed) {
   EXPECT_EQ(port->GetState(1), kLinkBad);
 }
 
-TEST_F(SerialDispatcherTest, StaleInputIsDroppedBeforeTheRequest) {
-  Use({.reply = 1h, .interByte = 1h});
+// Bytes nobody asked for, found before a request, are dropped with the
+// rest of whatever follows until the line falls silent.
+TEST_F(SerialDispatcherTest, StrayInputIsDroppedBeforeTheRequest) {
+  Use({.reply = 5s, .interByte = 30ms, .settle = 30ms});
   peer.Write({0xAA, 0xBB, 0xCC});
   peer.WaitUntilQueued();
   const auto code = ExchangeWith(Sequence(4), 4, [&] {
@@ -189,6 +191,70 @@ TEST_F(SerialDispatcherTest, StaleInputIsDroppedBeforeTheRequest) {
   });
   EXPECT_EQ(code, 0u);
   EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 4), (Bytes{1, 2, 3, 4}));
+}
+
+// A peer that answers every request, in order, but one of them late: the
+// late reply lands in the next exchange, followed by that exchange's own.
+// The bytes read may belong to the earlier request, so that exchange fails;
+// the one after it is back in step.
+TEST_F(SerialDispatcherTest, ALateReplyNeverPassesForTheNextRequestsAnswer) {
+  Use({.reply = 1s, .interByte = 100ms, .settle = 30ms});
+  const Bytes late = Sequence(6, 0x10), second = Sequence(6, 0x20), third = Sequence(6, 0x30);
+  EXPECT_EQ(ExchangeWith(Sequence(4, 1), 6, [&] { peer.Read(4); }), serial::kErrorNoReply);
+  // The peer only now gets to both requests and answers them back to back.
+  Bytes both = late;
+  both.insert(both.end(), second.begin(), second.end());
+  EXPECT_EQ(ExchangeWith(Sequence(4, 2), 6,
+                         [&] {
+                           peer.Read(4);
+                           peer.Write(both);
+                         }),
+            kErrorBadLength);
+  EXPECT_EQ(port->GetState(1), kLinkBad);
+  EXPECT_TRUE(verifier.received.empty()) << "the verifier saw a reply that is not provably ours";
+  EXPECT_EQ(ExchangeWith(Sequence(4, 3), 6,
+                         [&] {
+                           peer.Read(4);
+                           peer.Write(third);
+                         }),
+            0u);
+  EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 6), third);
+}
+
+// A peer that stops taking bytes: the write has a deadline, and the
+// exchange fails as a line failure instead of hanging.
+TEST_F(SerialDispatcherTest, APeerThatStopsReadingFailsTheLineInsteadOfHanging) {
+  Use({.reply = 50ms, .interByte = 20ms, .settle = 20ms});
+  // Fast, so the request's own transmission time is short; big enough to
+  // fill every buffer between here and the peer, who never reads.
+  port->Configure(1, serial::kLineSetting8N1, 4'000'000);
+  ASSERT_TRUE(port->IsOpen(1)) << port->LineProblem(1);
+  const Bytes request(256 * 1024, 0x5A);
+  reply.assign(kReplyBufferSize, 0);
+  auto result = std::async(std::launch::async, [&] {
+    return port->Exchange(1, request.data(), static_cast<int>(request.size()), reply.data(), 18, 0);
+  });
+  const bool ended = result.wait_for(kHangGuard) == std::future_status::ready;
+  if (!ended) peer.Hangup();
+  EXPECT_TRUE(ended) << "the write hung";
+  EXPECT_EQ(result.get(), serial::kErrorLineFailure);
+  EXPECT_FALSE(port->LineProblem(1).empty());
+}
+
+// One program per line: a second opener is turned away as busy until the
+// first lets go.
+TEST_F(SerialDispatcherTest, ASecondOpenerFindsThePortBusy) {
+  Use({.reply = 1h, .interByte = 1h});
+  ASSERT_TRUE(port->IsOpen(1));
+  SerialDispatcher second;
+  second.MapChannel(1, peer.Path());
+  second.Configure(1, serial::kLineSetting8N1, 9600);
+  EXPECT_FALSE(second.IsOpen(1));
+  EXPECT_EQ(second.LineProblem(1), "port busy: " + peer.Path());
+  EXPECT_EQ(second.GetError(1), serial::kErrorLineFailure);
+  port.reset();
+  second.Configure(1, serial::kLineSetting8N1, 9600);
+  EXPECT_TRUE(second.IsOpen(1)) << second.LineProblem(1);
 }
 
 TEST_F(SerialDispatcherTest, AnExchangeOpensAnUnconfiguredLineAtTheDefaultSetting) {

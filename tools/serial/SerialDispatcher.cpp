@@ -31,6 +31,11 @@ struct SerialDispatcher::Channel {
     problem = std::move(why);
     return Record(kLinkBad, kErrorLineFailure);
   }
+  // Why the line did not open or was lost.
+  std::uint32_t LineLost() {
+    return LineFailed(line->Busy() ? "port busy: " + line->Path()
+                                   : line->Path() + ": " + line->Problem());
+  }
 };
 
 SerialDispatcher::SerialDispatcher(LineTimeouts timeouts) : timeouts_(timeouts) {
@@ -128,7 +133,7 @@ void SerialDispatcher::Configure(std::int32_t channel, std::int32_t lineSetting,
   if (slot->line->Open(static_cast<unsigned>(baud))) {
     slot->problem.clear();
   } else {
-    slot->LineFailed(slot->line->Path() + ": " + slot->line->Problem());
+    slot->LineLost();
   }
 }
 
@@ -146,14 +151,20 @@ std::uint32_t SerialDispatcher::Exchange(std::int32_t channel, const std::uint8_
   }
   // A line lost earlier (device unplugged, server restarted) is opened again.
   if (!slot->line->IsOpen() && !slot->line->Open(static_cast<unsigned>(slot->baud))) {
-    return slot->LineFailed(slot->line->Path() + ": " + slot->line->Problem());
+    return slot->LineLost();
   }
   const auto wanted = static_cast<std::size_t>(std::clamp(expectedLength, 0, kReplyBufferSize));
   const auto received = slot->line->Transfer({request, static_cast<std::size_t>(requestLength)},
                                              {reply, wanted}, timeouts_);
-  if (!received) return slot->LineFailed(slot->line->Path() + ": " + slot->line->Problem());
-  if (*received == 0) return slot->Record(kLinkBad, kErrorNoReply);
-  return Verify(*slot, channel, reply, static_cast<std::int32_t>(*received), expectedLength);
+  if (!received) return slot->LineLost();
+  if (received->count == 0) return slot->Record(kLinkBad, kErrorNoReply);
+  // Bytes beyond the expected count: what was read may answer an earlier
+  // request, so it is no answer to this one.
+  if (received->extra) return slot->Record(kLinkBad, kErrorBadLength);
+  const auto code =
+      Verify(*slot, channel, reply, static_cast<std::int32_t>(received->count), expectedLength);
+  if (code != 0) slot->line->LoseStep();
+  return code;
 }
 
 std::uint32_t SerialDispatcher::Verify(Channel& slot, std::int32_t channel,
@@ -172,6 +183,7 @@ std::uint32_t SerialDispatcher::Verify(Channel& slot, std::int32_t channel,
     verifier(channel, reply, kReplyBufferSize - 1, received, expected);
   } catch (...) {
     // The caller sees the exception; the channel must not keep a stale verdict.
+    slot.line->LoseStep();
     slot.Record(kLinkBad, kErrorVerifierRaised);
     throw;
   }
