@@ -144,6 +144,15 @@ void LineWorker::Run() {
   try {
     for (int d : line_.dispensers) LoadBook(d);
     Reconcile();
+    // The dispensers hold the book from the start, whatever they were given
+    // while the service was away; a running fill gets it after its end.
+    for (auto& [d, tracked] : tracked_) {
+      if (tracked.fill) {
+        tracked.pricesDeferred = true;
+      } else {
+        DownloadBook(d);
+      }
+    }
   } catch (const std::exception& error) {
     fmt::print(stderr, "quorlan serve: channel {}: {}\n", line_.channel, error.what());
   }
@@ -522,6 +531,8 @@ CommandResult LineWorker::DoApplyPrices(const std::vector<int>& dispensers) {
       result = "deferred";
     } else {
       result = DownloadBook(d);
+      // The answer's clients see the dispenser as it is with its prices.
+      if (result == "downloaded") Poll(d);
     }
     results.push_back({{"channel", line_.channel}, {"dispenser", d}, {"result", result}});
   }
