@@ -423,7 +423,8 @@ CommandResult LineWorker::Failure(int dispenser, const std::exception& error) {
     const std::string reason = LinkReason(link->Code());
     SetLink(dispenser, reason);
     const Outcome outcome = reason == kLineDown ? Outcome::LineDown : Outcome::NoAck;
-    return {outcome, where + reason + " (" + Describe(link->Code()) + ")", {}};
+    const std::string described = Describe(link->Code());
+    return {outcome, where + reason + (described == reason ? "" : " (" + described + ")"), {}};
   }
   if (dynamic_cast<const NoPrice*>(&error) || dynamic_cast<const InvalidArgument*>(&error)) {
     return {Outcome::Refused, where + error.what(), {}};
