@@ -130,8 +130,10 @@ export class Forecourt {
 
     const target = d.limit?.volume ?? d.limit?.amount;
     const done = d.limit?.volume !== undefined ? d.volume : d.amount;
-    tile.progress.hidden = typeof target !== 'number' || target <= 0;
-    if (!tile.progress.hidden) tile.progress.value = Math.min(1, (done ?? 0) / target);
+    // Kept in the layout when unused, so that tiles stay the same height.
+    const limited = typeof target === 'number' && target > 0;
+    tile.progress.style.visibility = limited ? 'visible' : 'hidden';
+    tile.progress.value = limited ? Math.min(1, (done ?? 0) / target) : 0;
 
     if (lineDown) {
       tile.link.className = 'link link-down';
