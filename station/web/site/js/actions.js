@@ -115,9 +115,18 @@ export class Actions {
 
   async submitEmergency() {
     try {
-      await post('/stop');
+      const answer = await post('/stop');
       this.emergency.close();
-      this.notify('Every dispenser was told to stop.');
+      // Each dispenser answers "stopped" or why it did not.
+      const failures = (answer?.dispensers ?? []).filter((entry) => entry.result !== 'stopped');
+      if (failures.length === 0) {
+        this.notify('Every dispenser stopped.');
+      } else {
+        const names = failures.map((entry) =>
+          entry.dispenser ? `${dispenserName(entry.channel, entry.dispenser)}: ${entry.result}` : `Line ${entry.channel}: ${entry.result}`,
+        );
+        this.notify(`Not every dispenser confirmed the stop. ${names.join('; ')}`, true);
+      }
     } catch (error) {
       document.getElementById('emergency-error').textContent = error.message;
     }

@@ -159,9 +159,10 @@ export class PriceBook {
   showOutcome(answer) {
     const items = Array.isArray(answer) ? answer : answer?.dispensers ?? [];
     const rows = items.map((item) => {
-      const outcome = item.outcome ?? item.result ?? item.status ?? 'unknown';
-      const failed = !['downloaded', 'deferred', 'unchanged'].includes(outcome);
-      const words = item.detail && item.detail !== outcome ? `${outcome}: ${item.detail}` : outcome;
+      // "downloaded", "deferred" (until the running fill ends) or the failure.
+      const outcome = String(item.result ?? 'unknown');
+      const failed = !['downloaded', 'deferred'].includes(outcome);
+      const words = outcome === 'deferred' ? 'deferred until the fill ends' : failed ? `failed: ${outcome}` : outcome;
       return el(
         'tr',
         { 'data-dispenser': dispenserKey(item.channel, item.dispenser) },
