@@ -98,7 +98,11 @@ export class Journal {
   }
 
   today() {
-    return [...this.fills.values()].filter((f) => isToday(f.finished_at)).sort((a, b) => b.id - a.id);
+    // Newest first by the time each fill finished; ids order fills by
+    // authorization, which two pumps can finish the other way round.
+    return [...this.fills.values()]
+      .filter((f) => isToday(f.finished_at))
+      .sort((a, b) => (b.finished_at ?? '').localeCompare(a.finished_at ?? '') || b.id - a.id);
   }
 
   filtered() {

@@ -126,6 +126,7 @@ class Station {
     if (badge.dataset.live === String(live)) return;
     badge.dataset.live = String(live);
     badge.textContent = live ? 'live' : 'not live';
+    document.body.dataset.live = String(live);
     if (live && this.wasLive) this.refresh();
     this.wasLive ||= live;
   }
