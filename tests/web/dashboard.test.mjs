@@ -3,7 +3,7 @@
 // QUORLAN_SCREENSHOTS, when set, is where the forecourt and journal pictures
 // go (docs/images refreshes the documentation's).
 import assert from 'node:assert/strict';
-import { mkdirSync } from 'node:fs';
+import { mkdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { chromium } from 'playwright-core';
@@ -170,6 +170,17 @@ test('a fill with a volume limit is authorized, fills, finishes and lands in the
   const totals = (await operator.locator('#grade-totals tr[data-grade="1"] td').allTextContents()).map((t) => t.trim());
   assert.deepEqual(totals, ['Grade 1', '1', '5.00', '264.50']);
   await screenshot(operator, 'dashboard-journal.png');
+
+  const [download] = await Promise.all([operator.waitForEvent('download'), operator.click('#export-csv')]);
+  const csv = readFileSync(await download.path(), 'utf8').split('\r\n');
+  assert.match(csv[0], /^id,finished_at,channel,dispenser,nozzle,grade,price,volume,amount,limit,authorized_by/);
+  assert.match(csv[1], /^\d+,[^,]+,1,1,1,1,52\.90,5\.00,264\.50,5\.00 l,admin-desk,/);
+
+  await operator.selectOption('#totals-dispenser', '1/1');
+  await operator.selectOption('#totals-nozzle', '1');
+  await operator.click('#totals-form button[type=submit]');
+  await operator.locator('#totals-result', { hasText: 'nozzle 1: ' }).waitFor(kWait);
+  assert.match(await operator.textContent('#totals-result'), /5\.00 l, 264\.50/);
   await operator.click('#tab-forecourt');
 });
 
@@ -191,6 +202,21 @@ test('a stop ends a running fill short of its end', async () => {
   const cells = (await operator.locator('#fills tbody tr', { hasText: 'Pump 2' }).locator('td').allTextContents()).map((t) => t.trim());
   assert.equal(cells[4], '2');
   assert.ok(Number(cells[6]) > 0 && Number(cells[6]) < 10, `stopped short: ${cells[6]} l`);
+});
+
+test('the emergency stop asks first, then stops every fill', async () => {
+  await tile(operator, 3).getByRole('button', { name: /Authorize/ }).click();
+  await operator.click('#authorize-form button[type=submit]');
+  await waitForState(operator, 3, 'filling');
+  await operator.click('#emergency');
+  await operator.click('#emergency-dialog [data-close]');
+  assert.equal(await operator.locator('#emergency-dialog').isVisible(), false);
+  assert.equal(await tile(operator, 3).getAttribute('data-state'), 'filling', 'cancelled: nothing stopped');
+
+  await operator.click('#emergency');
+  await operator.click('#emergency-dialog button[type=submit]');
+  await waitForState(operator, 3, 'stopped');
+  await operator.locator('#notice', { hasText: 'Every dispenser stopped.' }).waitFor(kWait);
 });
 
 test('a view token sees the station but is offered no action', async () => {
