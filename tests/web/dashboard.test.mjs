@@ -15,6 +15,7 @@ const kPrices = { 1: '52.90', 2: '54.10', 3: '58.30', 4: '61.00' };
 let station;
 let browser;
 const requestedUrls = [];
+const streamResumes = []; // the Last-Event-ID of each event stream opened
 
 // A zone where it is about noon now, so "today's fills" never straddles a
 // midnight while the test runs.
@@ -26,7 +27,10 @@ function noonZone() {
 async function openPage(address) {
   const context = await browser.newContext({ viewport: { width: 1366, height: 768 }, timezoneId: noonZone() });
   const page = await context.newPage();
-  page.on('request', (request) => requestedUrls.push(request.url()));
+  page.on('request', (request) => {
+    requestedUrls.push(request.url());
+    if (request.url().endsWith('/api/v1/events')) streamResumes.push(request.headers()['last-event-id']);
+  });
   page.on('pageerror', (error) => assert.fail(`page error: ${error.message}`));
   await page.goto(address ?? station.url);
   return page;
@@ -238,6 +242,7 @@ test('the page says "not live" while the service is down and recovers by itself'
   await operator.locator('#live', { hasText: 'not live' }).waitFor(kWait);
   await station.start();
   await operator.locator('#live', { hasText: /^live$/ }).waitFor(kWait);
+  assert.match(streamResumes[streamResumes.length - 1] ?? '', /^\d+$/, 'the stream resumes from the last event seen');
   await tile(operator, 1).locator('.state', { hasText: /Idle|Finished/ }).waitFor(kWait);
 });
 
