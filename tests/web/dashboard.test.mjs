@@ -6,8 +6,11 @@ import assert from 'node:assert/strict';
 import { mkdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { chromium } from 'playwright-core';
 import { Station, kTokens, waitFor } from './station.mjs';
+
+const { chromium } = await import('playwright-core').catch(() => {
+  throw new Error('playwright-core is missing from tests/web/node_modules: run scripts/install-deps.sh');
+});
 
 const kWait = { timeout: 30000 };
 const kPrices = { 1: '52.90', 2: '54.10', 3: '58.30', 4: '61.00' };
