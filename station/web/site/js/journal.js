@@ -16,21 +16,22 @@ async function firstAfter(after) {
 
 // The `after` from which today's fills are read: the journal is ordered by
 // id, so a doubling then a bisection finds today's start in a few requests
-// instead of reading every fill ever made.
-export async function todaysStart() {
-  let low = 0;
+// instead of reading every fill ever made. `first(after)` answers the first
+// completed fill above an id, or nothing.
+export async function todaysStart(first = firstAfter, today = (fill) => isToday(fill.finished_at)) {
+  let low = 0; // no fill up to this id is today's
   let high = 1;
   for (;;) {
-    const fill = await firstAfter(high);
-    if (!fill || isToday(fill.finished_at)) break;
+    const fill = await first(high);
+    if (!fill || today(fill)) break;
     low = fill.id;
     high = fill.id * 2;
   }
   while (high - low > 1) {
     const middle = Math.floor((low + high) / 2);
-    const fill = await firstAfter(middle);
-    if (!fill || isToday(fill.finished_at)) high = middle;
-    else low = Math.max(middle, low);
+    const fill = await first(middle);
+    if (!fill || today(fill)) high = middle;
+    else low = Math.max(fill.id, low);
   }
   return Math.max(0, low - kMargin);
 }

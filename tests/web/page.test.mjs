@@ -1,9 +1,10 @@
 // The page's pure pieces, in node: the event stream parser (fed in awkward
-// chunks, as a network delivers them), the CSV export and the price check.
+// chunks, as a network delivers them), the search for today's first fill,
+// the CSV export and the price check.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { EventParser } from '../../station/web/site/js/events.js';
-import { toCsv } from '../../station/web/site/js/journal.js';
+import { toCsv, todaysStart } from '../../station/web/site/js/journal.js';
 import { parsePrice } from '../../station/web/site/js/prices.js';
 
 function parse(chunks) {
@@ -35,6 +36,33 @@ test('the event parser joins data lines and ignores what is not an event', () =>
     ['data: unfinished\n', []],
   ];
   for (const [text, expected] of cases) assert.deepEqual(parse([text]), expected, JSON.stringify(text));
+});
+
+test("today's fills are found in a few requests, none of them missed", async () => {
+  // [completed fill ids, the first of today's, or null for none]
+  const cases = [
+    [[], null],
+    [[1, 2, 3], 1],
+    [[1, 2, 3], null],
+    [Array.from({ length: 100000 }, (_, i) => i + 1), 99001],
+    [Array.from({ length: 5000 }, (_, i) => 3 * i + 7), 3 * 4000 + 7], // gaps: open rows are not listed
+    [[5, 900, 901, 50000], 901],
+  ];
+  for (const [ids, firstToday] of cases) {
+    let requests = 0;
+    const first = async (after) => {
+      requests += 1;
+      const id = ids.find((candidate) => candidate > after);
+      return id === undefined ? undefined : { id };
+    };
+    const today = (fill) => firstToday !== null && fill.id >= firstToday;
+    const start = await todaysStart(first, today);
+    const label = `${ids.length} fills, today's from ${firstToday}`;
+    if (firstToday !== null) assert.ok(start < firstToday, `${label}: starts at ${start}`);
+    // No more than the safety margin (256 ids) of yesterday's fills is read again.
+    assert.ok(firstToday === null || firstToday - start <= 300, `${label}: reads little: ${start}`);
+    assert.ok(requests <= 2 * Math.log2(Math.max(ids.at(-1) ?? 1, 2)) + 3, `${label}: ${requests} requests`);
+  }
 });
 
 test('the CSV export quotes what needs quoting', () => {
