@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { mkdirSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { after, before, test } from 'node:test';
-import { Station, kTokens, waitFor } from './station.mjs';
+import { SimulatorPort, Station, kTokens, waitFor } from './station.mjs';
 
 const { chromium } = await import('playwright-core').catch(() => {
   throw new Error('playwright-core is missing from tests/web/node_modules: run scripts/install-deps.sh');
@@ -247,6 +247,29 @@ test('the page says "not live" while the service is down and recovers by itself'
   await operator.locator('#live', { hasText: /^live$/ }).waitFor(kWait);
   assert.match(streamResumes[streamResumes.length - 1] ?? '', /^\d+$/, 'the stream resumes from the last event seen');
   await tile(operator, 1).locator('.state', { hasText: /Idle|Finished/ }).waitFor(kWait);
+});
+
+test('a line that goes down shows at once, on the page and on its tiles', async () => {
+  const simulator = new SimulatorPort(process.env.QUORLAN_BIN, 2);
+  const serial = new Station(process.env.QUORLAN_BIN, [1, 2], await simulator.start());
+  try {
+    await serial.start();
+    const page = await openPage(`${serial.url}#token=${kTokens.view}`);
+    await page.locator('#live', { hasText: /^live$/ }).waitFor(kWait);
+    await tile(page, 2).waitFor(kWait);
+    assert.equal(await page.locator('#lines-down').isVisible(), false);
+
+    await simulator.stop();
+    await page.locator('#lines-down', { hasText: 'Line 1 is down' }).waitFor(kWait);
+    for (const dispenser of [1, 2]) {
+      await tile(page, dispenser).locator('.link', { hasText: 'Line 1 down' }).waitFor(kWait);
+    }
+    await screenshot(page, 'dashboard-line-down.png');
+    await page.context().close();
+  } finally {
+    await simulator.stop();
+    await serial.dispose();
+  }
 });
 
 test('no token ever travels in an address sent to the station', () => {

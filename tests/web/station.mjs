@@ -1,6 +1,7 @@
-// Runs `quorlan serve` on simulated lines for the browser tests: a TOML
-// configuration with one token per role, a free port and a database in a
-// temporary folder, started and stopped like a real station.
+// Runs `quorlan serve` for the browser tests: a TOML configuration with one
+// token per role, a free port and a database in a temporary folder, started
+// and stopped like a real station. The line is the built-in simulator, or a
+// serial port such as the pseudo-terminal of a `quorlan sim` (SimulatorPort).
 import { spawn } from 'node:child_process';
 import { mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import net from 'node:net';
@@ -34,15 +35,16 @@ async function waitFor(what, condition, timeoutMs = 30000) {
 }
 
 export class Station {
-  constructor(binary, dispensers) {
+  constructor(binary, dispensers, port = 'sim') {
     this.binary = binary;
     this.folder = mkdtempSync(path.join(os.tmpdir(), 'quorlan-web-'));
     this.dispensers = dispensers;
+    this.port = port;
   }
 
   async configure() {
-    this.port = await freePort();
-    this.url = `http://127.0.0.1:${this.port}/`;
+    const listen = await freePort();
+    this.url = `http://127.0.0.1:${listen}/`;
     const tokens = Object.entries(kTokens).map(
       ([role, secret]) => `[[token]]\nname = "${role}-desk"\nsecret = "${secret}"\nrole = "${role}"\n`,
     );
@@ -50,13 +52,13 @@ export class Station {
     writeFileSync(
       this.config,
       [
-        `listen = "127.0.0.1:${this.port}"`,
+        `listen = "127.0.0.1:${listen}"`,
         `database = "${path.join(this.folder, 'station.db')}"`,
         `driver_log = "${path.join(this.folder, 'driver.log')}"`,
         '',
         '[[line]]',
         'channel = 1',
-        'port = "sim"',
+        `port = "${this.port}"`,
         `dispensers = [${this.dispensers.join(', ')}]`,
         '',
         ...tokens,
@@ -103,6 +105,34 @@ export class Station {
       await this.exited;
     }
     rmSync(this.folder, { recursive: true, force: true });
+  }
+}
+
+// `quorlan sim` serving a line of dispensers on a pseudo-terminal; ending it
+// takes the line away from the station.
+export class SimulatorPort {
+  constructor(binary, dispensers) {
+    this.binary = binary;
+    this.dispensers = dispensers;
+  }
+
+  async start() {
+    this.process = spawn(this.binary, ['sim', '--dispensers', String(this.dispensers), '--auto'], {
+      stdio: ['ignore', 'pipe', 'pipe'],
+    });
+    this.exited = new Promise((resolve) => this.process.once('exit', resolve));
+    let output = '';
+    this.process.stdout.on('data', (chunk) => (output += chunk));
+    await waitFor('the simulator to name its terminal', () => /^\/dev\/\S+\n/.test(output));
+    this.path = output.split('\n')[0];
+    return this.path;
+  }
+
+  async stop() {
+    if (!this.process) return;
+    this.process.kill('SIGTERM');
+    await this.exited;
+    this.process = null;
   }
 }
 
