@@ -33,8 +33,10 @@ export class Forecourt {
     this.render(tile, dispenser);
   }
 
+  // Health tells up or down without a reason: a known reason is kept.
   setLine(channel, up, reason) {
-    this.lines.set(channel, { up, reason });
+    const known = this.lines.get(channel);
+    this.lines.set(channel, { up, reason: reason || (!up && known && !known.up ? known.reason : '') });
     for (const dispenser of this.dispensers.values()) {
       if (dispenser.channel === channel) this.update(dispenser);
     }
