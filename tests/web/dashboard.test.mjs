@@ -27,8 +27,11 @@ function noonZone() {
   return offset === 0 ? 'Etc/UTC' : `Etc/GMT${offset > 0 ? '-' : '+'}${Math.abs(offset)}`;
 }
 
-async function openPage(address) {
-  const context = await browser.newContext({ viewport: { width: 1366, height: 768 }, timezoneId: noonZone() });
+const kOffice = { viewport: { width: 1366, height: 768 } };
+const kTablet = { viewport: { width: 800, height: 1280 }, isMobile: true, hasTouch: true };
+
+async function openPage(address, screen = kOffice) {
+  const context = await browser.newContext({ ...screen, timezoneId: noonZone() });
   const page = await context.newPage();
   page.on('request', (request) => {
     requestedUrls.push(request.url());
@@ -86,6 +89,16 @@ async function waitForState(page, dispenser, state) {
     [`1/${dispenser}`, state],
     kWait,
   );
+}
+
+// Nothing runs off the side of the screen, and every button is a finger wide.
+async function assertFits(page) {
+  const overflow = await page.evaluate(() => document.scrollingElement.scrollWidth - window.innerWidth);
+  assert.ok(overflow <= 0, `the page is ${overflow} px too wide`);
+  const small = await page.$$eval('button', (buttons) =>
+    buttons.filter((b) => b.offsetParent && b.getBoundingClientRect().height < 44).map((b) => b.textContent),
+  );
+  assert.deepEqual(small, [], 'buttons under 44 px tall');
 }
 
 async function screenshot(page, name) {
@@ -157,6 +170,7 @@ test('a fill with a volume limit is authorized, fills, finishes and lands in the
     kWait,
   );
   await screenshot(operator, 'dashboard-forecourt.png');
+  await assertFits(operator);
   await waitForState(operator, 1, 'finished');
 
   const { states, volumes } = await history(operator, 1);
@@ -226,11 +240,12 @@ test('the emergency stop asks first, then stops every fill', async () => {
   await operator.locator('#notice', { hasText: 'Every dispenser stopped.' }).waitFor(kWait);
 });
 
-test('a view token sees the station but is offered no action', async () => {
-  const page = await openPage();
+test('a view token on a tablet sees the station but is offered no action', async () => {
+  const page = await openPage(undefined, kTablet);
   await signIn(page, kTokens.view);
   await page.locator('#who', { hasText: 'view' }).waitFor(kWait);
   await tile(page, 1).waitFor(kWait);
+  await assertFits(page);
   assert.equal(await page.getByRole('button', { name: /Authorize|Stop|Emergency/ }).count(), 0);
   await page.click('#tab-prices');
   assert.equal(await page.locator('#prices-table input').count(), 0);
