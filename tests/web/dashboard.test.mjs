@@ -201,7 +201,7 @@ test('a fill with a volume limit is authorized, fills, finishes and lands in the
   await operator.selectOption('#totals-nozzle', '1');
   await operator.click('#totals-form button[type=submit]');
   await operator.locator('#totals-result', { hasText: 'nozzle 1: ' }).waitFor(kWait);
-  assert.match(await operator.textContent('#totals-result'), /5\.00 l, 264\.50/);
+  assert.match(await operator.textContent('#totals-result'), /5\.00 l, amount 264\.50/);
   await operator.click('#tab-forecourt');
 });
 

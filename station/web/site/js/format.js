@@ -33,7 +33,7 @@ export function dispenserName(channel, dispenser) {
 export function describeLimit(limit) {
   if (!limit || typeof limit !== 'object') return 'none';
   if (typeof limit.volume === 'number') return `${fixed2(limit.volume)} l`;
-  if (typeof limit.amount === 'number') return `${fixed2(limit.amount)} money`;
+  if (typeof limit.amount === 'number') return `amount ${fixed2(limit.amount)}`;
   return 'none';
 }
 

@@ -205,7 +205,7 @@ export class Journal {
     result.textContent = 'Reading…';
     try {
       const totals = await get(`/dispensers/${channel}/${dispenser}/totals/${nozzle}`);
-      result.textContent = `${dispenserName(channel, dispenser)}, nozzle ${nozzle}: ${fixed2(totals.volume_total)} l, ${fixed2(totals.amount_total)} money`;
+      result.textContent = `${dispenserName(channel, dispenser)}, nozzle ${nozzle}: ${fixed2(totals.volume_total)} l, amount ${fixed2(totals.amount_total)}`;
     } catch (error) {
       result.className = 'error';
       result.textContent = error.message;
