@@ -3,13 +3,14 @@
 # is already there, so it is cheap to run before every build.
 #   scripts/install-deps.sh native   compilers, libraries, test tools
 #   scripts/install-deps.sh win32    adds the i686 cross compiler, Wine, fpc sources
+# Both also install the browser tests' driver (tests/web, from npm) once.
 set -euo pipefail
 
 native=(build-essential cmake ninja-build pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         libasio-dev libcli11-dev libfmt-dev clang clang-format
         libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
-        python3)
+        python3 chromium)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386)
 
 wanted=("${native[@]}")
@@ -20,16 +21,24 @@ for package in "${wanted[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+     ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-if [[ $(id -u) -ne 0 ]]; then
-  echo "missing packages: ${missing[*]} (run as root to install them)" >&2
-  exit 1
+# playwright-core at the version tests/web/package-lock.json pins; it drives
+# Debian's chromium, so no browser is downloaded. node and npm come with the
+# machine (Debian's npm package is not used).
+web_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
+if [[ ! -d "$web_tests/node_modules/playwright-core" ]]; then
+  (cd "$web_tests" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 fi
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
-   ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
