@@ -42,10 +42,14 @@ std::string LineText(int round, std::uint32_t i) {
 [[noreturn]] void LogUntilKilled(const std::string& path, int round, int reports) {
   Logger logger(SystemLogPlatform(), kLogLimit);
   logger.SetFileName(path);
-  for (std::uint32_t i = 0;; ++i) {
+  // A parent slow to be scheduled must not let the child run so far ahead
+  // that its own first lines rotate out of the ten files: past the most
+  // lines a round waits for, and one file more, it waits to be killed.
+  for (std::uint32_t i = 0; i < kMaxLinesBeforeKill + 60; ++i) {
     logger.Log(kTraceLevel, LineText(round, i));
     if (write(reports, &i, sizeof i) != sizeof i) _exit(1);
   }
+  for (;;) pause();
 }
 
 class TempDir {
