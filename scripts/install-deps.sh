@@ -3,6 +3,7 @@
 # is already there, so it is cheap to run before every build.
 #   scripts/install-deps.sh native   compilers, libraries, test tools
 #   scripts/install-deps.sh win32    adds the i686 cross compiler, Wine, fpc sources
+#   scripts/install-deps.sh package  adds, to win32, the packaging and package checks
 set -euo pipefail
 
 native=(build-essential cmake ninja-build pkg-config git
@@ -10,9 +11,13 @@ native=(build-essential cmake ninja-build pkg-config git
         libasio-dev libcli11-dev libfmt-dev clang clang-format
         python3)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386)
+package=(dpkg-dev file help2man lintian systemd unzip bash-completion)
 
 wanted=("${native[@]}")
-if [[ "${1:-native}" == win32 ]]; then wanted+=("${win32[@]}"); fi
+case "${1:-native}" in
+  win32) wanted+=("${win32[@]}") ;;
+  package) wanted+=("${win32[@]}" "${package[@]}") ;;
+esac
 
 missing=()
 for package in "${wanted[@]}"; do
