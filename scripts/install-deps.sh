@@ -9,6 +9,7 @@ set -euo pipefail
 native=(build-essential cmake ninja-build pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         libasio-dev libcli11-dev libfmt-dev clang clang-format
+        libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
         python3)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386)
 package=(dpkg-dev file help2man lintian systemd unzip bash-completion)

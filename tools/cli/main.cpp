@@ -13,6 +13,7 @@
 #include "Session.h"
 #include "Shell.h"
 #include "SimServer.h"
+#include "station/Serve.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ int Run(int argc, char** argv) {
   auto* shell = app.add_subcommand("shell", "Type commands on one session, one per line");
   SimArgs simArgs;
   auto* sim = AddSimCommand(app, simArgs);
+  const quorlan::station::ServeCommand serve(app);
   app.require_subcommand(1);
 
   try {
@@ -52,6 +54,7 @@ int Run(int argc, char** argv) {
 
   if (sim->parsed()) return RunSimServer(global, simArgs);
   if (demo->parsed()) return RunDemo(global);
+  if (serve.Parsed()) return serve.Run();
   Session session(global);
   if (shell->parsed()) return RunShell(session);
   RunOperation(session, *operation, args);

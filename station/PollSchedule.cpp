@@ -1,0 +1,43 @@
+#include "station/PollSchedule.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace quorlan::station {
+
+PollSchedule::PollSchedule(std::vector<int> dispensers, int busyPerIdle)
+    : dispensers_(std::move(dispensers)),
+      busy_(dispensers_.size(), false),
+      busyPerIdle_(busyPerIdle) {
+  if (dispensers_.empty()) throw std::invalid_argument("a line without dispensers");
+}
+
+void PollSchedule::SetBusy(int dispenser, bool busy) {
+  const auto at = std::find(dispensers_.begin(), dispensers_.end(), dispenser);
+  if (at != dispensers_.end()) busy_[static_cast<std::size_t>(at - dispensers_.begin())] = busy;
+}
+
+int PollSchedule::NextOf(bool busy) {
+  std::size_t& cursor = busy ? busyCursor_ : idleCursor_;
+  for (std::size_t step = 0; step < dispensers_.size(); ++step) {
+    const std::size_t at = (cursor + step) % dispensers_.size();
+    if (busy_[at] == busy) {
+      cursor = at + 1;
+      return dispensers_[at];
+    }
+  }
+  return 0;
+}
+
+int PollSchedule::Next() {
+  const bool anyBusy = std::find(busy_.begin(), busy_.end(), true) != busy_.end();
+  const bool anyIdle = std::find(busy_.begin(), busy_.end(), false) != busy_.end();
+  if (anyBusy && (!anyIdle || busySinceIdle_ < busyPerIdle_)) {
+    ++busySinceIdle_;
+    return NextOf(true);
+  }
+  busySinceIdle_ = 0;
+  return NextOf(false);
+}
+
+}  // namespace quorlan::station
