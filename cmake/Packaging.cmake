@@ -77,7 +77,7 @@ endforeach()
 
 set(CPACK_DEBIAN_STATION_PACKAGE_NAME quorlan)
 set(CPACK_DEBIAN_STATION_PACKAGE_SECTION misc)
-set(CPACK_COMPONENT_STATION_DESCRIPTION
+set(CPACK_DEBIAN_STATION_DESCRIPTION
     "drive Quorlan-protocol fuel dispensers; the station service
 The quorlan command polls, prices, authorizes and stops fuel dispensers that
 speak the Quorlan serial protocol, on serial lines or on its built-in
@@ -88,24 +88,31 @@ set(CPACK_DEBIAN_STATION_PACKAGE_CONTROL_EXTRA
     ${QUORLAN_PACKAGING_DIR}/debian/conffiles ${QUORLAN_PACKAGING_DIR}/debian/postinst
     ${QUORLAN_PACKAGING_DIR}/debian/prerm ${QUORLAN_PACKAGING_DIR}/debian/postrm)
 
-# The library: what its own install rules put in the default component, once
-# they exist, is package `libquorlan-dev`.
-get_cmake_property(QUORLAN_DEB_COMPONENTS COMPONENTS)
-list(FILTER QUORLAN_DEB_COMPONENTS INCLUDE REGEX "^(station|Unspecified)$")
-set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME libquorlan-dev)
-set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_UNSPECIFIED_DESCRIPTION
+# The library: every other component, whatever the library's own install
+# rules call it, goes to package `libquorlan-dev`.
+get_cmake_property(QUORLAN_LIBRARY_COMPONENTS COMPONENTS)
+list(REMOVE_ITEM QUORLAN_LIBRARY_COMPONENTS station)
+foreach(component ${QUORLAN_LIBRARY_COMPONENTS})
+  string(TOUPPER ${component} upper)
+  set(CPACK_COMPONENT_${upper}_GROUP development)
+endforeach()
+set(CPACK_COMPONENT_STATION_GROUP station)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquorlan-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
     "Quorlan dispenser driver library: headers, CMake package, pkg-config
 The driver core as a C++20 library for programs that drive Quorlan-protocol
 fuel dispensers themselves: the quorlan::Driver facade, the serial
 transport, the CMake package (find_package(quorlan)) and the pkg-config file.")
 
-foreach(component ${QUORLAN_DEB_COMPONENTS})
-  string(TOUPPER ${component} upper)
-  set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+# Each package's copyright and changelog.
+install(FILES ${QUORLAN_PACKAGING_DIR}/debian/copyright ${generated}/changelog.Debian.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorlan COMPONENT station)
+if(QUORLAN_LIBRARY_COMPONENTS)
   install(FILES ${QUORLAN_PACKAGING_DIR}/debian/copyright ${generated}/changelog.Debian.gz
-          DESTINATION ${doc_dir} COMPONENT ${component})
-endforeach()
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libquorlan-dev COMPONENT development_documents)
+  set(CPACK_COMPONENT_DEVELOPMENT_DOCUMENTS_GROUP development)
+endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorlan)
@@ -115,12 +122,10 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/dist)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL ${QUORLAN_DEB_COMPONENTS})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUORLAN_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -52,7 +52,9 @@ echo "lintian: $(grep -c '^E:' "$work/lintian.txt" || true) errors," \
 step "dpkg --root: install into a fresh tree"
 root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
-cp /var/lib/dpkg/status "$root/var/lib/dpkg/status"
+# This machine's packages, without ours should it have them installed.
+awk -v RS= -v ORS='\n\n' '!/^Package: (quorlan|libquorlan-dev)\n/' /var/lib/dpkg/status \
+  >"$root/var/lib/dpkg/status"
 cp /var/lib/dpkg/arch "$root/var/lib/dpkg/arch" 2>/dev/null || true
 dpkg=(dpkg --root="$root" --force-script-chrootless)
 "${dpkg[@]}" --install "${debs[@]}"
@@ -108,25 +110,24 @@ STATE_DIRECTORY=$state eval "$make_token"
 STATE_DIRECTORY=$state eval "$make_token"  # a second start keeps the token
 [[ $(cat "$state/admin.token") =~ ^[0-9a-f]{32}$ ]] || fail "bad admin token"
 [[ $(stat -c %a "$state/admin.token") == 600 ]] || fail "the admin token is readable by others"
-if "$quorlan" --help | grep -q '^  serve '; then
-  port=$((20000 + RANDOM % 20000))
-  sed "s|/var/lib/quorlan|$state|; s|/var/log/quorlan|$logs|" "$root/etc/quorlan/station.toml" \
-    >"$work/station.toml"
-  "$quorlan" serve --config "$work/station.toml" --listen "127.0.0.1:$port" \
-    >"$work/serve.txt" 2>&1 &
-  server=$!
-  wait_for curl -fsS "http://127.0.0.1:$port/api/v1/health" ||
-    fail "the service did not answer on the default configuration: $(cat "$work/serve.txt")"
-  curl -fsS -H "Authorization: Bearer $(cat "$state/admin.token")" \
-    "http://127.0.0.1:$port/api/v1/dispensers" | head -c 200
-  echo
-  kill -TERM "$server"
-  wait "$server" || fail "quorlan serve did not end cleanly on SIGTERM"
-  server=
-  [[ -s $state/station.db && -s $logs/driver.log ]] || fail "no database or driver log"
-else
-  echo "(this quorlan has no serve command yet)"
-fi
+sed "s|/var/lib/quorlan|$state|g; s|/var/log/quorlan|$logs|g" "$root/etc/quorlan/station.toml" \
+  >"$work/station.toml"
+"$quorlan" serve --config "$work/station.toml" --listen 127.0.0.1:0 >"$work/serve.txt" 2>&1 &
+server=$!
+# It prints its address once it listens.
+wait_for grep -q '^http://127.0.0.1:[0-9]*/' "$work/serve.txt" ||
+  fail "the service did not start on the default configuration: $(cat "$work/serve.txt")"
+address=$(grep -o '^http://127.0.0.1:[0-9]*' "$work/serve.txt")
+curl -fsS "$address/api/v1/health"
+echo
+curl -fsS -o "$work/dispensers.json" -H "Authorization: Bearer $(cat "$state/admin.token")" \
+  "$address/api/v1/dispensers" || fail "the admin token was refused"
+head -c 160 "$work/dispensers.json"
+echo
+kill -TERM "$server"
+wait "$server" || fail "quorlan serve did not end cleanly on SIGTERM"
+server=
+[[ -s $state/station.db && -s $logs/driver.log ]] || fail "no database or driver log"
 
 if [[ -d $source/examples ]]; then
   step "the examples against the installed development files"
