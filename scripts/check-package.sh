@@ -56,6 +56,8 @@ mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 awk -v RS= -v ORS='\n\n' '!/^Package: (quorlan|libquorlan-dev)\n/' /var/lib/dpkg/status \
   >"$root/var/lib/dpkg/status"
 cp /var/lib/dpkg/arch "$root/var/lib/dpkg/arch" 2>/dev/null || true
+find /var/lib/dpkg/info -name '*.list' ! -name 'quorlan.list' ! -name 'libquorlan-dev*.list' \
+  -exec cp -t "$root/var/lib/dpkg/info" {} +
 dpkg=(dpkg --root="$root" --force-script-chrootless)
 "${dpkg[@]}" --install "${debs[@]}"
 dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Conffiles}\n' quorlan |
