@@ -94,11 +94,15 @@ set(CPACK_DEBIAN_STATION_PACKAGE_CONTROL_EXTRA
 # rules call it, goes to package `libquorlan-dev`.
 get_cmake_property(QUORLAN_LIBRARY_COMPONENTS COMPONENTS)
 list(REMOVE_ITEM QUORLAN_LIBRARY_COMPONENTS station)
-foreach(component ${QUORLAN_LIBRARY_COMPONENTS})
-  string(TOUPPER ${component} upper)
-  set(CPACK_COMPONENT_${upper}_GROUP development)
-endforeach()
-set(CPACK_COMPONENT_STATION_GROUP station)
+# (Groups only once there are two: CPack makes a lone group one package
+# without the group's settings.)
+if(QUORLAN_LIBRARY_COMPONENTS)
+  foreach(component ${QUORLAN_LIBRARY_COMPONENTS} development_documents)
+    string(TOUPPER ${component} upper)
+    set(CPACK_COMPONENT_${upper}_GROUP development)
+  endforeach()
+  set(CPACK_COMPONENT_STATION_GROUP station)
+endif()
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquorlan-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
@@ -113,7 +117,9 @@ install(FILES ${QUORLAN_PACKAGING_DIR}/debian/copyright ${generated}/changelog.D
 if(QUORLAN_LIBRARY_COMPONENTS)
   install(FILES ${QUORLAN_PACKAGING_DIR}/debian/copyright ${generated}/changelog.Debian.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libquorlan-dev COMPONENT development_documents)
-  set(CPACK_COMPONENT_DEVELOPMENT_DOCUMENTS_GROUP development)
+  install(FILES ${QUORLAN_PACKAGING_DIR}/debian/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME libquorlan-dev
+          COMPONENT development_documents)
 endif()
 
 set(CPACK_GENERATOR DEB)
@@ -124,6 +130,10 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/dist)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL station)
+if(QUORLAN_LIBRARY_COMPONENTS)
+  list(APPEND CPACK_COMPONENTS_ALL ${QUORLAN_LIBRARY_COMPONENTS} development_documents)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUORLAN_PACKAGE_MAINTAINER})
