@@ -131,19 +131,28 @@ wait "$server" || fail "quorlan serve did not end cleanly on SIGTERM"
 server=
 [[ -s $state/station.db && -s $logs/driver.log ]] || fail "no database or driver log"
 
-if [[ -d $source/examples ]]; then
+# The examples, as a user of libquorlan-dev builds them: with CMake's
+# find_package, then each source with the compiler and pkg-config.
+if [[ -f $source/examples/CMakeLists.txt ]]; then
   step "the examples against the installed development files"
-  multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   cmake -S "$source/examples" -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$root/usr" >/dev/null
   cmake --build "$work/examples"
-  PKG_CONFIG_SYSROOT_DIR=$root \
-    PKG_CONFIG_LIBDIR=$root/usr/lib/$multiarch/pkgconfig:$root/usr/share/pkgconfig \
-    pkg-config --exists quorlan || fail "pkg-config does not find the installed quorlan"
+  multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+  export PKG_CONFIG_SYSROOT_DIR=$root
+  export PKG_CONFIG_LIBDIR=$root/usr/lib/$multiarch/pkgconfig:$root/usr/share/pkgconfig
+  read -ra flags <<<"$(pkg-config --cflags --libs quorlan)"
+  mapfile -t examples < <(find "$source/examples" -name '*.cpp')
+  for example in "${examples[@]}"; do
+    c++ -std=c++20 -o "$work/$(basename "$example" .cpp)" "$example" "${flags[@]}"
+    echo "pkg-config: built $(basename "$example")"
+  done
+  unset PKG_CONFIG_SYSROOT_DIR PKG_CONFIG_LIBDIR
 fi
 
 step "dpkg --purge"
-"${dpkg[@]}" --purge quorlan $(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Package}\n' \
-  libquorlan-dev 2>/dev/null || true)
+mapfile -t ours < <(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Package}\n' \
+  quorlan libquorlan-dev 2>/dev/null)
+"${dpkg[@]}" --purge "${ours[@]}"
 left=$(cd "$root" && find . -path ./var/lib/dpkg -prune -o \( -type f -o -type l \) -print)
 [[ -z $left ]] || fail "the purge left files behind: $left"
 
