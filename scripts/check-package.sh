@@ -78,11 +78,13 @@ fi
 (cd "$work" && "$quorlan" --log "$work/demo.log" demo >"$work/demo.txt") ||
   fail "quorlan demo failed: $(tail -n 5 "$work/demo.txt")"
 tail -n 3 "$work/demo.txt"
-for page in quorlan quorlan-status quorlan-demo; do
+for page in quorlan quorlan-status quorlan-demo quorlan-serve; do
   [[ -f $root/usr/share/man/man1/$page.1.gz ]] || fail "no manual page $page(1)"
 done
-man -l "$root/usr/share/man/man1/quorlan.1.gz" >/dev/null 2>"$work/man.txt"
-[[ ! -s $work/man.txt ]] || fail "man quorlan: $(cat "$work/man.txt")"
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+  man -l "$page" >/dev/null 2>"$work/man.txt"
+  [[ ! -s $work/man.txt ]] || fail "man $(basename "$page"): $(cat "$work/man.txt")"
+done
 completion=$root/usr/share/bash-completion/completions/quorlan
 # shellcheck disable=SC2016  # expanded by the inner bash
 words=$(PATH="$root/usr/bin:$PATH" bash -c '
