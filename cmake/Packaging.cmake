@@ -45,7 +45,8 @@ endif()
 include(GNUInstallDirs)
 set(QUORLAN_PACKAGE_MAINTAINER "Quorlan maintainers <maintainers@quorlan.invalid>"
     CACHE STRING "Maintainer field of the Debian packages")
-set(QUORLAN_DEB_VERSION ${PROJECT_VERSION}-1)
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)  # the packaging's own revision of one version
+set(QUORLAN_DEB_VERSION ${PROJECT_VERSION}-${CPACK_DEBIAN_PACKAGE_RELEASE})
 string(TIMESTAMP QUORLAN_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)  # honours SOURCE_DATE_EPOCH
 
 # The command and its service: component `station`, package `quorlan`.
@@ -135,7 +136,6 @@ if(QUORLAN_LIBRARY_COMPONENTS)
   list(APPEND CPACK_COMPONENTS_ALL ${QUORLAN_LIBRARY_COMPONENTS} development_documents)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUORLAN_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
