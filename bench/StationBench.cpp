@@ -58,15 +58,26 @@ bool WaitFor(Condition condition) {
   return true;
 }
 
-// Per dispenser, the times between its consecutive status polls.
-std::map<int, std::vector<double>> PollIntervals(const std::vector<LineEvent>& events) {
-  std::map<int, Clock::time_point> last;
-  std::map<int, std::vector<double>> intervals;
+// Per dispenser, the times between its consecutive status polls, in seconds
+// and in status polls of the line.
+struct Intervals {
+  std::map<int, std::vector<double>> seconds;
+  std::map<int, std::vector<double>> polls;
+};
+
+Intervals PollIntervals(const std::vector<LineEvent>& events) {
+  std::map<int, std::pair<Clock::time_point, int>> last;
+  Intervals intervals;
+  int poll = 0;
   for (const LineEvent& event : events) {
     if (!event.request || event.dispenser == 0) continue;
+    ++poll;
     const auto at = last.find(event.dispenser);
-    if (at != last.end()) intervals[event.dispenser].push_back(Seconds(event.at - at->second));
-    last[event.dispenser] = event.at;
+    if (at != last.end()) {
+      intervals.seconds[event.dispenser].push_back(Seconds(event.at - at->second.first));
+      intervals.polls[event.dispenser].push_back(poll - at->second.second);
+    }
+    last[event.dispenser] = {event.at, poll};
   }
   return intervals;
 }
@@ -124,19 +135,25 @@ void AdaptivePolling(benchmark::State& state) {
     const auto swept = rig.Events();
     const auto plain = PollIntervals(swept);
 
-    std::vector<double> active, idle, sweeps;
-    for (const auto& [d, intervals] : adaptive) {
-      auto& into = (d == kFilling[0] || d == kFilling[1]) ? active : idle;
+    std::vector<double> active, idle, activePolls, idlePolls, sweeps;
+    for (const auto& [d, intervals] : adaptive.seconds) {
+      const bool filling = d == kFilling[0] || d == kFilling[1];
+      auto& into = filling ? active : idle;
       into.insert(into.end(), intervals.begin(), intervals.end());
+      auto& polls = filling ? activePolls : idlePolls;
+      polls.insert(polls.end(), adaptive.polls.at(d).begin(), adaptive.polls.at(d).end());
     }
-    for (const auto& [d, intervals] : plain) {
+    for (const auto& [d, intervals] : plain.seconds) {
       sweeps.insert(sweeps.end(), intervals.begin(), intervals.end());
     }
     Require(!active.empty() && !idle.empty() && !sweeps.empty(), "no polls seen");
     state.SetIterationTime(Seconds(kPollingWindow));
     Distribution(state, "active", active);
     Distribution(state, "idle", idle);
-    state.counters["idle_polled"] = double(adaptive.size()) - 2;
+    state.counters["idle_polled"] = double(adaptive.seconds.size()) - 2;
+    state.counters["active_p50_polls"] = Quantile(activePolls, 0.5);
+    state.counters["active_max_polls"] = Quantile(activePolls, 1);
+    state.counters["idle_max_polls"] = Quantile(idlePolls, 1);
     state.counters["sweep_ms"] = Quantile(sweeps, 0.5) * 1e3;
     state.counters["poll_line_ms"] = IdealLineSeconds(kStatusPollBytes) * 1e3;
     std::tie(state.counters["requests_per_s"], state.counters["polls_per_s"]) = Rates(served);
@@ -238,7 +255,7 @@ void EventLatency(benchmark::State& state) {
       for (int trial = 0; trial < kLatencyTrials; ++trial) {
         const int nozzle = trial % 2 == 0 ? 1 : 0;
         watcher.Expect(nozzle);
-        for (const auto& [d, intervals] : PollIntervals(rig.Events())) {
+        for (const auto& [d, intervals] : PollIntervals(rig.Events()).seconds) {
           cycle.insert(cycle.end(), intervals.begin(), intervals.end());
         }
         rig.Clear();

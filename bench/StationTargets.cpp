@@ -20,9 +20,11 @@ void TargetSummary::PrintStationRows() const {
                  Counter(name, prefix + "max_ms")),
           "", "");
     }
-    const double activePolls = active / poll;
-    Row("polling: filling p50 / poll line time",
-        Format("%.2f (%.1f / %.1f ms)", activePolls, active, poll), "<= 4",
+    // A poll time of this run: a plain sweep's interval over its 32 polls.
+    const double pollTime = sweep / 32;
+    const double activePolls = active / pollTime;
+    Row("polling: filling p50 / this run's poll time",
+        Format("%.2f (%.1f / %.1f ms)", activePolls, active, pollTime), "<= 4",
         Verdict(activePolls <= 4));
     const double gain = sweep / active;
     Row("polling: plain sweep / filling p50", Format("%.2f (%.0f / %.1f ms)", gain, sweep, active),
@@ -31,6 +33,12 @@ void TargetSummary::PrintStationRows() const {
     Row("polling: idle max / plain sweep",
         Format("%.2f (%.0f / %.0f ms)", idleMax, Counter(name, "idle_max_ms"), sweep), "<= 2",
         Verdict(idleMax <= 2));
+    Row("polling: in polls, filling p50 / max; idle max",
+        Format("%.0f / %.0f; %.0f", Counter(name, "active_p50_polls"),
+               Counter(name, "active_max_polls"), Counter(name, "idle_max_polls")),
+        "", "");
+    Row("polling: filling p50 / status poll line time",
+        Format("%.2f (%.1f / %.1f ms)", active / poll, active, poll), "", "");
   }
   if (Find("Station/event_latency")) {
     const std::string name = "Station/event_latency";

@@ -78,7 +78,9 @@ while ((SECONDS < end)); do
   fi
   sleep 2
   if ((SECONDS >= next_report)); then
-    echo "rss_kb minute $(((SECONDS - end + minutes * 60) / 60)) $(rss)" >&2
+    now=$(rss)
+    first_minute=${first_minute:-$now}
+    echo "rss_kb minute $(((SECONDS - end + minutes * 60) / 60)) $now" >&2
     next_report=$((SECONDS + 60))
   fi
 done
@@ -88,5 +90,5 @@ threads=$(awk '/^Threads/ {print $2}' "/proc/$station/status")
 completed=$(curl -sf "${auth[@]}" "$base/fills?limit=1000" | { grep -o "\"id\"" || true; } | wc -l)
 per_stream=$(((open - before) / streams))
 echo "memory: minutes=$minutes streams=$streams rss_kb=$after hwm_kb=$hwm before_streams_kb=$before" \
-  "streams_open_kb=$open per_stream_kb=$per_stream threads=$threads authorized=$fills" \
+  "streams_open_kb=$open first_minute_kb=${first_minute:-$open} per_stream_kb=$per_stream threads=$threads authorized=$fills" \
   "completed_fills=$completed" >"$result"
