@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <regex>
+
 #include "ServiceFixture.h"
 #include "sim/Fault.h"
 
@@ -114,6 +117,40 @@ TEST(StationApi, AnswersEveryErrorOfTheTable) {
   station.WaitFor("/api/v1/health", [](const auto& h) { return h["status"] == "degraded"; });
   ExpectProblem(station.Call("POST", "/api/v1/dispensers/1/2/stop", kOperateSecret), 503,
                 "line down");
+}
+
+}  // namespace
+}  // namespace quorlan::testing
+
+namespace quorlan::testing {
+namespace {
+
+TEST(StationApi, ServesEveryRouteOfItsOpenApiDocument) {
+  ServiceFixture station({.dispensers = 1});
+  station.StartService();
+  const Reply document = station.Get("/api/v1/openapi.json");
+  ASSERT_EQ(document.status, 200);
+  int routes = 0;
+  for (const auto& [path, item] : document.body["paths"].items()) {
+    if (path == "/events") continue;  // a stream: the other tests read it
+    const std::string url =
+        "/api/v1" + std::regex_replace(path, std::regex(R"(\{(c|d|n|id)\})"), "1");
+    for (const auto& [method, operation] : item.items()) {
+      if (method == "parameters") continue;
+      std::string verb = method;
+      std::transform(verb.begin(), verb.end(), verb.begin(), ::toupper);
+      const Reply reply = station.Call(verb, url, kViewSecret, "{}");
+      const bool unknown = reply.status == 404 && reply.body["detail"].get<std::string>().rfind(
+                                                      "no such resource", 0) == 0;
+      EXPECT_FALSE(unknown) << verb << " " << url;
+      // Everything that changes something needs more than the view role.
+      if (verb != "GET") {
+        EXPECT_EQ(reply.status, 403) << verb << " " << url;
+      }
+      ++routes;
+    }
+  }
+  EXPECT_EQ(routes, 12);
 }
 
 }  // namespace
