@@ -9,9 +9,10 @@ namespace quorlan::station {
 
 namespace {
 
-// Between two polls the worker waits this long for a command; a command
-// wakes it at once.
-constexpr std::chrono::milliseconds kPollPause{10};
+// A poll cycle lasts at least this long: the worker waits out the rest for
+// a command (which wakes it at once). A real line's poll takes longer, so it
+// polls back to back; a simulated line answers at once and would spin.
+constexpr std::chrono::milliseconds kShortestPollCycle{10};
 
 constexpr std::string_view kLineDown = "line down";
 
@@ -177,6 +178,7 @@ void LineWorker::Run() {
       command->promise.set_value(std::move(result));
       continue;
     }
+    const auto pollStarted = std::chrono::steady_clock::now();
     try {
       Poll(schedule_.Next());
     } catch (const std::exception& error) {
@@ -185,7 +187,8 @@ void LineWorker::Run() {
       fmt::print(stderr, "quorlan serve: channel {}: {}\n", line_.channel, error.what());
     }
     std::unique_lock lock(queueMutex_);
-    queueChanged_.wait_for(lock, kPollPause, [this] { return stopping_ || !queue_.empty(); });
+    queueChanged_.wait_until(lock, pollStarted + kShortestPollCycle,
+                             [this] { return stopping_ || !queue_.empty(); });
   }
   std::lock_guard lock(queueMutex_);
   for (auto& command : queue_) {

@@ -5,10 +5,8 @@
 
 namespace quorlan::station {
 
-PollSchedule::PollSchedule(std::vector<int> dispensers, int busyPerIdle)
-    : dispensers_(std::move(dispensers)),
-      busy_(dispensers_.size(), false),
-      busyPerIdle_(busyPerIdle) {
+PollSchedule::PollSchedule(std::vector<int> dispensers)
+    : dispensers_(std::move(dispensers)), busy_(dispensers_.size(), false) {
   if (dispensers_.empty()) throw std::invalid_argument("a line without dispensers");
 }
 
@@ -30,13 +28,17 @@ int PollSchedule::NextOf(bool busy) {
 }
 
 int PollSchedule::Next() {
-  const bool anyBusy = std::find(busy_.begin(), busy_.end(), true) != busy_.end();
-  const bool anyIdle = std::find(busy_.begin(), busy_.end(), false) != busy_.end();
-  if (anyBusy && (!anyIdle || busySinceIdle_ < busyPerIdle_)) {
-    ++busySinceIdle_;
-    return NextOf(true);
+  const auto count = dispensers_.size();
+  const auto idle = static_cast<std::size_t>(std::count(busy_.begin(), busy_.end(), false));
+  if (idle == 0 || idle == count) {
+    idleCredit_ = 0;
+    return NextOf(idle == 0);
   }
-  busySinceIdle_ = 0;
+  // The longest an idle dispenser waits, in polls.
+  const std::size_t period = 2 * count - count / 8;
+  idleCredit_ += idle;
+  if (idleCredit_ < period) return NextOf(true);
+  idleCredit_ -= period;
   return NextOf(false);
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // Which dispenser of a line to poll next. Busy dispensers (authorized,
-// filling, stopped with the nozzle up, finished) come round more often: after
-// every `busyPerIdle` busy polls one idle dispenser gets its turn, so none is
-// ever starved. Each group is served in turn.
+// filling, stopped with the nozzle up, finished) get every poll the idle ones
+// can spare: each idle dispenser comes round within 15/16 of two plain
+// sweeps of the line, rounded up (the rest is left for commands and
+// readouts), so none is ever starved; the busy ones share the other polls in
+// turn. With 2 of 32 filling, each is polled every 4th poll.
 
 #include <cstddef>
 #include <vector>
@@ -11,7 +13,7 @@ namespace quorlan::station {
 
 class PollSchedule {
  public:
-  explicit PollSchedule(std::vector<int> dispensers, int busyPerIdle = 4);
+  explicit PollSchedule(std::vector<int> dispensers);
 
   void SetBusy(int dispenser, bool busy);
   int Next();
@@ -21,8 +23,9 @@ class PollSchedule {
 
   std::vector<int> dispensers_;
   std::vector<bool> busy_;
-  int busyPerIdle_;
-  int busySinceIdle_ = 0;
+  // Idle polls owed, in 1/period of a poll: each poll adds the idle count,
+  // an idle poll takes a whole period.
+  std::size_t idleCredit_ = 0;
   std::size_t busyCursor_ = 0;
   std::size_t idleCursor_ = 0;
 };

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
+#include <vector>
 
 #include "Process.h"
 #include "station/PollSchedule.h"
@@ -48,13 +52,38 @@ TEST(StationConfig, AStartWithABadConfigurationEndsWithOneLine) {
   std::filesystem::remove(file.parent_path() / "unused.db");
 }
 
-TEST(PollSchedule, PollsBusyDispensersMoreWithoutStarvingIdleOnes) {
-  station::PollSchedule schedule({1, 2, 3, 4, 5, 6}, 4);
-  schedule.SetBusy(2, true);
-  std::map<int, int> polls;
-  for (int i = 0; i < 50; ++i) ++polls[schedule.Next()];
-  EXPECT_EQ(polls[2], 40);
-  for (int idle : {1, 3, 4, 5, 6}) EXPECT_EQ(polls[idle], 2) << idle;
+TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesCanSpare) {
+  struct Case {
+    int dispensers;
+    std::set<int> busy;
+    int busyGap;  // the longest a busy dispenser may wait, in polls
+    int idleGap;  // an idle one: 15/16 of two plain sweeps, rounded up
+  };
+  std::set<int> allButTwo;
+  for (int d = 3; d <= 32; ++d) allButTwo.insert(d);
+  const Case cases[] = {
+      {32, {7, 23}, 4, 60},
+      {6, {2}, 2, 12},
+      {32, {}, 0, 32},
+      {32, allButTwo, 32, 60},
+  };
+  for (const Case& c : cases) {
+    std::vector<int> dispensers;
+    for (int d = 1; d <= c.dispensers; ++d) dispensers.push_back(d);
+    station::PollSchedule schedule(dispensers);
+    for (int d : c.busy) schedule.SetBusy(d, true);
+    std::map<int, int> last, longest;
+    for (int poll = 0; poll < 20 * c.dispensers; ++poll) {
+      const int d = schedule.Next();
+      if (last.count(d)) longest[d] = std::max(longest[d], poll - last[d]);
+      last[d] = poll;
+    }
+    for (int d : dispensers) {
+      const int limit = c.busy.count(d) ? c.busyGap : c.idleGap;
+      EXPECT_GT(longest[d], 0) << c.dispensers << " dispensers, " << d << " was starved";
+      EXPECT_LE(longest[d], limit) << c.dispensers << " dispensers, " << d;
+    }
+  }
 }
 
 }  // namespace
