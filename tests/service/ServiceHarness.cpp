@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -192,7 +193,9 @@ Service::Service(const TempDir& dir, const std::string& config) {
                                    O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, out[1]);
-  std::vector<std::string> args{QUORLAN_CLI_PATH, "serve", "--config", config};
+  // QUORLAN_CLI runs another build of the command (a long run beside a rebuild).
+  const char* command = std::getenv("QUORLAN_CLI");
+  std::vector<std::string> args{command ? command : QUORLAN_CLI_PATH, "serve", "--config", config};
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
