@@ -54,7 +54,9 @@ void WriteProblem(httplib::Response& res, int status, const std::string& detail)
   res.status = status;
   const json body{
       {"type", "about:blank"}, {"title", Title(status)}, {"status", status}, {"detail", detail}};
-  res.set_content(body.dump(), std::string(kProblemJson));
+  // The detail may quote a client's bytes, which need not be UTF-8.
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
+                  std::string(kProblemJson));
 }
 
 void WriteJson(httplib::Response& res, const json& body) {
