@@ -1,10 +1,13 @@
 #include "ServiceHarness.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -315,6 +318,46 @@ json View(httplib::Client& client, int channel, int dispenser) {
   const auto answer =
       client.Get("/api/v1/dispensers/" + std::to_string(channel) + "/" + std::to_string(dispenser));
   return answer && answer->status == 200 ? json::parse(answer->body) : json::object();
+}
+
+RawAnswer RawExchange(int port, const std::string& request, bool headOnly,
+                      std::chrono::milliseconds pace) {
+  RawAnswer answer;
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(std::uint16_t(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return answer;
+  }
+  if (pace.count() == 0) {
+    (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  } else {
+    for (char byte : request) {
+      if (::send(fd, &byte, 1, MSG_NOSIGNAL) != 1) break;
+      std::this_thread::sleep_for(pace);
+    }
+  }
+  std::string text;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < end) {
+    if (headOnly && text.find("\r\n\r\n") != std::string::npos) break;
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 200) <= 0) continue;
+    char buffer[4096];
+    const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    text.append(buffer, std::size_t(n));
+  }
+  ::close(fd);
+  const auto split = text.find("\r\n\r\n");
+  if (text.rfind("HTTP/1.1 ", 0) != 0 || split == std::string::npos) return answer;
+  answer.status = std::atoi(text.c_str() + 9);
+  answer.head = text.substr(0, split);
+  answer.body = text.substr(split + 4);
+  return answer;
 }
 
 std::string IntegrityCheck(const std::string& database) {

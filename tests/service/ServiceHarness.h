@@ -119,6 +119,17 @@ void SeedPrices(httplib::Client& admin, int lines, int dispensers);
 json View(httplib::Client& client, int channel, int dispenser);
 std::int64_t Hundredths(const json& number);
 
+// One request written as raw bytes to a fresh connection (paced one byte
+// per `pace` when given) and the answer read to its end, or only to the end
+// of its head when `headOnly`.
+struct RawAnswer {
+  int status = 0;  // 0: the connection ended without an answer
+  std::string head;
+  std::string body;
+};
+RawAnswer RawExchange(int port, const std::string& request, bool headOnly = false,
+                      std::chrono::milliseconds pace = std::chrono::milliseconds(0));
+
 // "ok", or the first problem PRAGMA integrity_check finds.
 std::string IntegrityCheck(const std::string& database);
 
