@@ -144,6 +144,15 @@ void LineWorker::Run() {
   try {
     for (int d : line_.dispensers) LoadBook(d);
     Reconcile();
+    // The dispensers hold the book from the start, whatever they were given
+    // while the service was away; a running fill gets it after its end.
+    for (auto& [d, tracked] : tracked_) {
+      if (tracked.fill) {
+        tracked.pricesDeferred = true;
+      } else {
+        DownloadBook(d);
+      }
+    }
   } catch (const std::exception& error) {
     fmt::print(stderr, "quorlan serve: channel {}: {}\n", line_.channel, error.what());
   }
@@ -414,7 +423,8 @@ CommandResult LineWorker::Failure(int dispenser, const std::exception& error) {
     const std::string reason = LinkReason(link->Code());
     SetLink(dispenser, reason);
     const Outcome outcome = reason == kLineDown ? Outcome::LineDown : Outcome::NoAck;
-    return {outcome, where + reason + " (" + Describe(link->Code()) + ")", {}};
+    const std::string described = Describe(link->Code());
+    return {outcome, where + reason + (described == reason ? "" : " (" + described + ")"), {}};
   }
   if (dynamic_cast<const NoPrice*>(&error) || dynamic_cast<const InvalidArgument*>(&error)) {
     return {Outcome::Refused, where + error.what(), {}};
@@ -522,6 +532,8 @@ CommandResult LineWorker::DoApplyPrices(const std::vector<int>& dispensers) {
       result = "deferred";
     } else {
       result = DownloadBook(d);
+      // The answer's clients see the dispenser as it is with its prices.
+      if (result == "downloaded") Poll(d);
     }
     results.push_back({{"channel", line_.channel}, {"dispenser", d}, {"result", result}});
   }
