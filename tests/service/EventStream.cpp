@@ -42,6 +42,11 @@ std::vector<std::int64_t> EventStream::FillIds() const {
   return fillIds_;
 }
 
+std::vector<std::string> EventStream::LineEvents() const {
+  std::lock_guard lock(mutex_);
+  return lineEvents_;
+}
+
 std::string EventStream::Fault() const {
   std::lock_guard lock(mutex_);
   return fault_;
@@ -70,6 +75,7 @@ void EventStream::Take(const std::string& block) {
   }
   lastId_ = id;
   ++events_;
+  if (name == "line") lineEvents_.push_back(data);
   if (name == "fill") fillIds_.push_back(nlohmann::json::parse(data)["id"].get<std::int64_t>());
 }
 

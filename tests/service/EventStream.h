@@ -21,6 +21,8 @@ class EventStream {
 
   std::size_t Events() const { return events_; }
   std::vector<std::int64_t> FillIds() const;
+  // The data of every `line` event.
+  std::vector<std::string> LineEvents() const;
   // An id that did not increase, a line that is not an event, a status
   // other than 200: the first such fault, or empty.
   std::string Fault() const;
@@ -39,6 +41,7 @@ class EventStream {
   std::string pending_;
   mutable std::mutex mutex_;
   std::vector<std::int64_t> fillIds_;
+  std::vector<std::string> lineEvents_;
   std::string fault_;
   std::thread thread_;
 };
