@@ -107,9 +107,9 @@ std::pair<std::int64_t, std::int64_t> SimLines::Totals(int channel, int dispense
   return sum;
 }
 
-void SimLines::StartFaults(double share, unsigned seed) {
+void SimLines::StartFaults(double share, unsigned seed, bool badDigits) {
   faulting_ = true;
-  faultThread_ = std::thread([this, share, seed] {
+  faultThread_ = std::thread([this, share, seed, badDigits] {
     std::mt19937 random(seed);
     std::vector<std::uint64_t> seen;
     for (auto& line : lines_) seen.push_back(Exchanges(*line));
@@ -122,7 +122,9 @@ void SimLines::StartFaults(double share, unsigned seed) {
         seen[i] = now;
         for (; owed >= 1; owed -= 1) {
           sim::Fault fault;
-          fault.kind = kFaultKinds[random() % kFaultKinds.size()];
+          do {
+            fault.kind = kFaultKinds[random() % kFaultKinds.size()];
+          } while (!badDigits && fault.kind == sim::FaultKind::BadDigit);
           fault.statusByte = 0x5A;  // no state the protocol knows
           fault.delay = std::chrono::milliseconds(400);
           const int dispenser = 1 + static_cast<int>(random() % unsigned(dispensers_));

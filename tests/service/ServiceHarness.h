@@ -53,8 +53,9 @@ class SimLines {
   void Restore(int channel);
   // Every nozzle's volume and amount totals of one dispenser, in hundredths.
   std::pair<std::int64_t, std::int64_t> Totals(int channel, int dispenser);
-  // Faults at random on about `share` of all exchanges, until stopped.
-  void StartFaults(double share, unsigned seed);
+  // Faults at random on about `share` of all exchanges, until stopped;
+  // bad digits only when asked (the driver takes them at face value).
+  void StartFaults(double share, unsigned seed, bool badDigits = false);
   void StopFaults();
   std::uint64_t FaultsInjected() const { return faultsInjected_; }
 
