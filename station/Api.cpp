@@ -18,6 +18,8 @@ constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
 constexpr std::chrono::seconds kCommandWait{60};
 constexpr std::chrono::seconds kKeepAliveComment{15};
+constexpr std::chrono::seconds kHeaderTime{10};
+constexpr std::chrono::seconds kBodyTime{30};
 constexpr int kDefaultFills = 100;
 constexpr int kMaxFills = 1000;
 
@@ -37,6 +39,8 @@ std::string_view Title(int status) {
       return "Forbidden";
     case 404:
       return "Not Found";
+    case 408:
+      return "Request Timeout";
     case 409:
       return "Conflict";
     case 413:
@@ -181,10 +185,30 @@ httplib::Server::Handler Api::Guard(Role role, Handler handler) {
   };
 }
 
+httplib::Server::HandlerWithContentReader Api::GuardBody(Role role, Handler handler) {
+  return [guarded = Guard(role, std::move(handler))](const httplib::Request& req,
+                                                     httplib::Response& res,
+                                                     const httplib::ContentReader& reader) {
+    httplib::Request whole = req;
+    const auto deadline = std::chrono::steady_clock::now() + kBodyTime;
+    bool late = false;
+    const bool read = reader([&](const char* data, std::size_t length) {
+      late = std::chrono::steady_clock::now() > deadline;
+      if (!late) whole.body.append(data, length);
+      return !late;
+    });
+    if (res.status == 413) return WriteProblem(res, 413, "the body is over 64 KiB");
+    if (late) return WriteProblem(res, 408, "the body did not arrive within 30 s");
+    if (!read) return WriteProblem(res, 400, "the body could not be read");
+    guarded(whole, res);
+  };
+}
+
 void Api::Register(httplib::Server& server) {
   server.set_payload_max_length(kMaxBody);
-  server.set_read_timeout(std::chrono::seconds(10));
-  server.set_write_timeout(std::chrono::seconds(30));
+  // Each read waits at most this long: headers cannot dawdle.
+  server.set_read_timeout(kHeaderTime);
+  server.set_write_timeout(kBodyTime);
   server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
 
   const auto plain = [this](void (Api::*member)(const httplib::Request&, httplib::Response&)) {
@@ -200,13 +224,13 @@ void Api::Register(httplib::Server& server) {
   server.Get("/api/v1/dispensers", Guard(Role::View, plain(&Api::Dispensers)));
   server.Get(R"(/api/v1/dispensers/(\d+)/(\d+))", Guard(Role::View, plain(&Api::Dispenser)));
   server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/authorize)",
-              Guard(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
+              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
                 Authorize(req, res, caller);
               }));
   server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/stop)", Guard(Role::Operate, plain(&Api::StopOne)));
   server.Post("/api/v1/stop", Guard(Role::Operate, plain(&Api::StopAll)));
   server.Get("/api/v1/prices", Guard(Role::View, plain(&Api::GetPrices)));
-  server.Put("/api/v1/prices", Guard(Role::Admin, plain(&Api::PutPrices)));
+  server.Put("/api/v1/prices", GuardBody(Role::Admin, plain(&Api::PutPrices)));
   server.Get("/api/v1/fills", Guard(Role::View, plain(&Api::Fills)));
   server.Get(R"(/api/v1/fills/(\d+))", Guard(Role::View, plain(&Api::Fill)));
   server.Get(R"(/api/v1/dispensers/(\d+)/(\d+)/totals/(\d+))",

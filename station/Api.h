@@ -29,6 +29,9 @@ class Api {
   using Handler =
       std::function<void(const httplib::Request&, httplib::Response&, const Caller& caller)>;
   httplib::Server::Handler Guard(Role role, Handler handler);
+  // The same for a route with a body, which must arrive whole within its
+  // time.
+  httplib::Server::HandlerWithContentReader GuardBody(Role role, Handler handler);
 
   void Dispensers(const httplib::Request&, httplib::Response&);
   void Dispenser(const httplib::Request&, httplib::Response&);

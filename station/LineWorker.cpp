@@ -306,10 +306,12 @@ void LineWorker::Track(int dispenser, const Status& status) {
     case DispenserState::Idle:
       if (tracked.fill) {
         const FillRecord& fill = *tracked.fill;
-        // Authorizing zeroes the display: a volume that is not the one shown
-        // before is this fill's, also when its end passed unseen.
-        const bool fuel = view.volume > 0 && (tracked.sawFuel || view.volume != fill.shownVolume ||
-                                              view.amount != fill.shownAmount);
+        // Authorizing zeroes the display: once the dispenser took the
+        // authorization any volume is this fill's, also when its end passed
+        // unseen. Before that, only a display other than the one shown then.
+        const bool fuel =
+            view.volume > 0 && (fill.status == FillStatus::Open || tracked.sawFuel ||
+                                view.volume != fill.shownVolume || view.amount != fill.shownAmount);
         if (fuel) {
           Complete(dispenser, view.volume, view.amount, fill.nozzle);
         } else {
@@ -323,6 +325,7 @@ void LineWorker::Track(int dispenser, const Status& status) {
     default:
       break;
   }
+  if (status.state == DispenserState::Idle && !tracked.fill) ApplyDeferred(dispenser);
   schedule_.SetBusy(dispenser, Busy(status.state) || tracked.fill.has_value());
 }
 
@@ -400,6 +403,7 @@ std::string LineWorker::DownloadBook(int dispenser) {
     return "downloaded";
   } catch (const LinkFailure& error) {
     SetLink(dispenser, LinkReason(error.Code()));
+    tracked_[dispenser].pricesDeferred = true;
     return LinkReason(error.Code());
   } catch (const NoPrice& error) {
     return std::string("not downloaded: ") + error.what();
@@ -410,8 +414,10 @@ void LineWorker::ApplyDeferred(int dispenser) {
   Tracked& tracked = tracked_[dispenser];
   if (!tracked.pricesDeferred) return;
   tracked.pricesDeferred = false;
+  // A failure on the line sets the flag again and is retried at the next
+  // idle poll; only a book that lacks grades is worth a word.
   const std::string result = DownloadBook(dispenser);
-  if (result != "downloaded") {
+  if (!tracked.pricesDeferred && result != "downloaded") {
     fmt::print(stderr, "quorlan serve: deferred prices of dispenser {}/{}: {}\n", line_.channel,
                dispenser, result);
   }

@@ -82,6 +82,8 @@ class LineWorker {
     std::optional<FillRecord> fill;  // the pending or open journal row
     bool reconciling = false;        // the row is older than this start
     bool sawFuel = false;            // the row's fill was seen running
+    // The book's table is still to go out: after the fill, or again after a
+    // download that failed on the line.
     bool pricesDeferred = false;
   };
 
