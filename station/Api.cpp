@@ -189,6 +189,8 @@ httplib::Server::HandlerWithContentReader Api::GuardBody(Role role, Handler hand
   return [guarded = Guard(role, std::move(handler))](const httplib::Request& req,
                                                      httplib::Response& res,
                                                      const httplib::ContentReader& reader) {
+    // A multipart body would need the reader's form callbacks: not JSON anyway.
+    if (req.is_multipart_form_data()) return WriteProblem(res, 400, "the body must be JSON");
     httplib::Request whole = req;
     const auto deadline = std::chrono::steady_clock::now() + kBodyTime;
     bool late = false;
