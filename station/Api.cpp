@@ -58,7 +58,9 @@ void WriteProblem(httplib::Response& res, int status, const std::string& detail)
   res.status = status;
   const json body{
       {"type", "about:blank"}, {"title", Title(status)}, {"status", status}, {"detail", detail}};
-  res.set_content(body.dump(), std::string(kProblemJson));
+  // The detail may quote a client's bytes, which need not be UTF-8.
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
+                  std::string(kProblemJson));
 }
 
 void WriteJson(httplib::Response& res, const json& body) {
@@ -187,6 +189,8 @@ httplib::Server::HandlerWithContentReader Api::GuardBody(Role role, Handler hand
   return [guarded = Guard(role, std::move(handler))](const httplib::Request& req,
                                                      httplib::Response& res,
                                                      const httplib::ContentReader& reader) {
+    // A multipart body would need the reader's form callbacks: not JSON anyway.
+    if (req.is_multipart_form_data()) return WriteProblem(res, 400, "the body must be JSON");
     httplib::Request whole = req;
     const auto deadline = std::chrono::steady_clock::now() + kBodyTime;
     bool late = false;

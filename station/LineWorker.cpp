@@ -448,14 +448,14 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
   DispenserView view = View(dispenser);
   const std::string where = fmt::format("dispenser {}/{}", line_.channel, dispenser);
   if (tracked.fill) return {Outcome::Refused, where + " has a fill open", {}};
-  if (view.state == StateName(DispenserState::Authorized) ||
-      view.state == StateName(DispenserState::Filling) ||
-      view.state == StateName(DispenserState::Stopped) ||
-      view.state == StateName(DispenserState::Finished)) {
-    return {Outcome::Refused, fmt::format("{} is {}", where, view.state), {}};
-  }
   if (view.state == StateName(DispenserState::NoPrices)) {
     return {Outcome::Refused, where + " has no prices", {}};
+  }
+  // Only a display seen idle tells a later readout from this fill's.
+  if (view.state == StateName(DispenserState::NoReply))
+    return {Outcome::NoAck, where + ": no reply", {}};
+  if (view.state != StateName(DispenserState::Idle)) {
+    return {Outcome::Refused, fmt::format("{} is {}", where, view.state), {}};
   }
   const auto c = static_cast<quorlan::Channel>(line_.channel);
   const auto d = static_cast<quorlan::Dispenser>(dispenser);

@@ -150,8 +150,9 @@ std::uint32_t SerialDispatcher::Exchange(std::int32_t channel, const std::uint8_
     return slot->LineFailed("the request or the reply buffer is missing");
   }
   // A line lost earlier (device unplugged, server restarted) is opened again.
-  if (!slot->line->IsOpen() && !slot->line->Open(static_cast<unsigned>(slot->baud))) {
-    return slot->LineLost();
+  if (!slot->line->IsOpen()) {
+    if (!slot->line->Open(static_cast<unsigned>(slot->baud))) return slot->LineLost();
+    slot->problem.clear();
   }
   const auto wanted = static_cast<std::size_t>(std::clamp(expectedLength, 0, kReplyBufferSize));
   const auto received = slot->line->Transfer({request, static_cast<std::size_t>(requestLength)},
