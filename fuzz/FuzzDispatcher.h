@@ -8,7 +8,7 @@
 #include <map>
 
 #include "FuzzInput.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::fuzz {
 

@@ -55,7 +55,7 @@ std::uint32_t ReplayDispatcher::Exchange(std::int32_t channel, const std::uint8_
   }
   if (conversation_.empty()) {
     diverged_ = true;
-    return sim::kErrorNoReply;
+    return kErrorNoReply;
   }
   const RecordedExchange& recorded = conversation_[next_];
   next_ = (next_ + 1) % conversation_.size();
@@ -68,7 +68,7 @@ std::uint32_t ReplayDispatcher::Exchange(std::int32_t channel, const std::uint8_
   const auto received = std::min(recorded.reply.size(), wanted);
   if (received == 0) {
     slot.state = kLinkBad;
-    return slot.error = sim::kErrorNoReply;
+    return slot.error = kErrorNoReply;
   }
   std::copy_n(recorded.reply.begin(), received, reply);
   if (!slot.verifier) {

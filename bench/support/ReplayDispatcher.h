@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 #include "sim/SimDispatcher.h"
 
 namespace quorlan::bench {

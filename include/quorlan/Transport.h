@@ -5,7 +5,7 @@
 // For now the port dispatcher interface itself; it becomes the base class
 // that owns the per-channel bookkeeping once the transports move onto it.
 
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan {
 using Transport = TPortDispatcher;

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "base/Range.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 #include "log/Logger.h"
 
 namespace quorlan {

@@ -111,10 +111,10 @@ TEST_P(EndToEndFault, FailsThePollWithTheDispatchersCodeAndTheLineRecovers) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndFault,
     ::testing::Values(
-        LineFaultCase{"NoReply", {.kind = sim::FaultKind::NoReply}, serial::kErrorNoReply},
+        LineFaultCase{"NoReply", {.kind = sim::FaultKind::NoReply}, kErrorNoReply},
         LineFaultCase{"LateReply",
                       {.kind = sim::FaultKind::LateReply, .delay = 300ms},
-                      serial::kErrorNoReply},
+                      kErrorNoReply},
         LineFaultCase{
             "WrongComplement", {.kind = sim::FaultKind::WrongComplement}, kErrorBadComplement},
         LineFaultCase{

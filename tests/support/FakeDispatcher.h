@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::testing {
 

@@ -172,7 +172,7 @@ std::uint32_t SerialDispatcher::Verify(Channel& slot, std::int32_t channel,
     verifier(channel, reply, kReplyBufferSize - 1, received, expected);
   } catch (...) {
     // The caller sees the exception; the channel must not keep a stale verdict.
-    slot.Record(kLinkBad, kErrorVerifierRaised);
+    slot.Record(kLinkBad, kErrorVerifierException);
     throw;
   }
   return slot.error;

@@ -9,15 +9,14 @@
 #include <memory>
 #include <string>
 
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 #include "serial/SerialLine.h"
 
 namespace quorlan::serial {
 
-// Exchange results of the dispatcher's own, beside the verifier's verdicts.
-inline constexpr std::uint32_t kErrorNoReply = 0x1F4;         // not one byte came back
-inline constexpr std::uint32_t kErrorLineFailure = 0x1F5;     // no device, open/read/write failed
-inline constexpr std::uint32_t kErrorVerifierRaised = 0x1F6;  // the verifier threw
+// Exchange results of the dispatcher's own, beside the verifier's verdicts:
+// kErrorNoReply (not one byte came back), kErrorLineFailure (no device,
+// open, read or write failed), kErrorVerifierException (the verifier threw).
 
 // The only line setting this protocol uses: raw 8N1, no flow control.
 inline constexpr std::int32_t kLineSetting8N1 = 3;

@@ -3,8 +3,8 @@
 // lines. Exchange hands the request to the channel's Line and gives the
 // reply to the registered verifier, like a dispatcher on a real line.
 //
-// Error codes: the verifier's verdict (0, 0xDB, 0xF6) when bytes arrived;
-// kErrorNoReply (0x1F4) when none did, also for a late reply (in-process it
+// Error codes: the verifier's verdict (0, kErrorBadLength, kErrorBadComplement)
+// when bytes arrived; kErrorNoReply when none did, also for a late reply (in-process it
 // is always past the timeout) and for a channel without a line.
 
 #include <array>
@@ -16,11 +16,10 @@
 
 #include "Line.h"
 #include "Trace.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::sim {
 
-inline constexpr std::uint32_t kErrorNoReply = 0x1F4;
 inline constexpr int kMaxChannels = 32;
 
 struct ConfigureCall {
