@@ -78,6 +78,8 @@ struct DriverOptions {
 class Driver {
  public:
   explicit Driver(Transport& transport, DriverOptions options = {});
+  // Any port dispatcher, e.g. one that wraps a transport to trace it.
+  explicit Driver(TPortDispatcher& port, DriverOptions options = {});
   ~Driver();
   Driver(const Driver&) = delete;
   Driver& operator=(const Driver&) = delete;
