@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "quorlan/SerialLine.h"
 #include "quorlan/Transport.h"
-#include "serial/SerialLine.h"
 
 namespace quorlan::serial {
 

@@ -1,7 +1,7 @@
-#include "serial/SerialDispatcher.h"
-
 #include <mutex>
 #include <stdexcept>
+
+#include "quorlan/SerialTransport.h"
 
 namespace quorlan::serial {
 

@@ -1,4 +1,4 @@
-#include "serial/SerialLine.h"
+#include "quorlan/SerialLine.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "driver/TVM30.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 #include "sim/PtyServer.h"
 #include "support/MemoryLogPlatform.h"
 
@@ -112,9 +112,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndFault,
     ::testing::Values(
         LineFaultCase{"NoReply", {.kind = sim::FaultKind::NoReply}, kErrorNoReply},
-        LineFaultCase{"LateReply",
-                      {.kind = sim::FaultKind::LateReply, .delay = 300ms},
-                      kErrorNoReply},
+        LineFaultCase{
+            "LateReply", {.kind = sim::FaultKind::LateReply, .delay = 300ms}, kErrorNoReply},
         LineFaultCase{
             "WrongComplement", {.kind = sim::FaultKind::WrongComplement}, kErrorBadComplement},
         LineFaultCase{

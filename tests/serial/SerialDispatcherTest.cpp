@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "PtyPeer.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 
 namespace quorlan::testing {
 namespace {
