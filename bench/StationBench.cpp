@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "quorlan/Driver.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 #include "support/PtyRig.h"
 #include "support/ScratchDirectory.h"
 #include "support/StationRig.h"

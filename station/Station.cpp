@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 #include "sim/SimDispatcher.h"
 #include "station/JsonViews.h"
 

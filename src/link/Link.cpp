@@ -4,6 +4,7 @@
 #include <string>
 
 #include "link/Frame.h"
+#include "link/Protocol.h"
 #include "quorlan/Errors.h"
 
 namespace quorlan {
@@ -63,7 +64,7 @@ bool Link::VerifyReply(std::int32_t channel, const std::uint8_t* reply, std::int
     throw ERangeError();
   }
   for (std::int32_t i = 0; i + 1 < received; i += 2) {
-    if (reply[i] + reply[i + 1] != 0xFF) return refuse(kErrorBadComplement);
+    if (reply[i] + reply[i + 1] != kComplement) return refuse(kErrorBadComplement);
   }
   port_.SetState(channel, kLinkGood);
   port_.SetError(channel, 0);
@@ -117,7 +118,7 @@ void Link::SetupChannel(std::int64_t channel) {
 }
 
 void Link::SetupPort(std::int32_t channel) {
-  port_.Configure(channel, 3, 9600);
+  port_.Configure(channel, kLineSetting8N1, kLineBaud);
 }
 
 }  // namespace quorlan

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/Range.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 #include "log/Logger.h"
 
 namespace quorlan {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "driver/TVM30.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 #include "sim/PtyServer.h"
 #include "support/MemoryLogPlatform.h"
 
@@ -145,10 +145,9 @@ TEST_P(EndToEndFault, FailsThePollWithTheDispatchersCodeAndTheLineRecovers) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndFault,
     ::testing::Values(
-        LineFaultCase{"NoReply", {.kind = sim::FaultKind::NoReply}, serial::kErrorNoReply},
-        LineFaultCase{"LateReply",
-                      {.kind = sim::FaultKind::LateReply, .delay = 300ms},
-                      serial::kErrorNoReply},
+        LineFaultCase{"NoReply", {.kind = sim::FaultKind::NoReply}, kErrorNoReply},
+        LineFaultCase{
+            "LateReply", {.kind = sim::FaultKind::LateReply, .delay = 300ms}, kErrorNoReply},
         LineFaultCase{
             "WrongComplement", {.kind = sim::FaultKind::WrongComplement}, kErrorBadComplement},
         LineFaultCase{

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "PtyPeer.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 
 namespace quorlan::testing {
 namespace {
@@ -146,8 +146,8 @@ TEST_F(SerialDispatcherTest, AReplyTricklingInFasterThanTheGapIsReadWholePastOne
 TEST_F(SerialDispatcherTest, NoReplyIsReportedWithoutCallingTheVerifier) {
   Use({.reply = 40ms, .interByte = 40ms});
   const auto code = ExchangeWith(Sequence(4), 18, [&] { peer.Read(4); });
-  EXPECT_EQ(code, serial::kErrorNoReply);
-  EXPECT_EQ(port->GetError(1), serial::kErrorNoReply);
+  EXPECT_EQ(code, kErrorNoReply);
+  EXPECT_EQ(port->GetError(1), kErrorNoReply);
   EXPECT_EQ(port->GetState(1), kLinkBad);
   EXPECT_TRUE(verifier.received.empty());
 }
@@ -175,7 +175,7 @@ TEST_F(SerialDispatcherTest, AVerifierThatRaisesLeavesTheChannelFailed) {
   const Bytes request = Sequence(4);
   EXPECT_THROW(port->Exchange(1, request.data(), 4, reply.data(), 2, 0), std::runtime_error);
   far.join();
-  EXPECT_EQ(port->GetError(1), serial::kErrorVerifierRaised);
+  EXPECT_EQ(port->GetError(1), kErrorVerifierException);
   EXPECT_EQ(port->GetState(1), kLinkBad);
 }
 
@@ -277,7 +277,7 @@ TEST_F(SerialDispatcherTest, ALineThatHangsUpFailsTheExchange) {
     peer.Write(Sequence(6));
     peer.Hangup();
   });
-  EXPECT_EQ(code, serial::kErrorLineFailure);
+  EXPECT_EQ(code, kErrorLineFailure);
   EXPECT_EQ(port->GetState(1), kLinkBad);
   EXPECT_FALSE(port->LineProblem(1).empty());
 }
@@ -296,8 +296,8 @@ TEST_P(SerialLineFailureTest, EndsInTheLineFailureCode) {
   const Bytes request{0xF0, 0x0F, 0xA1, 0x5E};
   Bytes reply(kReplyBufferSize, 0);
   const auto c = GetParam().channel;
-  EXPECT_EQ(port.Exchange(c, request.data(), 4, reply.data(), 18, 0), serial::kErrorLineFailure);
-  EXPECT_EQ(port.GetError(c), serial::kErrorLineFailure);
+  EXPECT_EQ(port.Exchange(c, request.data(), 4, reply.data(), 18, 0), kErrorLineFailure);
+  EXPECT_EQ(port.GetError(c), kErrorLineFailure);
   EXPECT_EQ(port.GetState(c), kLinkBad);
   EXPECT_FALSE(port.LineProblem(c).empty());
 }

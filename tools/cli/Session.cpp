@@ -5,9 +5,6 @@
 
 namespace quorlan::cli {
 
-// Both transports report a missing reply alike.
-static_assert(serial::kErrorNoReply == sim::kErrorNoReply);
-
 Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
   if (options.logPath.empty()) {
     StartLogger();
@@ -76,11 +73,11 @@ std::string Session::LineCodeText(int channel, std::uint32_t code) const {
       return "reply of the wrong length";
     case kErrorBadComplement:
       return "reply fails the complement check";
-    case serial::kErrorNoReply:
+    case kErrorNoReply:
       return "no reply";
-    case serial::kErrorVerifierRaised:
+    case kErrorVerifierException:
       return "reply check failed";
-    case serial::kErrorLineFailure:
+    case kErrorLineFailure:
       if (serialPort_) return "line failure: " + serialPort_->LineProblem(channel);
       return "line failure";
     default:

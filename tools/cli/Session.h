@@ -15,7 +15,7 @@
 #include "GlobalOptions.h"
 #include "base/Errors.h"
 #include "driver/TVM30.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 #include "sim/SimDispatcher.h"
 
 namespace quorlan::cli {

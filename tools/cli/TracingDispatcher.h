@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <map>
 
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::cli {
 

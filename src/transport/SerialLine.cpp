@@ -1,4 +1,4 @@
-#include "serial/SerialLine.h"
+#include "quorlan/SerialLine.h"
 
 #include <algorithm>
 #include <array>
