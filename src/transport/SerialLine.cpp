@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 #if defined(_WIN32)
 #include <windows.h>
