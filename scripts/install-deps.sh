@@ -8,7 +8,7 @@ set -euo pipefail
 native=(build-essential cmake ninja-build pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         libasio-dev libcli11-dev libfmt-dev clang clang-format
-        python3)
+        python3 libedit-dev libtomlplusplus-dev nlohmann-json3-dev)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386)
 
 wanted=("${native[@]}")

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include "Arguments.h"
+#include "PriceFile.h"
 #include "TracingDispatcher.h"
 #include "base/Win1251.h"
 
@@ -8,12 +10,14 @@ namespace quorlan::cli {
 // Both transports report a missing reply alike.
 static_assert(serial::kErrorNoReply == sim::kErrorNoReply);
 
-Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
-  if (options.logPath.empty()) {
-    StartLogger();
-  } else {
-    DefaultLogger().SetFileName(options.logPath);
-  }
+namespace {
+// How the serial transport words a port another process holds.
+constexpr std::string_view kPortBusy = "port busy";
+}  // namespace
+
+Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions)
+    : trace_(options.trace) {
+  DefaultLogger().SetFileName(UsableLogPath(options));
   const auto ports = ParsePorts(options.ports);
   if (ports.empty()) {
     line_ = std::make_shared<sim::Line>(sim::LineOptions{.dispensers = simOptions.dispensers,
@@ -29,6 +33,7 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
     for (const auto& spec : ports) {
       serialPort_->MapChannel(spec.channel, spec.path);
       channels_.insert(spec.channel);
+      paths_[spec.channel] = spec.path;
     }
     port_ = serialPort_.get();
   }
@@ -38,6 +43,7 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
   }
   driver_ = std::make_unique<TVM30>(*port_, 0);
   OpenChannels();
+  if (!options.pricesFile.empty()) LoadPrices(options.pricesFile);
 }
 
 Session::~Session() = default;
@@ -46,12 +52,26 @@ void Session::OpenChannels() {
   for (int c : channels_) {
     Run("open", c, 0, [c](TVM30& driver) { driver.OpenChannel(static_cast<std::uint32_t>(c)); });
     if (serialPort_ && !serialPort_->IsOpen(c)) {
-      throw LineSetupError(
-          fmt::format("cannot open channel {}: {}", c, serialPort_->LineProblem(c)));
+      const auto problem = serialPort_->LineProblem(c);
+      if (problem.starts_with(kPortBusy)) {
+        throw LineSetupError(fmt::format("port busy: {}", Shown(paths_.at(c))));
+      }
+      throw LineSetupError(fmt::format("cannot open channel {}: {}", c, Escaped(problem)));
     }
     // The driver would send its start-up grade 1 price before the first
     // nozzle status; this session knows no real price, so it sends none.
     for (int d = 1; d <= kDispensers; ++d) driver_->State().priceDirty[c][d] = 0;
+  }
+}
+
+void Session::LoadPrices(const std::string& path) {
+  const auto prices = LoadPriceFile(path);
+  for (int c : channels_) {
+    for (int d = 1; d <= int{kLastDispenser}; ++d) {
+      const auto table = prices.For(c, d);
+      if (!table) continue;
+      for (int g = 1; g <= int{kTableGrades}; ++g) book_[{c, d, g}] = (*table)[std::size_t(g - 1)];
+    }
   }
 }
 
@@ -62,12 +82,13 @@ void Session::RequireChannel(int channel) const {
             : fmt::format("channel {} has no line: give --port {}=PATH", channel, channel));
 }
 
-void Session::RememberPrice(int channel, int dispenser, int grade) {
-  knownPrices_.emplace(channel, dispenser, grade);
+void Session::RememberLimit(int channel, int dispenser, Limit limit) {
+  limits_[{channel, dispenser}] = limit;
 }
 
-bool Session::PriceKnown(int channel, int dispenser, int grade) const {
-  return knownPrices_.contains({channel, dispenser, grade});
+Limit Session::LastLimit(int channel, int dispenser) const {
+  const auto limit = limits_.find({channel, dispenser});
+  return limit == limits_.end() ? Limit::None() : limit->second;
 }
 
 std::string Session::LineCodeText(int channel, std::uint32_t code) const {
@@ -81,23 +102,28 @@ std::string Session::LineCodeText(int channel, std::uint32_t code) const {
     case serial::kErrorVerifierRaised:
       return "reply check failed";
     case serial::kErrorLineFailure:
-      if (serialPort_) return "line failure: " + serialPort_->LineProblem(channel);
+      if (serialPort_) return "line failure: " + Escaped(serialPort_->LineProblem(channel));
       return "line failure";
     default:
       return "line error";
   }
 }
 
-std::string Session::Describe(std::string_view operation, int channel, int dispenser,
-                              const EDriverError& error) const {
+OperationError Session::Failure(std::string_view operation, int channel, int dispenser,
+                                const EDriverError& error) const {
   std::string text = fmt::format("{} failed on channel {}", operation, channel);
   if (dispenser > 0) text += fmt::format(", dispenser {}", dispenser);
-  text += ": " + Win1251ToUtf8(error.Message());
-  if (dynamic_cast<const ESerialIO*>(&error)) {
-    const auto code = port_->GetError(channel);
-    text += fmt::format(" ({}, code {:X})", LineCodeText(channel, code), code);
+  // The driver's own words go to the trace (and its log), the line stays English.
+  if (trace_) fmt::print(stderr, "c{} driver: {}\n", channel, Win1251ToUtf8(error.Message()));
+  if (!dynamic_cast<const ESerialIO*>(&error)) {
+    return OperationError(text + ": the driver refused the request", "refused");
   }
-  return text;
+  const auto code = port_->GetError(channel);
+  const auto why = LineCodeText(channel, code);
+  const char* condition = code == serial::kErrorNoReply       ? "no reply"
+                          : code == serial::kErrorLineFailure ? "line down"
+                                                              : "bad reply";
+  return OperationError(fmt::format("{}: {} (code {:X})", text, why, code), condition);
 }
 
 }  // namespace quorlan::cli
