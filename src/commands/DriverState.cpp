@@ -2,12 +2,14 @@
 
 namespace quorlan {
 
-DriverState::DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolumeFlag)
-    : link(port, logger), amountFromVolume(amountFromVolumeFlag) {
+DriverState::DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolumeFlag,
+                         PriceSource source)
+    : link(port, logger), amountFromVolume(amountFromVolumeFlag), priceSource(source) {
+  const int placeholderStep = source == PriceSource::Placeholders ? 1111 : 0;
   for (int c = 1; c <= kChannels; ++c) {
     link.LinkState(c) = kLinkGood;
     for (int d = 1; d <= kDispensers; ++d) {
-      for (int g = 1; g <= kGrades; ++g) prices[c][d][g] = 1111 * g;
+      for (int g = 1; g <= kGrades; ++g) prices[c][d][g] = placeholderStep * g;
     }
   }
   // Row 0 of the byte tables belongs to no line and stays zero.

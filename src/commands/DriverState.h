@@ -22,15 +22,30 @@ using LineTable = RangedArray<RangedArray<T, 1, kDispensers>, 1, kChannels>;
 template <class T>
 using ByteTable = RangedArray<RangedArray<T, 1, kDispensers>, 0, kChannels>;
 
+// Where prices come from before anyone gives one. The DLL starts every
+// dispenser with placeholder prices (grade × 11.11) that hosts may rely on;
+// an embedder's driver knows only the prices it was given and never sends
+// another.
+enum class PriceSource : std::uint8_t { Placeholders, GivenOnly };
+
 struct DriverState {
-  DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolume);
+  DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolume,
+              PriceSource priceSource = PriceSource::Placeholders);
+
+  // True when the price may be used on the line: always with placeholders,
+  // else only once it was given.
+  bool HasPrice(std::int64_t c, std::int64_t d, std::int64_t g) const {
+    return priceSource == PriceSource::Placeholders || priceGiven[c][d][g] != 0;
+  }
 
   void Trace(std::string_view text) { link.Log().Log(kTraceLevel, text); }
 
   Link link;
   const bool amountFromVolume;
+  const PriceSource priceSource;
 
   LineTable<RangedArray<std::int32_t, 1, kGrades>> prices;
+  LineTable<RangedArray<std::uint8_t, 1, kGrades>> priceGiven;
   LineTable<double> volume;
   LineTable<double> presetVolume;
   LineTable<double> amount;

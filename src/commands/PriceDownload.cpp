@@ -12,8 +12,11 @@ void SetPrice(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g,
   CheckRange<1, kChannels>(c);
   CheckRange<1, kGrades>(g);
   s.prices[c][d][g] = hundredths;
-  s.Trace("SET COSTE");
+  DownloadPriceTable(s, c, d);
+}
 
+void DownloadPriceTable(DriverState& s, std::uint32_t c, std::uint32_t d) {
+  s.Trace("SET COSTE");
   // Grades 1..4, each high pair first and sent twice.
   ReplyBuffer data{};
   for (int grade = 1; grade <= 4; ++grade) {
@@ -27,9 +30,12 @@ void SetPrice(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g,
   }
 }
 
-void SendPrices(DriverState& s, std::int64_t c, std::int64_t d) {
+bool SendPrices(DriverState& s, std::int64_t c, std::int64_t d) {
   CheckRange<1, kDispensers>(d);
   CheckRange<0, kChannels>(c);
+  // Without a given grade 1 price there is nothing to send; the mark stays
+  // so that the price goes out once it is given.
+  if (!s.HasPrice(c, d, 1)) return false;
   // Cleared before sending, so a failed download does not repeat forever.
   s.priceDirty[c][d] = 0;
   CheckRange<1, kChannels>(c);
@@ -42,6 +48,7 @@ void SendPrices(DriverState& s, std::int64_t c, std::int64_t d) {
   if (s.link.Transact(c, static_cast<int>(d), 4, 8, data, 0xA6) != 0) {
     throw ESerialIO(messages::kStatusRequest);
   }
+  return true;
 }
 
 }  // namespace quorlan

@@ -39,7 +39,7 @@ double AmountFromVolume(DriverState& s, std::uint32_t c, std::uint32_t d) {
 
 }  // namespace
 
-std::uint16_t PollStatus(DriverState& s, std::uint32_t c, std::uint32_t d) {
+PollResult PollDispenser(DriverState& s, std::uint32_t c, std::uint32_t d) {
   const std::string prefix = std::string(kPollTrace) + std::to_string(c);
   s.Trace(prefix + ")");
   const std::uint8_t channel = AsByte(c);
@@ -48,10 +48,10 @@ std::uint16_t PollStatus(DriverState& s, std::uint32_t c, std::uint32_t d) {
   if (s.link.Transact(channel, dispenser, kStatusReplyLength, 0, reply, 0xA1) != 0) {
     throw ESerialIO(messages::kStatusRequest);
   }
-  if (s.link.LinkState(channel) != kLinkGood) return 0;
+  if (s.link.LinkState(channel) != kLinkGood) return {};
   // A shortened reply that passed the check lacks the status byte: report it
   // like a bad link rather than decode bytes that never arrived.
-  if (s.link.ReceivedCount(channel) < kStatusReplyLength) return 0;
+  if (s.link.ReceivedCount(channel) < kStatusReplyLength) return {};
 
   const std::uint8_t status = reply[16];
   char hex[4];
@@ -61,7 +61,7 @@ std::uint16_t PollStatus(DriverState& s, std::uint32_t c, std::uint32_t d) {
   s.volume[channel][dispenser] = Decimal6(reply, 5);
   s.amount[channel][dispenser] =
       s.amountFromVolume ? AmountFromVolume(s, channel, dispenser) : Decimal6(reply, 2);
-  return MapState(s, channel, dispenser, status);
+  return {MapState(s, channel, dispenser, status), status};
 }
 
 }  // namespace quorlan

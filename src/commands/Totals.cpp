@@ -19,7 +19,7 @@ double Counter(const ReplyBuffer& reply, int first, int last) {
 
 }  // namespace
 
-void ReadTotals(DriverState& s, std::uint32_t c, std::uint32_t d, std::int32_t nozzle,
+bool ReadTotals(DriverState& s, std::uint32_t c, std::uint32_t d, std::int32_t nozzle,
                 double& volumeTotal, double& amountTotal) {
   volumeTotal = 0.0;
   amountTotal = 0.0;
@@ -33,17 +33,18 @@ void ReadTotals(DriverState& s, std::uint32_t c, std::uint32_t d, std::int32_t n
     throw ESerialIO(messages::kTotalsRequest);
   }
   CheckRange<1, kChannels>(c);
-  if (s.link.LinkState(c) != kLinkGood) return;
+  if (s.link.LinkState(c) != kLinkGood) return false;
   // A shortened reply lacks counter digits: both totals stay 0.
-  if (s.link.ReceivedCount(c) < kTotalsReplyLength) return;
+  if (s.link.ReceivedCount(c) < kTotalsReplyLength) return false;
   for (int i = 0; i < kTotalsInfoBytes; ++i) {
     if (!IsBcdByte(reply[2 * i])) {
       s.link.LinkState(c) = kLinkBad;
-      return;
+      return false;
     }
   }
   volumeTotal = Counter(reply, 0, 4);
   amountTotal = Counter(reply, 5, 10);
+  return true;
 }
 
 }  // namespace quorlan
