@@ -18,7 +18,7 @@ namespace quorlan::cli {
 struct TableRow {
   DispenserReading reading{};  // a row without a reading shows why in its state
   bool read = true;
-  Limit limit{};// the active limit, shown with the progress toward it
+  Limit limit{};  // the active limit, shown with the progress toward it
 };
 
 struct TableStyle {

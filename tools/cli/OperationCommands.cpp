@@ -85,7 +85,7 @@ void Prices(Session& session, const OperationArgs& args) {
   std::string text = "price table sent:";
   nlohmann::json prices = nlohmann::json::array();
   for (int g = 1; g <= kTableGrades; ++g) {
-    const double price = session.Book().at({c, d, g});
+    const double price = *BookedPrice(session, c, d, g);
     text += fmt::format("{} grade {} {:.2f}", g == 1 ? "" : ",", g, price);
     prices.push_back(Decimal(price));
   }
@@ -99,9 +99,8 @@ void Preset(Session& session, const OperationArgs& args) {
                                  : quorlan::Limit::Amount(ParseLimit("--amount", *args.amount));
   if (args.price) BookPrice(session, c, d, g, ParsePrice("--price", *args.price));
   AuthorizeFill(session, c, d, g, limit);
-  session.RememberLimit(c, d, limit);
   const char* kind = limit.kind == quorlan::Limit::Kind::Volume ? "volume" : "amount";
-  const double price = session.Book().at({c, d, g});
+  const double price = *BookedPrice(session, c, d, g);
   Sent(args,
        fmt::format("preset sent: {} limit {:.2f}, grade {} at {:.2f}", kind, limit.value, g, price),
        {{"sent", "preset"},
@@ -113,7 +112,6 @@ void Preset(Session& session, const OperationArgs& args) {
 void Authorize(Session& session, const OperationArgs& args) {
   AuthorizeFill(session, args.channel, args.dispenser, args.grade.value_or(1),
                 quorlan::Limit::None());
-  session.RememberLimit(args.channel, args.dispenser, quorlan::Limit::None());
   std::string text = "plain authorization sent, without grade or limit";
   if (args.grade) text += fmt::format(" (-g {} is not part of it)", *args.grade);
   Sent(args, text, {{"sent", "plain authorization"}});

@@ -13,11 +13,11 @@ namespace quorlan::cli {
 struct DispenserReading {
   int channel = 1;
   int dispenser = 1;
-  std::string state{};                     // "idle", "filling", "no prices", "no reply", ...
-  std::optional<std::uint8_t> code{};      // the driver's state code
+  std::string state{};                       // "idle", "filling", "no prices", "no reply", ...
+  std::optional<std::uint8_t> code{};        // the driver's state code
   std::optional<std::uint8_t> statusByte{};  // the raw byte of the reply, when one came
-  int nozzle = 0;                          // the lifted nozzle; 0: none, or not read
-  double volume = 0;                       // the fill in progress or the last one
+  int nozzle = 0;                            // the lifted nozzle; 0: none, or not read
+  double volume = 0;                         // the fill in progress or the last one
   double amount = 0;
 };
 

@@ -3,7 +3,6 @@
 #include "Arguments.h"
 #include "PriceFile.h"
 #include "TracingDispatcher.h"
-#include "base/Win1251.h"
 
 namespace quorlan::cli {
 
@@ -15,9 +14,7 @@ namespace {
 constexpr std::string_view kPortBusy = "port busy";
 }  // namespace
 
-Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions)
-    : trace_(options.trace) {
-  DefaultLogger().SetFileName(UsableLogPath(options));
+Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
   const auto ports = ParsePorts(options.ports);
   if (ports.empty()) {
     line_ = std::make_shared<sim::Line>(sim::LineOptions{.dispensers = simOptions.dispensers,
@@ -41,7 +38,7 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions)
     tracer_ = std::make_unique<TracingDispatcher>(*port_, stderr);
     port_ = tracer_.get();
   }
-  driver_ = std::make_unique<TVM30>(*port_, 0);
+  driver_ = std::make_unique<Driver>(*port_, DriverOptions{.logFile = UsableLogPath(options)});
   OpenChannels();
   if (!options.pricesFile.empty()) LoadPrices(options.pricesFile);
 }
@@ -50,7 +47,11 @@ Session::~Session() = default;
 
 void Session::OpenChannels() {
   for (int c : channels_) {
-    Run("open", c, 0, [c](TVM30& driver) { driver.OpenChannel(static_cast<std::uint32_t>(c)); });
+    try {
+      Run("open", c, 0, [c](Driver& driver) { driver.OpenLine(static_cast<Channel>(c)); });
+    } catch (const OperationError&) {
+      if (!serialPort_ || serialPort_->IsOpen(c)) throw;
+    }
     if (serialPort_ && !serialPort_->IsOpen(c)) {
       const auto problem = serialPort_->LineProblem(c);
       if (problem.starts_with(kPortBusy)) {
@@ -58,9 +59,6 @@ void Session::OpenChannels() {
       }
       throw LineSetupError(fmt::format("cannot open channel {}: {}", c, Escaped(problem)));
     }
-    // The driver would send its start-up grade 1 price before the first
-    // nozzle status; this session knows no real price, so it sends none.
-    for (int d = 1; d <= kDispensers; ++d) driver_->State().priceDirty[c][d] = 0;
   }
 }
 
@@ -70,7 +68,10 @@ void Session::LoadPrices(const std::string& path) {
     for (int d = 1; d <= int{kLastDispenser}; ++d) {
       const auto table = prices.For(c, d);
       if (!table) continue;
-      for (int g = 1; g <= int{kTableGrades}; ++g) book_[{c, d, g}] = (*table)[std::size_t(g - 1)];
+      for (int g = 1; g <= int{kTableGrades}; ++g) {
+        driver_->SetPrice(static_cast<Channel>(c), static_cast<Dispenser>(d), static_cast<Grade>(g),
+                          (*table)[std::size_t(g - 1)]);
+      }
     }
   }
 }
@@ -91,39 +92,27 @@ Limit Session::LastLimit(int channel, int dispenser) const {
   return limit == limits_.end() ? Limit::None() : limit->second;
 }
 
-std::string Session::LineCodeText(int channel, std::uint32_t code) const {
-  switch (code) {
-    case kErrorBadLength:
-      return "reply of the wrong length";
-    case kErrorBadComplement:
-      return "reply fails the complement check";
-    case serial::kErrorNoReply:
-      return "no reply";
-    case serial::kErrorVerifierRaised:
-      return "reply check failed";
-    case serial::kErrorLineFailure:
-      if (serialPort_) return "line failure: " + Escaped(serialPort_->LineProblem(channel));
-      return "line failure";
-    default:
-      return "line error";
-  }
-}
-
 OperationError Session::Failure(std::string_view operation, int channel, int dispenser,
-                                const EDriverError& error) const {
+                                std::uint32_t code) const {
   std::string text = fmt::format("{} failed on channel {}", operation, channel);
   if (dispenser > 0) text += fmt::format(", dispenser {}", dispenser);
-  // The driver's own words go to the trace (and its log), the line stays English.
-  if (trace_) fmt::print(stderr, "c{} driver: {}\n", channel, Win1251ToUtf8(error.Message()));
-  if (!dynamic_cast<const ESerialIO*>(&error)) {
-    return OperationError(text + ": the driver refused the request", "refused");
+  switch (static_cast<LinkError>(code)) {
+    case LinkError::NoReply:
+      return OperationError(fmt::format("{}: no reply (code {:X})", text, code), "no reply");
+    case LinkError::LineFailure: {
+      const auto problem = serialPort_ ? serialPort_->LineProblem(channel) : std::string{};
+      if (problem.starts_with(kPortBusy)) {
+        return OperationError(fmt::format("{}: port busy: {}", text, Shown(paths_.at(channel))),
+                              "port busy");
+      }
+      return OperationError(fmt::format("{}: line failure{}{} (code {:X})", text,
+                                        problem.empty() ? "" : ": ", Escaped(problem), code),
+                            "line down");
+    }
+    default:
+      return OperationError(fmt::format("{}: {} (code {:X})", text, Describe(code), code),
+                            "bad reply");
   }
-  const auto code = port_->GetError(channel);
-  const auto why = LineCodeText(channel, code);
-  const char* condition = code == serial::kErrorNoReply       ? "no reply"
-                          : code == serial::kErrorLineFailure ? "line down"
-                                                              : "bad reply";
-  return OperationError(fmt::format("{}: {} (code {:X})", text, why, code), condition);
 }
 
 }  // namespace quorlan::cli

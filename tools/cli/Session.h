@@ -11,13 +11,10 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <tuple>
 
 #include "ExitCodes.h"
 #include "GlobalOptions.h"
 #include "Report.h"
-#include "base/Errors.h"
-#include "driver/TVM30.h"
 #include "quorlan/Driver.h"
 #include "serial/SerialDispatcher.h"
 #include "sim/SimDispatcher.h"
@@ -46,19 +43,25 @@ class Session {
   // Throws UsageError when the channel has no line in this session.
   void RequireChannel(int channel) const;
 
-  // Runs one driver operation; a driver exception becomes an OperationError
-  // naming the operation, the channel, the dispenser and what went wrong.
+  // Runs one driver operation; a driver exception becomes a UsageError when
+  // the driver refused the request before sending (a missing price, a value
+  // out of range), else an OperationError naming the operation, the channel,
+  // the dispenser and what went wrong.
   template <class Step>
   decltype(auto) Run(std::string_view operation, int channel, int dispenser, Step&& step) {
     try {
       return step(*driver_);
-    } catch (const EDriverError& error) {
-      throw Failure(operation, channel, dispenser, error);
+    } catch (const NoPrice& error) {
+      throw UsageError(fmt::format("{} refused: {}", operation, error.what()));
+    } catch (const InvalidArgument& error) {
+      throw UsageError(fmt::format("{} refused: {}", operation, error.what()));
+    } catch (const LinkFailure& error) {
+      throw Failure(operation, channel, dispenser, error.Code());
+    } catch (const Error& error) {
+      throw OperationError(
+          fmt::format("{} failed on {}: {}", operation, Where(channel, dispenser), error.what()));
     }
   }
-
-  // Prices given in this session, by (channel, dispenser, grade).
-  std::map<std::tuple<int, int, int>, double>& Book() { return book_; }
 
   // The limit of the last authorization this session sent, for watch.
   void RememberLimit(int channel, int dispenser, Limit limit);
@@ -68,19 +71,16 @@ class Session {
   void OpenChannels();
   void LoadPrices(const std::string& path);
   OperationError Failure(std::string_view operation, int channel, int dispenser,
-                         const EDriverError& error) const;
-  std::string LineCodeText(int channel, std::uint32_t code) const;
+                         std::uint32_t code) const;
 
-  bool trace_ = false;
   std::shared_ptr<sim::Line> line_;
   std::unique_ptr<sim::SimDispatcher> simPort_;
   std::unique_ptr<serial::SerialDispatcher> serialPort_;
   std::unique_ptr<TracingDispatcher> tracer_;
-  TPortDispatcher* port_ = nullptr;
-  std::unique_ptr<TVM30> driver_;
+  Transport* port_ = nullptr;
+  std::unique_ptr<Driver> driver_;
   std::set<int> channels_;
   std::map<int, std::string> paths_;
-  std::map<std::tuple<int, int, int>, double> book_;
   std::map<std::pair<int, int>, Limit> limits_;
 };
 

@@ -96,10 +96,16 @@ int RunShell(Session& session) {
                session.EmbeddedLine() ? "the embedded simulator (channel 1)" : "the serial ports");
   }
   int failures = 0;
-  while (const auto line = reader.Next("quorlan> ")) {
+  while (auto line = reader.Next("quorlan> ")) {
     std::fflush(stdout);
-    const auto first = line->find_first_not_of(" \t\r");
-    if (first == std::string::npos || (*line)[first] == '#') continue;
+    // A comment starts with a word beginning with '#'.
+    for (auto hash = line->find('#'); hash != std::string::npos; hash = line->find('#', hash + 1)) {
+      if (hash == 0 || (*line)[hash - 1] == ' ' || (*line)[hash - 1] == '\t') {
+        line->erase(hash);
+        break;
+      }
+    }
+    if (line->find_first_not_of(" \t\r") == std::string::npos) continue;
     const auto result = RunLine(session, *line);
     if (result == LineResult::Quit) break;
     if (result == LineResult::Failed) ++failures;

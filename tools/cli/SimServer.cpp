@@ -90,6 +90,9 @@ CLI::App* AddSimCommand(CLI::App& app, SimArgs& args) {
       ->check(CLI::Range(1, 32));
   command->add_flag("--auto", args.autoNozzle,
                     "A nozzle lifts after an authorization and hangs when the fill ends");
+  command->add_flag("--unpaced", args.unpaced,
+                    "Each reply at once, in one write, without the line's timing (for tests on "
+                    "a busy machine)");
   command
       ->add_option("--fault", args.faults,
                    "A dispenser misbehaves, from the start (repeatable): " + FaultHelp() +
@@ -110,10 +113,11 @@ int RunSimServer(const GlobalOptions& options, const SimArgs& args) {
     const auto spec = ParseFaultSpec(text, args.dispensers);
     line->InjectFault(spec.dispenser, spec.request, spec.fault);
   }
-  // Paced at 9600 baud, so that a client sees a real line's timing.
+  // Paced at 9600 baud, so that a client sees a real line's timing, unless
+  // asked to answer at once.
   std::unique_ptr<sim::PtyServer> server;
   try {
-    server = std::make_unique<sim::PtyServer>(line, sim::PtyOptions{.pacing = true});
+    server = std::make_unique<sim::PtyServer>(line, sim::PtyOptions{.pacing = !args.unpaced});
   } catch (const std::system_error& error) {
     throw LineSetupError(fmt::format("sim: no pseudo-terminal: {}", error.what()));
   }

@@ -13,6 +13,7 @@ namespace quorlan::cli {
 struct SimArgs {
   int dispensers = 1;
   bool autoNozzle = false;
+  bool unpaced = false;
   std::vector<std::string> faults;  // "D:REQUEST:KIND[:VALUE][:once]"
 };
 

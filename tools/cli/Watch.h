@@ -11,7 +11,7 @@
 namespace quorlan::cli {
 
 struct WatchArgs {
-  std::vector<int> channels{};// none: every channel of the session
+  std::vector<int> channels{};  // none: every channel of the session
   std::vector<int> dispensers{};
   int mode = 1;
   bool json = false;  // one object per line for each change, with a timestamp
