@@ -55,6 +55,14 @@ std::string ExplainParseError(const CLI::App& app, const CLI::ParseError& error,
     if (!nearest.empty()) text += fmt::format("; did you mean {}?", nearest);
     return text;
   }
+  for (std::size_t i = 0; i < at && at < args.size(); ++i) {
+    const auto option = args[i].substr(0, args[i].find('='));
+    if (option.starts_with("-") && !IsGlobalOption(option) && option != "--help" &&
+        option != "-h") {
+      return fmt::format("{} is an option of the command: give it after {}", Shown(option),
+                         args[at]);
+    }
+  }
   for (std::size_t i = at + 1; i < args.size(); ++i) {
     if (IsGlobalOption(args[i])) {
       const auto option = args[i].substr(0, args[i].find('='));
