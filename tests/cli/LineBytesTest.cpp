@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "Process.h"
 
@@ -95,12 +99,28 @@ TEST_P(QuorlanOnTheLine, SendsWhatWasAskedAndSaysWhatHappened) {
   ProcessResult result;
   if (c.watch) {
     Process watch(args);
+    // A watch that never shows what is expected is ended after a generous while.
+    std::mutex mutex;
+    std::condition_variable seen;
+    bool done = false;
+    std::thread deadline([&] {
+      std::unique_lock lock(mutex);
+      if (!seen.wait_for(lock, std::chrono::seconds(30), [&] { return done; })) {
+        watch.Signal(SIGTERM);
+      }
+    });
     std::string out;
     for (std::string line; FindInOrder(out, c.out) == std::string::npos;) {
       line = watch.ReadLine();
       if (line.empty()) break;
       out += line + "\n";
     }
+    {
+      std::lock_guard lock(mutex);
+      done = true;
+    }
+    seen.notify_one();
+    deadline.join();
     watch.Signal(SIGTERM);
     result = watch.Finish();
     result.out = out + result.out;
