@@ -1,5 +1,5 @@
 # The two commands of the README, and the pieces they are made of.
-.PHONY: demo test deps deps-win32 native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 fuzz clean
+.PHONY: demo test deps deps-win32 deps-package package test-package native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 fuzz clean
 
 JOBS ?= $(shell nproc)
 
@@ -9,13 +9,16 @@ demo: deps
 	cmake --build --preset native -j $(JOBS) --target quorlan
 	./build/native/tools/cli/quorlan demo
 
-test: deps-win32 test-native test-sanitize test-tsan test-win32
+test: deps-package test-native test-sanitize test-tsan test-win32 test-package
 
 deps:
 	scripts/install-deps.sh native
 
 deps-win32:
 	scripts/install-deps.sh win32
+
+deps-package:
+	scripts/install-deps.sh package
 
 native:
 	cmake --preset native >/dev/null
@@ -42,6 +45,23 @@ test-win32:
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 -j $(JOBS)
 	ctest --preset win32 -j $(JOBS)
+
+# The Debian packages (Release, with Debian's hardening flags, from the
+# project's one version) and the host authors' zip of Quorlan.dll.
+package: export SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct)
+package: deps-package
+	DEB_BUILD_MAINT_OPTIONS=hardening=+all; export DEB_BUILD_MAINT_OPTIONS; \
+	CXXFLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" cmake --preset package >/dev/null
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack -G DEB >/dev/null
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS) --target bundle
+	@ls -1 build/package/dist/*.deb build/win32/dist/*.zip
+
+# Installs and runs what `package` made, as a station and a host author would.
+test-package: package
+	scripts/check-package.sh
 
 # Runs every libFuzzer harness for FUZZ_SECONDS (clang); not part of `test`,
 # which replays the committed corpus instead.

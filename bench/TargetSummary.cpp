@@ -4,27 +4,14 @@
 
 #include <cstdio>
 
+#include "support/TargetRows.h"
+
 namespace quorlan::bench {
 namespace {
 
 std::string NameOf(const benchmark::BenchmarkReporter::Run& run) {
   const auto& name = run.run_name;
   return name.args.empty() ? name.function_name : name.function_name + "/" + name.args;
-}
-
-void Row(const std::string& figure, const std::string& measured, const std::string& target,
-         const char* verdict) {
-  std::printf("%-44s %-30s %-10s %s\n", figure.c_str(), measured.c_str(), target.c_str(), verdict);
-}
-
-std::string Format(const char* format, double a, double b = 0, double c = 0) {
-  char text[96];
-  std::snprintf(text, sizeof text, format, a, b, c);
-  return text;
-}
-
-const char* Verdict(bool met) {
-  return met ? "met" : "MISSED";
 }
 
 }  // namespace
@@ -66,6 +53,7 @@ void TargetSummary::Finalize() {
   PrintLineRows();
   PrintScaleRows();
   PrintCpuRows();
+  PrintStationRows();
 }
 
 void TargetSummary::PrintLineRows() const {

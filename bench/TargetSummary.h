@@ -29,6 +29,7 @@ class TargetSummary : public benchmark::ConsoleReporter {
   void PrintLineRows() const;
   void PrintScaleRows() const;
   void PrintCpuRows() const;
+  void PrintStationRows() const;  // StationTargets.cpp
 
   std::map<std::string, Figures> figures_;
 };

@@ -2,13 +2,15 @@
 // A port dispatcher whose line is the fuzzer's input: each exchange reads how
 // the reply arrives (whole, short, garbled, missing, or the line failing with
 // an exception), the reply's bytes, the received count and highest index it
-// reports, and any error code or link state it makes up afterwards.
+// reports, and any error code or link state it makes up afterwards. Like a
+// host's dispatcher it may break the transport base's rules, so it keeps its
+// own bookkeeping instead of building on quorlan::Transport.
 
 #include <cstdint>
 #include <map>
 
 #include "FuzzInput.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::fuzz {
 

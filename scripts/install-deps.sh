@@ -3,32 +3,52 @@
 # is already there, so it is cheap to run before every build.
 #   scripts/install-deps.sh native   compilers, libraries, test tools
 #   scripts/install-deps.sh win32    adds the i686 cross compiler, Wine, fpc sources
+#   scripts/install-deps.sh package  adds, to win32, the packaging and package checks
+# win32 and package also install the browser tests' chromium and, once, their
+# driver (tests/web, from npm).
 set -euo pipefail
 
 native=(build-essential cmake ninja-build pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         libasio-dev libcli11-dev libfmt-dev clang clang-format
-        python3 libedit-dev libtomlplusplus-dev nlohmann-json3-dev)
-win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386)
+        libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
+        libedit-dev python3)
+win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386 chromium)
+package=(dpkg-dev file help2man lintian man-db systemd unzip bash-completion curl)
 
 wanted=("${native[@]}")
-if [[ "${1:-native}" == win32 ]]; then wanted+=("${win32[@]}"); fi
+case "${1:-native}" in
+  win32) wanted+=("${win32[@]}") ;;
+  package) wanted+=("${win32[@]}" "${package[@]}") ;;
+esac
 
 missing=()
 for package in "${wanted[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+     ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-if [[ $(id -u) -ne 0 ]]; then
-  echo "missing packages: ${missing[*]} (run as root to install them)" >&2
-  exit 1
+# playwright-core at the version tests/web/package-lock.json pins; it drives
+# Debian's chromium, so no browser is downloaded. node and npm come with the
+# machine (Debian's npm package is not used).
+[[ "${1:-native}" == native ]] && exit 0
+if ! command -v npm >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
 fi
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
-   ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+web_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
+if [[ ! -d "$web_tests/node_modules/playwright-core" ]]; then
+  (cd "$web_tests" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -13,7 +13,7 @@
 
 #include "driver/TVM30.h"
 #include "log/Logger.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 #include "sim/Line.h"
 #include "sim/PtyServer.h"
 

@@ -32,11 +32,11 @@ enum class DispenserState : std::uint8_t {
   Idle,        // nozzle hung, nothing authorized
   Authorized,  // waiting for the nozzle
   Filling,
-  Stopped,     // fill stopped or limit reached, nozzle still up
-  Finished,    // fill over, nozzle hung, waiting for release
-  NoPrices,    // powered up without prices, or its grade 1 price was never given
-  NoReply,     // no valid status this time
-  Unknown,     // a status the driver does not know
+  Stopped,   // fill stopped or limit reached, nozzle still up
+  Finished,  // fill over, nozzle hung, waiting for release
+  NoPrices,  // powered up without prices, or its grade 1 price was never given
+  NoReply,   // no valid status this time
+  Unknown,   // a status the driver does not know
 };
 // "idle", "authorized", "filling", "stopped", "finished", "no prices",
 // "no reply", "unknown".
@@ -44,10 +44,10 @@ std::string_view StateName(DispenserState state);
 
 struct Status {
   DispenserState state = DispenserState::NoReply;
-  std::uint8_t code = 0;                    // the driver's state code, 0..255
-  std::optional<std::uint8_t> statusByte;   // the raw byte of the reply, when one came
-  Nozzle nozzle = 0;                        // lifted nozzle; 0 when none or not asked
-  double volume = 0;                        // the fill in progress or the last one
+  std::uint8_t code = 0;                   // the driver's state code, 0..255
+  std::optional<std::uint8_t> statusByte;  // the raw byte of the reply, when one came
+  Nozzle nozzle = 0;                       // lifted nozzle; 0 when none or not asked
+  double volume = 0;                       // the fill in progress or the last one
   double amount = 0;
 };
 
@@ -78,6 +78,8 @@ struct DriverOptions {
 class Driver {
  public:
   explicit Driver(Transport& transport, DriverOptions options = {});
+  // Any port dispatcher, e.g. one that wraps a transport to trace it.
+  explicit Driver(TPortDispatcher& port, DriverOptions options = {});
   ~Driver();
   Driver(const Driver&) = delete;
   Driver& operator=(const Driver&) = delete;

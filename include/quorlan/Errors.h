@@ -12,15 +12,19 @@ namespace quorlan {
 // An exchange's outcome as a transport records it (GetError); 0 is success.
 enum class LinkError : std::uint32_t {
   None = 0,
-  BadLength = 0xDB,          // the reply was short
-  BadComplement = 0xF6,      // a byte did not match its complement
-  NoReply = 0x1F4,           // not one byte came back
-  LineFailure = 0x1F5,       // no device, or open, read or write failed
-  VerifierException = 0x1F6, // the reply check itself raised
-  DriverFailure = 0x1F7,     // the exchange did not happen or did not finish
+  BadLength = 0xDB,           // the reply was short
+  BadComplement = 0xF6,       // a byte did not match its complement
+  NoReply = 0x1F4,            // not one byte came back
+  LineFailure = 0x1F5,        // no device, or open, read or write failed
+  VerifierException = 0x1F6,  // the reply check itself raised
+  DriverFailure = 0x1F7,      // the exchange did not happen or did not finish
 };
-// "no reply", "bad complement", ...; a code outside the list is described
-// with its number.
+// The code as a transport's GetError reports it.
+constexpr std::uint32_t Code(LinkError error) {
+  return static_cast<std::uint32_t>(error);
+}
+// "no reply", "reply fails the complement check", ...; a code outside the
+// list is described with its number.
 std::string Describe(std::uint32_t code);
 
 // Base of every exception the public API throws; what() is English.

@@ -1,5 +1,7 @@
 #include "commands/DriverState.h"
 
+#include "commands/NozzleStates.h"
+
 namespace quorlan {
 
 DriverState::DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolumeFlag,
@@ -14,7 +16,7 @@ DriverState::DriverState(TPortDispatcher& port, Logger& logger, bool amountFromV
   }
   // Row 0 of the byte tables belongs to no line and stays zero.
   for (int c = 1; c <= kChannels; ++c) {
-    nozzleState[c].Fill(0xE1);
+    nozzleState[c].Fill(kStateIdle + 1);
     currentGrade[c].Fill(1);
     priceDirty[c].Fill(1);
   }

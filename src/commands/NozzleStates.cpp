@@ -5,6 +5,7 @@
 #include "commands/Messages.h"
 #include "commands/PriceDownload.h"
 #include "link/Frame.h"
+#include "link/Protocol.h"
 
 namespace quorlan {
 
@@ -21,11 +22,15 @@ bool UsesSecondAddress(DriverState& s, std::uint8_t c, std::uint8_t d) {
 std::uint8_t ReadNozzleSubstate(DriverState& s, std::uint8_t c, std::uint8_t d) {
   if (!UsesSecondAddress(s, c, d)) return kSubstateUnknown;
   ReplyBuffer reply{};
-  if (s.link.Transact(c, d + kSecondAddressOffset, 2, 0, reply, 0xA1) != 0) {
+  if (s.link.Transact(c, d + kSecondAddressOffset, requests::kSubStatus.ReplyLength(), 0, reply,
+                      requests::kSubStatus.command) != 0) {
     throw ESerialIO(messages::kStatusRequest);
   }
-  if (s.link.LinkState(c) != kLinkGood || s.link.ReceivedCount(c) < 2) return kSubstateUnknown;
-  return reply[0] & 7;
+  if (s.link.LinkState(c) != kLinkGood ||
+      s.link.ReceivedCount(c) < requests::kSubStatus.ReplyLength()) {
+    return kSubstateUnknown;
+  }
+  return reply[0] & kSubStatusNozzleMask;
 }
 
 void ReleaseNozzle(DriverState& s, std::uint8_t c, std::uint8_t d) {
@@ -33,7 +38,8 @@ void ReleaseNozzle(DriverState& s, std::uint8_t c, std::uint8_t d) {
   // A release that fails must not cost the host its poll result.
   try {
     ReplyBuffer reply{};
-    if (s.link.Transact(c, d + kSecondAddressOffset, 2, 0, reply, 0xA2) != 0) {
+    if (s.link.Transact(c, d + kSecondAddressOffset, requests::kRelease.ReplyLength(), 0, reply,
+                        requests::kRelease.command) != 0) {
       throw ESerialIO(messages::kRelease);
     }
   } catch (const std::exception& error) {
@@ -44,47 +50,33 @@ void ReleaseNozzle(DriverState& s, std::uint8_t c, std::uint8_t d) {
 }
 
 std::uint8_t MapState(DriverState& s, std::uint8_t c, std::uint8_t d, std::uint8_t status) {
+  using status::IsOneOf;
   std::uint8_t code;
-  switch (status) {
-    case 0x20:
-    case 0x24:
-      s.startGuard[c][d] = 0;
-      code = kStateFinished;
-      break;
-    case 0x2F:
-      SendPrices(s, c, d);
-      s.startGuard[c][d] = 0;
-      code = kStateFinished;
-      break;
-    case 0x90:
-      code = 0xE8 + ReadNozzleSubstate(s, c, d);
-      break;
-    case 0xA0: {
-      const std::uint8_t substate = ReadNozzleSubstate(s, c, d);
-      // Right after an authorization the dispenser may still show idle; report
-      // it as authorized for the first polls.
-      if (s.startGuard[c][d] > 0) {
-        --s.startGuard[c][d];
-        code = 0xE8 + substate;
-      } else {
-        code = 0xE0 + substate;
-      }
-      break;
+  if (IsOneOf(status::kFinishedBytes, status)) {
+    s.startGuard[c][d] = 0;
+    code = kStateFinished;
+  } else if (status == status::kPoweredUp) {
+    SendPrices(s, c, d);
+    s.startGuard[c][d] = 0;
+    code = kStateFinished;
+  } else if (status == status::kAuthorized) {
+    code = kStateAuthorized + ReadNozzleSubstate(s, c, d);
+  } else if (status == status::kIdle) {
+    const std::uint8_t substate = ReadNozzleSubstate(s, c, d);
+    // Right after an authorization the dispenser may still show idle; report
+    // it as authorized for the first polls.
+    if (s.startGuard[c][d] > 0) {
+      --s.startGuard[c][d];
+      code = kStateAuthorized + substate;
+    } else {
+      code = kStateIdle + substate;
     }
-    case 0x95:
-    case 0x98:
-    case 0x99:
-    case 0x9D:
-    case 0xDC:
-      code = 0xD0 + ReadNozzleSubstate(s, c, d);
-      break;
-    case 0xD0:
-    case 0xD4:
-    case 0xF0:
-      code = 0xD8 + ReadNozzleSubstate(s, c, d);
-      break;
-    default:
-      code = status;
+  } else if (IsOneOf(status::kFillingBytes, status)) {
+    code = kStateFilling + ReadNozzleSubstate(s, c, d);
+  } else if (IsOneOf(status::kStoppedBytes, status)) {
+    code = kStateStopped + ReadNozzleSubstate(s, c, d);
+  } else {
+    code = status;
   }
   if (s.nozzleState[c][d] != kStateFinished && code == kStateFinished) ReleaseNozzle(s, c, d);
   s.nozzleState[c][d] = code;
@@ -102,7 +94,7 @@ void PrepareNozzleStatus(DriverState& s, std::uint8_t c, std::uint8_t d, std::ui
 void FillNozzleStatusRecord(std::uint16_t code, NozzleStatusRecord& record) {
   record.bytes[1] = 0;
   record.bytes[0] = static_cast<std::uint8_t>(code);
-  record.bytes[14] = static_cast<std::uint8_t>(code & 7);
+  record.bytes[14] = static_cast<std::uint8_t>(code & kStateNozzleMask);
   record.bytes[15] = 0;
 }
 

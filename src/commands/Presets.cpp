@@ -6,6 +6,7 @@
 #include "commands/Messages.h"
 #include "commands/NozzleStates.h"
 #include "link/Bcd.h"
+#include "link/Protocol.h"
 
 namespace quorlan {
 
@@ -37,7 +38,8 @@ void Authorize(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g
   ReplyBuffer data{};
   std::uint32_t code;
   if (!presetForm) {
-    code = s.link.Transact(c, static_cast<int>(d), 2, 0, data, 0xA4);
+    code = s.link.Transact(c, static_cast<int>(d), requests::kAuthorize.ReplyLength(), 0, data,
+                           requests::kAuthorize.command);
   } else {
     s.Trace("START");
     CheckRange<1, kChannels>(c);
@@ -46,12 +48,14 @@ void Authorize(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g
     const std::int32_t amountLimit = ToHundredths(s.presetAmount[c][d]);
     const std::int32_t volumeLimit = ToHundredths(s.presetVolume[c][d]);
     // Grade, then price, money and volume limits, least significant pair first.
-    const std::uint8_t request[9] = {
+    const std::uint8_t request[requests::kPresetAuthorize.dataBytes] = {
         static_cast<std::uint8_t>(g), BcdPair(price, 0),       BcdPair(price, 1),
         BcdPair(amountLimit, 0),      BcdPair(amountLimit, 1), BcdPair(amountLimit, 2),
         BcdPair(volumeLimit, 0),      BcdPair(volumeLimit, 1), BcdPair(volumeLimit, 2)};
     std::copy(std::begin(request), std::end(request), data.begin());
-    code = s.link.Transact(c, static_cast<int>(d), 4, 9, data, 0xA5);
+    code = s.link.Transact(c, static_cast<int>(d), requests::kPresetAuthorize.ReplyLength(),
+                           requests::kPresetAuthorize.dataBytes, data,
+                           requests::kPresetAuthorize.command);
   }
   if (code != 0) throw ESerialIO(messages::kCantStart);
   s.startGuard[c][d] = kStartGuardPolls;

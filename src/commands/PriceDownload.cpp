@@ -3,6 +3,7 @@
 #include "commands/Messages.h"
 #include "link/Bcd.h"
 #include "link/Frame.h"
+#include "link/Protocol.h"
 
 namespace quorlan {
 
@@ -19,13 +20,15 @@ void DownloadPriceTable(DriverState& s, std::uint32_t c, std::uint32_t d) {
   s.Trace("SET COSTE");
   // Grades 1..4, each high pair first and sent twice.
   ReplyBuffer data{};
-  for (int grade = 1; grade <= 4; ++grade) {
+  for (int grade = 1; grade <= kPriceTableGrades; ++grade) {
     const std::int32_t p = s.prices[c][d][grade];
     const std::size_t at = 4 * static_cast<std::size_t>(grade - 1);
     data[at] = data[at + 2] = BcdPair(p, 1);
     data[at + 1] = data[at + 3] = BcdPair(p, 0);
   }
-  if (s.link.Transact(c, static_cast<int>(d) + kSecondAddressOffset, 2, 16, data, 0xA3) != 0) {
+  if (s.link.Transact(c, static_cast<int>(d) + kSecondAddressOffset,
+                      requests::kPriceTable.ReplyLength(), requests::kPriceTable.dataBytes, data,
+                      requests::kPriceTable.command) != 0) {
     throw ESerialIO(messages::kSetPrice);
   }
 }
@@ -45,7 +48,9 @@ bool SendPrices(DriverState& s, std::int64_t c, std::int64_t d) {
   ReplyBuffer data{};
   data[0] = BcdPair(p, 0);
   data[1] = BcdPair(p, 1);
-  if (s.link.Transact(c, static_cast<int>(d), 4, 8, data, 0xA6) != 0) {
+  if (s.link.Transact(c, static_cast<int>(d), requests::kGradeOnePrice.ReplyLength(),
+                      requests::kGradeOnePrice.dataBytes, data,
+                      requests::kGradeOnePrice.command) != 0) {
     throw ESerialIO(messages::kStatusRequest);
   }
   return true;

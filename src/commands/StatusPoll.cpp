@@ -7,12 +7,12 @@
 #include "commands/Messages.h"
 #include "commands/NozzleStates.h"
 #include "link/Bcd.h"
+#include "link/Protocol.h"
 
 namespace quorlan {
 
 namespace {
 
-constexpr std::uint8_t kStatusReplyLength = 18;
 // Named here rather than converted inside PollStatus: clang 14 crashes when a
 // const local std::string is initialized straight from a _w1251 literal.
 constexpr std::string_view kPollTrace = "ЗАПРОС СОСТОЯНИЯ("_w1251;
@@ -45,22 +45,23 @@ PollResult PollDispenser(DriverState& s, std::uint32_t c, std::uint32_t d) {
   const std::uint8_t channel = AsByte(c);
   const std::uint8_t dispenser = AsByte(d);
   ReplyBuffer reply{};
-  if (s.link.Transact(channel, dispenser, kStatusReplyLength, 0, reply, 0xA1) != 0) {
+  if (s.link.Transact(channel, dispenser, requests::kStatus.ReplyLength(), 0, reply,
+                      requests::kStatus.command) != 0) {
     throw ESerialIO(messages::kStatusRequest);
   }
   if (s.link.LinkState(channel) != kLinkGood) return {};
   // A shortened reply that passed the check lacks the status byte: report it
   // like a bad link rather than decode bytes that never arrived.
-  if (s.link.ReceivedCount(channel) < kStatusReplyLength) return {};
+  if (s.link.ReceivedCount(channel) < requests::kStatus.ReplyLength()) return {};
 
-  const std::uint8_t status = reply[16];
+  const std::uint8_t status = reply[2 * kStatusByteIndex];
   char hex[4];
   std::snprintf(hex, sizeof hex, "%02X", status);
   s.Trace(prefix + "): " + hex);
 
-  s.volume[channel][dispenser] = Decimal6(reply, 5);
-  s.amount[channel][dispenser] =
-      s.amountFromVolume ? AmountFromVolume(s, channel, dispenser) : Decimal6(reply, 2);
+  s.volume[channel][dispenser] = Decimal6(reply, kStatusVolumeByte);
+  s.amount[channel][dispenser] = s.amountFromVolume ? AmountFromVolume(s, channel, dispenser)
+                                                    : Decimal6(reply, kStatusAmountByte);
   return {MapState(s, channel, dispenser, status), status};
 }
 

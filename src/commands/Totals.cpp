@@ -2,13 +2,11 @@
 
 #include "commands/Messages.h"
 #include "link/Bcd.h"
+#include "link/Protocol.h"
 
 namespace quorlan {
 
 namespace {
-
-constexpr std::uint8_t kTotalsReplyLength = 22;
-constexpr int kTotalsInfoBytes = kTotalsReplyLength / 2;
 
 // BCD info bytes [first, last], least significant first, two decimals.
 double Counter(const ReplyBuffer& reply, int first, int last) {
@@ -25,25 +23,27 @@ bool ReadTotals(DriverState& s, std::uint32_t c, std::uint32_t d, std::int32_t n
   amountTotal = 0.0;
   CheckRange<0, kChannels>(c);
   CheckRange<1, kDispensers>(d);
-  const std::uint8_t selector = AsByte(0x40 + 2 * (static_cast<std::int64_t>(nozzle) - 1));
+  const std::uint8_t selector =
+      AsByte(kTotalsSelectorBase + 2 * (static_cast<std::int64_t>(nozzle) - 1));
 
   ReplyBuffer reply{};
   reply[0] = selector;
-  if (s.link.Transact(c, static_cast<int>(d), kTotalsReplyLength, 1, reply, 0xA9) != 0) {
+  if (s.link.Transact(c, static_cast<int>(d), requests::kTotals.ReplyLength(),
+                      requests::kTotals.dataBytes, reply, requests::kTotals.command) != 0) {
     throw ESerialIO(messages::kTotalsRequest);
   }
   CheckRange<1, kChannels>(c);
   if (s.link.LinkState(c) != kLinkGood) return false;
   // A shortened reply lacks counter digits: both totals stay 0.
-  if (s.link.ReceivedCount(c) < kTotalsReplyLength) return false;
-  for (int i = 0; i < kTotalsInfoBytes; ++i) {
+  if (s.link.ReceivedCount(c) < requests::kTotals.ReplyLength()) return false;
+  for (int i = 0; i < requests::kTotals.replyInfoBytes; ++i) {
     if (!IsBcdByte(reply[2 * i])) {
       s.link.LinkState(c) = kLinkBad;
       return false;
     }
   }
-  volumeTotal = Counter(reply, 0, 4);
-  amountTotal = Counter(reply, 5, 10);
+  volumeTotal = Counter(reply, kTotalsVolumeFirst, kTotalsVolumeLast);
+  amountTotal = Counter(reply, kTotalsAmountFirst, kTotalsAmountLast);
   return true;
 }
 

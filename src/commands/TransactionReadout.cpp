@@ -1,6 +1,7 @@
 #include "commands/TransactionReadout.h"
 
 #include "commands/Messages.h"
+#include "link/Protocol.h"
 
 namespace quorlan {
 
@@ -11,7 +12,8 @@ double ReadTransaction(DriverState& s, std::uint32_t c, std::uint32_t d, double&
   const std::uint8_t channel = AsByte(c);
   const std::uint8_t dispenser = AsByte(d);
   ReplyBuffer reply{};
-  if (s.link.Transact(channel, dispenser, 18, 0, reply, 0xA1) != 0) {
+  if (s.link.Transact(channel, dispenser, requests::kStatus.ReplyLength(), 0, reply,
+                      requests::kStatus.command) != 0) {
     throw ESerialIO(messages::kTransactionRequest);
   }
   // The reply only proves the dispenser answers; the figures are the last poll's.

@@ -1,31 +1,29 @@
 #include "driver/DispenserStates.h"
 
 #include "commands/NozzleStates.h"
+#include "link/Protocol.h"
 
 namespace quorlan {
 
 namespace {
 
-// A dispenser that has lost its prices asks for them with this status.
-constexpr std::uint8_t kStatusPoweredUp = 0x2F;
-
 bool CarriesNozzle(std::uint16_t code) {
-  return code >= 0xD0 && code <= 0xEF;
+  return code >= kStateFilling && code <= (kStateAuthorized | kStateNozzleMask);
 }
 
 }  // namespace
 
 DispenserState StateOf(std::uint16_t code, std::optional<std::uint8_t> status) {
   if (!status) return DispenserState::NoReply;
-  if (*status == kStatusPoweredUp) return DispenserState::NoPrices;
+  if (*status == status::kPoweredUp) return DispenserState::NoPrices;
   if (code == kStateFinished) return DispenserState::Finished;
   if (!CarriesNozzle(code)) return DispenserState::Unknown;
-  switch (code & 0xF8) {
-    case 0xD0:
+  switch (code & kStateBaseMask) {
+    case kStateFilling:
       return DispenserState::Filling;
-    case 0xD8:
+    case kStateStopped:
       return DispenserState::Stopped;
-    case 0xE0:
+    case kStateIdle:
       return DispenserState::Idle;
     default:
       return DispenserState::Authorized;
@@ -33,7 +31,7 @@ DispenserState StateOf(std::uint16_t code, std::optional<std::uint8_t> status) {
 }
 
 Nozzle NozzleOf(std::uint16_t code) {
-  return CarriesNozzle(code) ? static_cast<Nozzle>(code & 7) : 0;
+  return CarriesNozzle(code) ? static_cast<Nozzle>(code & kStateNozzleMask) : 0;
 }
 
 std::string_view StateName(DispenserState state) {

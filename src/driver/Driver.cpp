@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "commands/DriverState.h"
 #include "commands/Messages.h"
@@ -66,7 +67,7 @@ void CheckLine(Channel channel, Dispenser dispenser) {
 }  // namespace
 
 struct Driver::Core {
-  Core(Transport& port, const DriverOptions& options)
+  Core(TPortDispatcher& port, const DriverOptions& options)
       : transport(port),
         logger(SystemLogPlatform()),
         state(port, logger, options.amountFromVolume, PriceSource::GivenOnly) {
@@ -101,13 +102,16 @@ struct Driver::Core {
     }
   }
 
-  Transport& transport;
+  TPortDispatcher& transport;
   Logger logger;
   DriverState state;
 };
 
 Driver::Driver(Transport& transport, DriverOptions options)
-    : core_(std::make_unique<Core>(transport, options)) {}
+    : Driver(static_cast<TPortDispatcher&>(transport), std::move(options)) {}
+
+Driver::Driver(TPortDispatcher& port, DriverOptions options)
+    : core_(std::make_unique<Core>(port, options)) {}
 
 Driver::~Driver() = default;
 

@@ -10,6 +10,7 @@
 #include "commands/Stop.h"
 #include "commands/Totals.h"
 #include "commands/TransactionReadout.h"
+#include "quorlan/Version.h"
 
 namespace quorlan {
 
@@ -33,7 +34,7 @@ void TVM30::NotImplemented() {
 }
 
 std::string TVM30::GetDescription() {
-  return std::string("v2.50#Протокол к Quorlan"_w1251);
+  return std::string("v" QUORLAN_VERSION "#Протокол к Quorlan"_w1251);
 }
 
 // A channel outside 1..32 has no link state: the setter ignores it and the

@@ -8,7 +8,7 @@
 
 #include "commands/DriverState.h"
 #include "commands/NozzleStates.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 #include "log/Logger.h"
 
 namespace quorlan {

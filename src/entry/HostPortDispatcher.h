@@ -10,7 +10,7 @@
 
 #include "base/Range.h"
 #include "entry/HostConvention.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::entry {
 

@@ -9,7 +9,7 @@ Frame BuildFrame(int subAddress, std::uint8_t command, std::span<const std::uint
   Frame frame;
   auto put = [&frame](std::uint8_t info) {
     frame.bytes[frame.length++] = info;
-    frame.bytes[frame.length++] = static_cast<std::uint8_t>(info ^ 0xFF);
+    frame.bytes[frame.length++] = static_cast<std::uint8_t>(info ^ kComplement);
   };
   put(AddressByte(subAddress));
   put(command);

@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <span>
 
-namespace quorlan {
+#include "link/Protocol.h"
 
-inline constexpr int kMaxRequestData = 125;
-// Second address of a dispenser: sub-address d + 208.
-inline constexpr int kSecondAddressOffset = 208;
+namespace quorlan {
 
 struct Frame {
   std::array<std::uint8_t, 2 * (kMaxRequestData + 2)> bytes{};
@@ -17,9 +15,8 @@ struct Frame {
   std::span<const std::uint8_t> View() const { return {bytes.data(), std::size_t(length)}; }
 };
 
-// Address byte of a sub-address: (sub-address − 0x11) mod 256.
 constexpr std::uint8_t AddressByte(int subAddress) {
-  return static_cast<std::uint8_t>((subAddress - 0x11) & 0xFF);
+  return static_cast<std::uint8_t>((subAddress - kAddressBias) & 0xFF);
 }
 
 // More than kMaxRequestData data bytes fail with ERangeError.

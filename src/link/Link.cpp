@@ -4,6 +4,8 @@
 #include <string>
 
 #include "link/Frame.h"
+#include "link/Protocol.h"
+#include "quorlan/Errors.h"
 
 namespace quorlan {
 
@@ -62,7 +64,7 @@ bool Link::VerifyReply(std::int32_t channel, const std::uint8_t* reply, std::int
     throw ERangeError();
   }
   for (std::int32_t i = 0; i + 1 < received; i += 2) {
-    if (reply[i] + reply[i + 1] != 0xFF) return refuse(kErrorBadComplement);
+    if (reply[i] + reply[i + 1] != kComplement) return refuse(kErrorBadComplement);
   }
   port_.SetState(channel, kLinkGood);
   port_.SetError(channel, 0);
@@ -75,24 +77,36 @@ std::uint32_t Link::Transact(std::int64_t channel, int subAddress, std::uint8_t 
   // already narrowed theirs to a byte.
   const auto line = static_cast<std::int32_t>(channel);
   port_.SetVerifier(line, Verifier());
+  Stage stage = Stage::Building;
   std::uint32_t code = 0;
   try {
     if (n < 0 || n > kMaxRequestData) throw ERangeError();
     const Frame frame = BuildFrame(subAddress, command, std::span(data.data(), std::size_t(n)));
     if (line >= 0 && line <= 255) receivedCount_[line] = 0;
+    stage = Stage::Exchanging;
     code = port_.Exchange(line, frame.bytes.data(), frame.length, data.data(), expectedLength, 0);
+    stage = Stage::Exchanged;
     const std::uint8_t state = port_.GetState(line);
     linkState_[channel] = state;
     if (code != 0) logger_.Log(kTraceLevel, "Error connect BS: " + Hex(code));
   } catch (const std::exception& error) {
-    code = port_.GetError(line);
-    if (code != 0) {
-      logger_.Log(kTraceLevel,
-                  "Exception error connect BS(" + std::string(error.what()) + "): " + Hex(code));
-    }
+    code = ErrorAfterException(line, stage, error.what());
   } catch (...) {
-    code = port_.GetError(line);
-    if (code != 0) logger_.Log(kTraceLevel, "Exception error connect BS(): " + Hex(code));
+    code = ErrorAfterException(line, stage, "");
+  }
+  return code;
+}
+
+std::uint32_t Link::ErrorAfterException(std::int32_t line, Stage stage, std::string_view what) {
+  // Once the dispatcher has returned, the exchange is over and the channel's
+  // error stands; only recording its link state failed. Before that, an
+  // error of 0 would report an exchange that never happened, or never
+  // finished, as a success.
+  std::uint32_t code = stage == Stage::Building ? 0 : port_.GetError(line);
+  if (code == 0 && stage != Stage::Exchanged)
+    code = static_cast<std::uint32_t>(LinkError::DriverFailure);
+  if (code != 0) {
+    logger_.Log(kTraceLevel, "Exception error connect BS(" + std::string(what) + "): " + Hex(code));
   }
   return code;
 }
@@ -104,7 +118,7 @@ void Link::SetupChannel(std::int64_t channel) {
 }
 
 void Link::SetupPort(std::int32_t channel) {
-  port_.Configure(channel, 3, 9600);
+  port_.Configure(channel, kLineSetting8N1, kLineBaud);
 }
 
 }  // namespace quorlan

@@ -5,9 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "base/Range.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 #include "log/Logger.h"
 
 namespace quorlan {
@@ -23,7 +24,8 @@ class Link {
 
   // Sends `command` with the first n bytes of `data` to `subAddress` and
   // leaves the reply in `data`. Returns the error code, 0 on success; never
-  // raises for a failed exchange.
+  // raises for a failed exchange. An exchange that was not sent or did not
+  // finish (an exception before the dispatcher returned) is never a success.
   std::uint32_t Transact(std::int64_t channel, int subAddress, std::uint8_t expectedLength, int n,
                          ReplyBuffer& data, std::uint8_t command);
 
@@ -45,6 +47,9 @@ class Link {
   SetupHandler Setup();
 
  private:
+  // How far an exchange got when an exception stopped it.
+  enum class Stage { Building, Exchanging, Exchanged };
+  std::uint32_t ErrorAfterException(std::int32_t line, Stage stage, std::string_view what);
   void SetupPort(std::int32_t channel);
 
   TPortDispatcher& port_;

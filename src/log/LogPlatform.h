@@ -21,22 +21,35 @@ class LogPlatform {
   using FileHandle = std::intptr_t;
   static constexpr FileHandle kNoFile = -1;
 
+  // A log file opened for appending, under the lock every process logging
+  // to it takes.
+  struct LockedFile {
+    FileHandle handle = kNoFile;
+    std::uint64_t size = 0;  // taken under the lock: where the next line goes
+    bool linked = true;      // false once the file was deleted
+  };
+
   virtual ~LogPlatform() = default;
 
   // Full path of the running executable (the host process).
   virtual std::string ExecutablePath() = 0;
   virtual LocalTime Now() = 0;
-  // Size of the directory entry at `path`, if there is one.
-  virtual std::optional<std::uint64_t> FileSize(const std::string& path) = 0;
   virtual bool Exists(const std::string& path) = 0;
   virtual void Delete(const std::string& path) = 0;
   virtual void Rename(const std::string& from, const std::string& to) = 0;
-  // Opens for appending at the end; fails when the file does not exist.
-  virtual FileHandle OpenAppend(const std::string& path) = 0;
-  // Creates the file, or empties an existing one.
-  virtual FileHandle OpenNew(const std::string& path) = 0;
-  virtual bool Write(FileHandle file, std::string_view bytes) = 0;
-  virtual void Close(FileHandle file) = 0;
+  // Opens `path` for appending, creating it when missing and never emptying
+  // it, then waits for the lock that serializes every process (and thread)
+  // logging to it. Nothing when it cannot be opened or is not a regular
+  // file; only the lock is ever waited for (a FIFO or a device never blocks).
+  virtual std::optional<LockedFile> OpenLocked(const std::string& path) = 0;
+  // Whether `path` still names the open file: false once another process
+  // has rotated it away.
+  virtual bool StillNamed(const LockedFile& file, const std::string& path) = 0;
+  // Adds all of `bytes` at the file's end, or none of them: a failed write
+  // cuts the file back to `file.size`.
+  virtual bool Append(const LockedFile& file, std::string_view bytes) = 0;
+  // Closes the file, which releases the lock.
+  virtual void Close(const LockedFile& file) = 0;
 };
 
 // The platform of this build (POSIX or Win32); lives for the whole process.

@@ -62,16 +62,42 @@ void Logger::Log(std::uint8_t /*level*/, std::string_view text) {
   std::lock_guard lock(mutex_);
   if (fileName_.empty()) return;
   try {
-    RotateLog(maxLogSize_);
-    AppendLine(line);
+    WriteLine(line);
   } catch (...) {
     // A log failure never reaches the caller.
   }
 }
 
-void Logger::RotateLog(std::int64_t limit) {
-  const auto size = platform_.FileSize(fileName_);
-  if (!size || *size <= static_cast<std::uint64_t>(limit)) return;
+// Other processes may log to the same file: each line is appended, and the
+// file rotated, only under the file's lock. A file found over the limit is
+// rotated only while it still carries the log's name, so one crossing of
+// the limit rotates once however many processes notice it; whoever finds
+// the file already rotated away opens the new one.
+void Logger::WriteLine(const std::string& line) {
+  constexpr int kAttempts = 4;
+  bool rotated = false;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const auto file = platform_.OpenLocked(fileName_);
+    if (!file) return;
+    // A file rotated away has always crossed the limit, so only a file over
+    // it needs the name checked.
+    const bool overLimit = file->size > static_cast<std::uint64_t>(maxLogSize_);
+    const bool current = file->linked && (!overLimit || platform_.StillNamed(*file, fileName_));
+    // After our own rotation a file still over the limit could not be
+    // rotated: the line goes to it rather than nowhere.
+    if (current && overLimit && !rotated) {
+      RotateLog();
+      rotated = true;
+    } else if (current) {
+      AppendLine(*file, line);
+      platform_.Close(*file);
+      return;
+    }
+    platform_.Close(*file);
+  }
+}
+
+void Logger::RotateLog() {
   const auto rotated = [this](int n) { return fileName_ + "." + std::to_string(n); };
   if (platform_.Exists(rotated(kRotatedFiles - 1))) platform_.Delete(rotated(kRotatedFiles - 1));
   for (int n = kRotatedFiles - 2; n >= 0; --n) {
@@ -80,22 +106,16 @@ void Logger::RotateLog(std::int64_t limit) {
   platform_.Rename(fileName_, rotated(0));
 }
 
-void Logger::AppendLine(const std::string& line) {
-  auto file = platform_.OpenAppend(fileName_);
-  if (file == LogPlatform::kNoFile) file = platform_.OpenNew(fileName_);
-  if (file == LogPlatform::kNoFile) return;
+void Logger::AppendLine(const LogPlatform::LockedFile& file, const std::string& line) {
   // The paragraph break and the line go out in one write, so a line is never
   // split from its break by a crash.
-  bool written;
   if (firstWrite_) {
     std::string withBreak(kLineEnd);
     withBreak += line;
-    written = platform_.Write(file, withBreak);
-    if (written) firstWrite_ = false;
+    if (platform_.Append(file, withBreak)) firstWrite_ = false;
   } else {
-    written = platform_.Write(file, line);
+    platform_.Append(file, line);
   }
-  platform_.Close(file);
 }
 
 Logger& DefaultLogger() {

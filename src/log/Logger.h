@@ -34,12 +34,13 @@ class Logger {
   static std::string LogNameFor(std::string_view executablePath);
 
  private:
-  void RotateLog(std::int64_t limit);
-  void AppendLine(const std::string& line);
+  void WriteLine(const std::string& line);
+  void RotateLog();
+  void AppendLine(const LogPlatform::LockedFile& file, const std::string& line);
 
   LogPlatform& platform_;
   const std::int32_t maxLogSize_;
-  // Serializes callers so that no line is lost or torn around a rotation.
+  // Serializes this process's callers; the file's lock serializes processes.
   mutable std::mutex mutex_;
   std::string fileName_;
   // Lets a logger without a file skip the clock and the formatting.

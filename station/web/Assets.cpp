@@ -1,14 +1,15 @@
 #include "web/Assets.h"
 
+#include "web/EmbeddedFiles.h"
+
 namespace quorlan::station::web {
 
-namespace {
-constexpr Asset kPage{"text/html; charset=utf-8",
-                      "<!doctype html><title>Quorlan station</title><p>Dashboard to come.</p>"};
-}  // namespace
-
 const Asset* FindAsset(std::string_view path) {
-  return path == "/" || path == "/index.html" ? &kPage : nullptr;
+  if (path == "/") path = "/index.html";
+  for (const EmbeddedFile& file : kEmbeddedFiles) {
+    if (file.path == path) return &file.asset;
+  }
+  return nullptr;
 }
 
 }  // namespace quorlan::station::web

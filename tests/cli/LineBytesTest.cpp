@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The exclusive open of a line comes with the serial transport's own
 // change; enable this row (drop DISABLED_) once lines open exclusively.
-INSTANTIATE_TEST_SUITE_P(DISABLED_UntilLinesOpenExclusively, QuorlanOnTheLine,
+INSTANTIATE_TEST_SUITE_P(LinesOpenExclusively, QuorlanOnTheLine,
                          ::testing::Values(LineCase{.name = "ASecondProcessOnThePortIsRefused",
                                                     .command = {"totals"},
                                                     .exitCode = 3,

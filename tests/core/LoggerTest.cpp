@@ -2,10 +2,23 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
 
 #include "log/Logger.h"
 #include "support/MemoryLogPlatform.h"
@@ -132,14 +145,58 @@ TEST_F(LoggerTest, AFailedWriteIsSwallowedAndTheFileClosed) {
   EXPECT_EQ(Content(), "\r\n14:05:09.042 kept\r\n");
 }
 
+// Every line in the files of a folder: the texts after the time stamps,
+// and apart from them every line that is not "hh:mm:ss.zzz text" CR LF.
+struct DiskLog {
+  std::multiset<std::string> texts;
+  std::vector<std::string> torn;
+  std::map<std::string, std::uintmax_t> sizes;  // by file name
+};
+
+DiskLog ReadLogFolder(const std::filesystem::path& dir) {
+  DiskLog log;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string content = all.str();
+    log.sizes[entry.path().filename().string()] = content.size();
+    for (std::size_t start = 0; start < content.size();) {
+      const auto end = content.find("\r\n", start);
+      const std::string line = content.substr(start, end - start);
+      if (end == std::string::npos || (!line.empty() && (line.size() < 13 || line[2] != ':'))) {
+        log.torn.push_back(line);
+      } else if (!line.empty()) {
+        log.texts.insert(line.substr(13));
+      }
+      if (end == std::string::npos) break;
+      start = end + 2;
+    }
+  }
+  return log;
+}
+
+class ScratchFolder {
+ public:
+  ScratchFolder()
+      : path_(std::filesystem::temp_directory_path() /
+              ("quorlan-log-" + std::to_string(std::random_device()()))) {
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() { std::filesystem::remove_all(path_); }
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(const char* name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
 // Real files: threads logging through rotations lose no line and tear none.
 TEST(LoggerOnDisk, ConcurrentLinesSurviveRotationsWhole) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("quorlan-log-" + std::to_string(std::random_device()()));
-  std::filesystem::create_directories(dir);
-  const std::string name = (dir / "host.log").string();
+  ScratchFolder dir;
   Logger logger(SystemLogPlatform(), 6000);
-  logger.SetFileName(name);
+  logger.SetFileName(dir.File("host.log"));
 
   constexpr int kThreads = 4;
   constexpr int kLines = 400;
@@ -153,38 +210,149 @@ TEST(LoggerOnDisk, ConcurrentLinesSurviveRotationsWhole) {
   }
   for (auto& thread : threads) thread.join();
 
-  std::multiset<std::string> seen;
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    ++files;
-    std::ifstream in(entry.path(), std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    const std::string content = all.str();
-    std::size_t start = 0;
-    while (start < content.size()) {
-      const auto end = content.find("\r\n", start);
-      ASSERT_NE(end, std::string::npos) << "torn line in " << entry.path();
-      const std::string line = content.substr(start, end - start);
-      if (!line.empty()) {
-        ASSERT_GT(line.size(), 13u);
-        ASSERT_EQ(line.substr(line.size() - 4), " end") << line;
-        seen.insert(line.substr(13));
-      }
-      start = end + 2;
-    }
-  }
-  std::filesystem::remove_all(dir);
-  EXPECT_GT(files, 2);
-  EXPECT_LE(files, 11);
-  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLines));
+  const DiskLog log = ReadLogFolder(dir.Path());
+  EXPECT_EQ(log.torn, std::vector<std::string>());
+  EXPECT_GT(log.sizes.size(), 2u);
+  EXPECT_LE(log.sizes.size(), 11u);
   for (int t = 0; t < kThreads; ++t) {
     for (int i = 0; i < kLines; ++i) {
-      EXPECT_EQ(seen.count("thread " + std::to_string(t) + " line " + std::to_string(i) + " end"),
-                1u);
+      EXPECT_EQ(
+          log.texts.count("thread " + std::to_string(t) + " line " + std::to_string(i) + " end"),
+          1u);
     }
   }
 }
+
+#if !defined(_WIN32)
+
+// Runs `body` in a child process and waits for it to end by itself.
+void InChild(const std::function<void()>& body) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// A log path naming a FIFO (with or without a reader) is skipped like any
+// log failure: the call returns, nothing reaches the FIFO, and the logger
+// goes on to a regular file afterwards.
+TEST(LoggerOnDisk, AFifoIsSkippedWithoutBlocking) {
+  for (const bool withReader : {false, true}) {
+    SCOPED_TRACE(withReader ? "with a reader" : "without a reader");
+    ScratchFolder dir;
+    const std::string fifo = dir.File("host.log");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const int reader = withReader ? open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    Logger logger(SystemLogPlatform(), 100);
+    logger.SetFileName(fifo);
+    auto call = std::async(std::launch::async, [&logger] { logger.Log(1, "into a fifo"); });
+    if (call.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      // A reader lets the blocked open go on, so the test can end.
+      const int release = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      call.wait();
+      close(release);
+      FAIL() << "Log blocked on the FIFO";
+    }
+    call.get();
+    if (reader >= 0) {
+      char byte = 0;
+      EXPECT_LE(read(reader, &byte, 1), 0) << "a line reached the FIFO";
+      close(reader);
+    }
+    EXPECT_TRUE(logger.FirstWrite());
+    logger.SetFileName(dir.File("next.log"));
+    logger.Log(1, "after");
+    EXPECT_EQ(ReadLogFolder(dir.Path()).texts, std::multiset<std::string>{"after"});
+  }
+}
+
+// A write cut short by the file size limit (or a full disk) leaves the file
+// as it was: no torn line, and the next line that fits is not glued to one.
+TEST(LoggerOnDisk, ALineThatDoesNotFitLeavesTheFileAsItWas) {
+  ScratchFolder dir;
+  const std::string name = dir.File("host.log");
+  InChild([&] {
+    // Past the limit a write would raise SIGXFSZ; the check is on the file.
+    signal(SIGXFSZ, SIG_IGN);
+    Logger logger(SystemLogPlatform());
+    logger.SetFileName(name);
+    logger.Log(1, "first");  // 2 + 13 + 5 + 2 = 22 bytes
+    // Room for two more lines of 40 bytes and half of a third.
+    const rlimit limit{22 + 40 * 2 + 20, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    for (int i = 0; i < 4; ++i) logger.Log(1, "line " + std::to_string(i) + std::string(19, '.'));
+    logger.Log(1, "short");  // 20 bytes still fit
+  });
+  const DiskLog log = ReadLogFolder(dir.Path());
+  EXPECT_EQ(log.torn, std::vector<std::string>());
+  const std::string dots(19, '.');
+  EXPECT_EQ(log.texts,
+            (std::multiset<std::string>{"first", "line 0" + dots, "line 1" + dots, "short"}));
+}
+
+// Processes sharing one log with a small limit: every line once and whole,
+// and a rotation only when the file crossed the limit, once per crossing,
+// so every rotated file is over the limit by less than one line.
+TEST(LoggerOnDisk, ProcessesSharingALogLoseNoLineAndRotateOncePerCrossing) {
+  constexpr int kRounds = 20;
+  constexpr int kProcesses = 8;
+  constexpr int kLines = 110;
+  constexpr std::int32_t kLimit = 4096;
+  const auto text = [](int p, int i) {
+    return "process " + std::to_string(p) + " line " + std::to_string(i) + " end";
+  };
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ScratchFolder dir;
+    const std::string name = dir.File("host.log");
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        close(start[1]);
+        char go = 0;
+        (void)!read(start[0], &go, 1);  // all start together when the pipe closes
+        Logger logger(SystemLogPlatform(), kLimit);
+        logger.SetFileName(name);
+        for (int i = 0; i < kLines; ++i) logger.Log(1, text(p, i));
+        _exit(0);
+      }
+      children.push_back(child);
+    }
+    close(start[0]);
+    close(start[1]);
+    for (const pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    const DiskLog log = ReadLogFolder(dir.Path());
+    EXPECT_EQ(log.torn, std::vector<std::string>());
+    EXPECT_EQ(log.texts.size(), std::size_t(kProcesses * kLines));
+    for (int p = 0; p < kProcesses; ++p) {
+      for (int i = 0; i < kLines; ++i) ASSERT_EQ(log.texts.count(text(p, i)), 1u) << text(p, i);
+    }
+    // The longest line with its paragraph break.
+    const std::uintmax_t longest = 2 + 13 + text(kProcesses, kLines).size() + 2;
+    EXPECT_GE(log.sizes.size(), 5u);
+    for (const auto& [file, size] : log.sizes) {
+      if (file == "host.log") continue;
+      EXPECT_GT(size, std::uintmax_t(kLimit)) << file;
+      EXPECT_LE(size, kLimit + longest) << file;
+    }
+  }
+}
+
+#endif
 
 }  // namespace
 }  // namespace quorlan::testing

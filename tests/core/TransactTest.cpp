@@ -84,33 +84,48 @@ TEST_F(TransactTest, ChannelsOutsideTheTableBecomeTheDispatchersErrorCode) {
   EXPECT_EQ(LogTexts().back(), "Verif(0)");
 }
 
-TEST_F(TransactTest, OversizedRequestIsNeverSent) {
+TEST_F(TransactTest, OversizedRequestIsNeverSentAndFailsWithTheDriversOwnCode) {
   port.errors[1] = 0;
-  EXPECT_EQ(S().link.Transact(1, 1, 2, 126, data, 0xA3), 0u);
+  EXPECT_EQ(S().link.Transact(1, 1, 2, 126, data, 0xA3), 0x1F7u);
   EXPECT_TRUE(port.exchanges.empty());
   EXPECT_EQ(port.verifierRegistrations.size(), 1u);
+  EXPECT_EQ(LogTexts().back(), "Exception error connect BS(Range check error): 1F7");
 }
 
+// Raises out of the exchange after recording `error` for channel 1.
 class ThrowingDispatcher : public FakeDispatcher {
  public:
+  explicit ThrowingDispatcher(std::uint32_t error) : error_(error) {}
   std::uint32_t Exchange(std::int32_t, const std::uint8_t*, std::int32_t, std::uint8_t*,
                          std::int32_t, std::int32_t) override {
-    errors[1] = 0x42;
+    errors[1] = error_;
     throw std::runtime_error("line gone");
   }
+
+ private:
+  std::uint32_t error_;
 };
 
-TEST(TransactExceptions, AreCaughtAndTurnedIntoTheChannelsError) {
-  MemoryLogPlatform platform;
-  Logger logger(platform);
-  logger.SetFileName(kTestLog);
-  ThrowingDispatcher port;
-  TVM30 driver(port, 0, logger);
-  ReplyBuffer data{};
-  EXPECT_EQ(driver.State().link.Transact(1, 1, 2, 0, data, 0xA3), 0x42u);
-  EXPECT_EQ(platform.Texts(kTestLog).back(), "Exception error connect BS(line gone): 42");
-  // The command then raises its own error.
-  EXPECT_THROW(driver.Stop(1, 1, 0), ESerialIO);
+// An exchange that did not finish keeps the channel's error; with none
+// recorded it is the driver's own failure, never a success.
+TEST(TransactExceptions, AreCaughtAndNeverReportSuccess) {
+  const struct {
+    std::uint32_t recorded, returned;
+    const char* logged;
+  } cases[] = {{0x42, 0x42, "Exception error connect BS(line gone): 42"},
+               {0, 0x1F7, "Exception error connect BS(line gone): 1F7"}};
+  for (const auto& c : cases) {
+    MemoryLogPlatform platform;
+    Logger logger(platform);
+    logger.SetFileName(kTestLog);
+    ThrowingDispatcher port(c.recorded);
+    TVM30 driver(port, 0, logger);
+    ReplyBuffer data{};
+    EXPECT_EQ(driver.State().link.Transact(1, 1, 2, 0, data, 0xA3), c.returned);
+    EXPECT_EQ(platform.Texts(kTestLog).back(), c.logged);
+    // The command then raises its own error.
+    EXPECT_THROW(driver.Stop(1, 1, 0), ESerialIO) << c.logged;
+  }
 }
 
 TEST_F(TransactTest, OpenChannelConfiguresTheLineOnceAndMarksFourDispensers) {

@@ -6,6 +6,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
 #include "SimTestSupport.h"
 #include "sim/PtyServer.h"
 
@@ -111,6 +115,40 @@ TEST(PtyServer, StopsInTheMiddleOfALateReply) {
   while (served.line->Count(Request::Stop) == 0) std::this_thread::yield();
   served.server.Stop();  // returns although the reply is due in an hour
   EXPECT_TRUE(client.Read(1, 50).empty());
+}
+
+// A client that never reads its replies fills the pseudo-terminal until the
+// server's write cannot go on; a stop must still end the server.
+TEST(PtyServer, StopsWhileAClientNeverReadsItsReplies) {
+  auto line = std::make_shared<Line>(StillLine(1));
+  PtyServer server(line);
+  std::mutex mutex;
+  std::condition_variable replied;
+  std::size_t replies = 0;
+  server.SetTrace([&](TraceDirection direction, int, std::span<const std::uint8_t>) {
+    std::lock_guard lock(mutex);
+    if (direction == TraceDirection::Reply) ++replies;
+    replied.notify_all();
+  });
+  server.Start();
+  PtyClient client(server.SlavePath());
+  // Status polls, one at a time, until one goes unanswered for a while:
+  // the line is full. (Were the machine merely slow, the stop below would
+  // find the server anywhere else, which is fine too.)
+  bool full = false;
+  for (std::size_t sent = 1; sent < 100'000 && !full; ++sent) {
+    client.Write(RequestFrame(1, 0xA1));
+    std::unique_lock lock(mutex);
+    full = !replied.wait_for(lock, std::chrono::seconds(1), [&] { return replies >= sent; });
+  }
+  ASSERT_TRUE(full) << "the line never filled up";
+  auto stop = std::async(std::launch::async, [&] { server.Stop(); });
+  const bool stopped = stop.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  // Reading lets a stuck server go on, so the test can end either way.
+  while (!stopped && stop.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    client.Read(4096, 10);
+  }
+  EXPECT_TRUE(stopped) << "Stop waited for the client to read";
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // A scriptable port dispatcher for tests: records every call with its
 // arguments, answers each exchange from a script (reply bytes, received count,
 // error code, link state) and calls the registered verifier as a real
-// dispatcher would.
+// dispatcher would. It stands for a host's dispatcher, not a transport: a
+// script may break the transport base's rules (skip the verifier, report an
+// error it did not give), so it keeps its own bookkeeping.
 
 #include <cstdint>
 #include <deque>
@@ -11,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "host/PortDispatcher.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::testing {
 

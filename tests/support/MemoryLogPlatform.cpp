@@ -2,13 +2,6 @@
 
 namespace quorlan::testing {
 
-std::optional<std::uint64_t> MemoryLogPlatform::FileSize(const std::string& path) {
-  std::lock_guard lock(mutex_);
-  auto it = files.find(path);
-  if (it == files.end()) return std::nullopt;
-  return it->second.size();
-}
-
 bool MemoryLogPlatform::Exists(const std::string& path) {
   std::lock_guard lock(mutex_);
   return files.count(path) != 0;
@@ -27,33 +20,29 @@ void MemoryLogPlatform::Rename(const std::string& from, const std::string& to) {
   files.erase(from);
 }
 
-LogPlatform::FileHandle MemoryLogPlatform::OpenAppend(const std::string& path) {
+std::optional<LogPlatform::LockedFile> MemoryLogPlatform::OpenLocked(const std::string& path) {
   std::lock_guard lock(mutex_);
-  if (failOpen || files.count(path) == 0) return kNoFile;
+  if (failOpen) return std::nullopt;
   ++openHandles;
   handles_[nextHandle_] = path;
-  return nextHandle_++;
+  return LockedFile{nextHandle_++, files[path].size(), true};
 }
 
-LogPlatform::FileHandle MemoryLogPlatform::OpenNew(const std::string& path) {
+bool MemoryLogPlatform::StillNamed(const LockedFile& file, const std::string& path) {
   std::lock_guard lock(mutex_);
-  if (failOpen) return kNoFile;
-  files[path].clear();
-  ++openHandles;
-  handles_[nextHandle_] = path;
-  return nextHandle_++;
+  return handles_.at(file.handle) == path && files.count(path) != 0;
 }
 
-bool MemoryLogPlatform::Write(FileHandle file, std::string_view bytes) {
+bool MemoryLogPlatform::Append(const LockedFile& file, std::string_view bytes) {
   std::lock_guard lock(mutex_);
   if (failWrite) return false;
-  files[handles_.at(file)].append(bytes);
+  files[handles_.at(file.handle)].append(bytes);
   return true;
 }
 
-void MemoryLogPlatform::Close(FileHandle file) {
+void MemoryLogPlatform::Close(const LockedFile& file) {
   std::lock_guard lock(mutex_);
-  handles_.erase(file);
+  handles_.erase(file.handle);
   --openHandles;
 }
 

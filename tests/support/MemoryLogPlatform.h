@@ -15,14 +15,13 @@ class MemoryLogPlatform : public LogPlatform {
  public:
   std::string ExecutablePath() override { return executable; }
   LocalTime Now() override { return now; }
-  std::optional<std::uint64_t> FileSize(const std::string& path) override;
   bool Exists(const std::string& path) override;
   void Delete(const std::string& path) override;
   void Rename(const std::string& from, const std::string& to) override;
-  FileHandle OpenAppend(const std::string& path) override;
-  FileHandle OpenNew(const std::string& path) override;
-  bool Write(FileHandle file, std::string_view bytes) override;
-  void Close(FileHandle file) override;
+  std::optional<LockedFile> OpenLocked(const std::string& path) override;
+  bool StillNamed(const LockedFile& file, const std::string& path) override;
+  bool Append(const LockedFile& file, std::string_view bytes) override;
+  void Close(const LockedFile& file) override;
 
   // The texts of the lines of a file, without time stamps and line ends;
   // the paragraph break shows as an empty text.

@@ -6,9 +6,6 @@
 
 namespace quorlan::cli {
 
-// Both transports report a missing reply alike.
-static_assert(serial::kErrorNoReply == sim::kErrorNoReply);
-
 namespace {
 // How the serial transport words a port another process holds.
 constexpr std::string_view kPortBusy = "port busy";

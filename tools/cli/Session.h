@@ -16,7 +16,7 @@
 #include "GlobalOptions.h"
 #include "Report.h"
 #include "quorlan/Driver.h"
-#include "serial/SerialDispatcher.h"
+#include "quorlan/SerialTransport.h"
 #include "sim/SimDispatcher.h"
 
 namespace quorlan::cli {

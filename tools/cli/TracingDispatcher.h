@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <map>
 
-#include "quorlan/Transport.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan::cli {
 

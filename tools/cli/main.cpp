@@ -15,6 +15,7 @@
 #include "Session.h"
 #include "Shell.h"
 #include "SimServer.h"
+#include "station/Serve.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ int Run(const std::vector<std::string>& args, char** argv) {
        [&] { return RunDemo(global); }},
       {AddSimCommand(app, simArgs), [&] { return RunSimServer(global, simArgs); }},
   };
+  const quorlan::station::ServeCommand serve(app);
   app.require_subcommand(1);
 
   try {
@@ -58,6 +60,7 @@ int Run(const std::vector<std::string>& args, char** argv) {
     if (command.command->parsed()) return command.run();
   }
   ApplyEnvironment(global);
+  if (serve.Parsed()) return serve.Run();
   Session session(global);
   if (shell->parsed()) return RunShell(session);
   RunOperation(session, *operation, operationArgs);

@@ -25,17 +25,17 @@ std::int64_t AmountOf(std::int64_t volume, std::int32_t price) {
 std::uint8_t StatusByteOf(DispenserState state) {
   switch (state) {
     case DispenserState::NoPrices:
-      return 0x2F;
+      return status::kPoweredUp;
     case DispenserState::Idle:
-      return 0xA0;
+      return status::kIdle;
     case DispenserState::Authorized:
-      return 0x90;
+      return status::kAuthorized;
     case DispenserState::Filling:
-      return 0x99;
+      return status::kFilling;
     case DispenserState::Stopped:
-      return 0xD0;
+      return status::kStopped;
     case DispenserState::Finished:
-      return 0x20;
+      return status::kFinished;
   }
   return 0x00;
 }

@@ -28,23 +28,24 @@ std::int64_t FromPairsLowFirst(std::span<const std::uint8_t> pairs) {
   return BcdToInt(highFirst);
 }
 
-// Nozzle of a totals selector 0x40 + 2 × (nozzle − 1), nozzles 1..8.
+// Nozzle 1..8 of a totals selector.
 std::optional<int> NozzleOfSelector(std::uint8_t selector) {
-  if (selector < 0x40 || selector > 0x40 + 2 * (kNozzles - 1) || selector % 2 != 0) {
+  if (selector < kTotalsSelectorBase || selector > kTotalsSelectorBase + 2 * (kNozzles - 1) ||
+      selector % 2 != 0) {
     return std::nullopt;
   }
-  return (selector - 0x40) / 2 + 1;
+  return (selector - kTotalsSelectorBase) / 2 + 1;
 }
 
 // Info byte of the reply that holds its first decimal field, if it has one.
 std::optional<std::size_t> FirstDigitByte(Request request) {
-  if (request == Request::Status) return 2;
-  if (request == Request::Totals) return 0;
+  if (request == Request::Status) return kStatusAmountByte;
+  if (request == Request::Totals) return kTotalsVolumeFirst;
   return std::nullopt;
 }
 
 std::optional<std::size_t> StatusByteIndex(Request request) {
-  if (request == Request::Status) return 8;
+  if (request == Request::Status) return kStatusByteIndex;
   if (request == Request::SubStatus) return 0;
   return std::nullopt;
 }
@@ -152,7 +153,7 @@ std::optional<Bytes> Line::Execute(int d, Request request, const Bytes& info,
       return reply;
     }
     case Request::SubStatus:
-      return Bytes{std::uint8_t(dispenser.LiftedNozzle() & 7)};
+      return Bytes{std::uint8_t(dispenser.LiftedNozzle() & kSubStatusNozzleMask)};
     case Request::Release:
       dispenser.Release();
       return acknowledge;
@@ -207,11 +208,11 @@ void Line::ActAsCustomer(int d) {
   // the fill shows in at least one poll.
   auto& dispenser = At(d);
   const auto reported = lastReported_[std::size_t(d - 1)];
-  if (dispenser.State() == DispenserState::Authorized && reported == 0x90) {
+  if (dispenser.State() == DispenserState::Authorized && reported == status::kAuthorized) {
     const auto authorization = dispenser.Snapshot().authorization;
     const int grade = authorization ? authorization->grade : 0;
     dispenser.Lift(grade >= 1 && grade <= kNozzles ? grade : 1);
-  } else if (dispenser.State() == DispenserState::Stopped && reported == 0xD0) {
+  } else if (dispenser.State() == DispenserState::Stopped && reported == status::kStopped) {
     dispenser.Hang();
   }
 }

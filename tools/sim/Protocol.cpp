@@ -12,22 +12,19 @@ namespace {
 struct RequestInfo {
   Request request;
   std::string_view name;
-  bool second;
-  std::uint8_t command;
-  int dataBytes;
-  int replyInfoBytes;
+  RequestShape shape;
 };
 
 constexpr std::array<RequestInfo, kRequestKinds> kRequests{{
-    {Request::Status, "status", false, 0xA1, 0, 9},
-    {Request::SubStatus, "substatus", true, 0xA1, 0, 1},
-    {Request::Release, "release", true, 0xA2, 0, 1},
-    {Request::Stop, "stop", false, 0xA3, 0, 1},
-    {Request::PriceTable, "prices", true, 0xA3, 16, 1},
-    {Request::GradeOnePrice, "price1", false, 0xA6, 8, 2},
-    {Request::Authorize, "authorize", false, 0xA4, 0, 1},
-    {Request::PresetAuthorize, "preset", false, 0xA5, 9, 2},
-    {Request::Totals, "totals", false, 0xA9, 1, 11},
+    {Request::Status, "status", requests::kStatus},
+    {Request::SubStatus, "substatus", requests::kSubStatus},
+    {Request::Release, "release", requests::kRelease},
+    {Request::Stop, "stop", requests::kStop},
+    {Request::PriceTable, "prices", requests::kPriceTable},
+    {Request::GradeOnePrice, "price1", requests::kGradeOnePrice},
+    {Request::Authorize, "authorize", requests::kAuthorize},
+    {Request::PresetAuthorize, "preset", requests::kPresetAuthorize},
+    {Request::Totals, "totals", requests::kTotals},
 }};
 
 const RequestInfo& InfoOf(Request request) {
@@ -57,17 +54,17 @@ std::optional<Target> DecodeAddress(std::uint8_t addressByte) {
 
 std::optional<Request> ClassifyRequest(bool second, std::uint8_t command) {
   for (const auto& info : kRequests) {
-    if (info.second == second && info.command == command) return info.request;
+    if (info.shape.secondAddress == second && info.shape.command == command) return info.request;
   }
   return std::nullopt;
 }
 
 int DataBytes(Request request) {
-  return InfoOf(request).dataBytes;
+  return InfoOf(request).shape.dataBytes;
 }
 
 int ReplyInfoBytes(Request request) {
-  return InfoOf(request).replyInfoBytes;
+  return InfoOf(request).shape.replyInfoBytes;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -82,7 +79,7 @@ Bytes EncodePairs(std::span<const std::uint8_t> info) {
   line.reserve(info.size() * 2);
   for (auto byte : info) {
     line.push_back(byte);
-    line.push_back(static_cast<std::uint8_t>(byte ^ 0xFF));
+    line.push_back(static_cast<std::uint8_t>(byte ^ kComplement));
   }
   return line;
 }
@@ -92,7 +89,7 @@ std::optional<Bytes> DecodePairs(std::span<const std::uint8_t> line) {
   Bytes info;
   info.reserve(line.size() / 2);
   for (std::size_t i = 0; i < line.size(); i += 2) {
-    if ((line[i] ^ 0xFF) != line[i + 1]) return std::nullopt;
+    if ((line[i] ^ kComplement) != line[i + 1]) return std::nullopt;
     info.push_back(line[i]);
   }
   return info;

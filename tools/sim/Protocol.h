@@ -1,12 +1,15 @@
 #pragma once
 // What the simulated dispensers understand: which address byte belongs to
-// which dispenser, which requests exist and how many data bytes each carries.
+// which dispenser and which requests exist, by name. The numbers are the
+// core's (link/Protocol.h).
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "link/Protocol.h"
 
 namespace quorlan::sim {
 
@@ -19,15 +22,15 @@ inline constexpr int kGrades = 8;
 // The requests a dispenser answers; the command byte alone does not name
 // one, its address (own or second) is part of it.
 enum class Request : std::uint8_t {
-  Status,           // 0xA1 to d: 9 info bytes back
-  SubStatus,        // 0xA1 to d + 208: the lifted nozzle
-  Release,          // 0xA2 to d + 208
-  Stop,             // 0xA3 to d
-  PriceTable,       // 0xA3 to d + 208, 16 data bytes: grades 1..4
-  GradeOnePrice,    // 0xA6 to d, 8 data bytes
-  Authorize,        // 0xA4 to d
-  PresetAuthorize,  // 0xA5 to d, 9 data bytes
-  Totals,           // 0xA9 to d, 1 data byte: the nozzle selector
+  Status,           // requests::kStatus
+  SubStatus,        // requests::kSubStatus: the lifted nozzle
+  Release,          // requests::kRelease
+  Stop,             // requests::kStop
+  PriceTable,       // requests::kPriceTable: grades 1..4
+  GradeOnePrice,    // requests::kGradeOnePrice
+  Authorize,        // requests::kAuthorize
+  PresetAuthorize,  // requests::kPresetAuthorize
+  Totals,           // requests::kTotals: the nozzle selector
 };
 inline constexpr int kRequestKinds = 9;
 

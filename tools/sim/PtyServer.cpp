@@ -34,6 +34,10 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+void NonBlocking(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
 }  // namespace
 
 PtyServer::PtyServer(std::shared_ptr<Line> line, PtyOptions options)
@@ -41,6 +45,9 @@ PtyServer::PtyServer(std::shared_ptr<Line> line, PtyOptions options)
   if (::openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) ThrowErrno("openpty");
   CloseOnExec(master_);
   CloseOnExec(slave_);
+  // A client that never reads fills the line; the write then waits in
+  // poll, where a stop reaches it, instead of inside write().
+  NonBlocking(master_);
   // Frames carry 0x0A, 0x0D, 0x11 and 0x13 as data: no translation, no echo.
   termios settings{};
   ::tcgetattr(slave_, &settings);
@@ -78,6 +85,22 @@ void PtyServer::Stop() {
   std::uint8_t drained = 0;
   while (::read(wakeRead_, &drained, 1) < 0 && errno == EINTR) {
   }
+}
+
+bool PtyServer::WriteOrStop(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty() && !stopping_) {
+    const auto written = ::write(master_, bytes.data(), bytes.size());
+    if (written >= 0) {
+      bytes = bytes.subspan(std::size_t(written));
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) return false;
+    std::array<pollfd, 2> fds{{{master_, POLLOUT, 0}, {wakeRead_, POLLIN, 0}}};
+    while (::poll(fds.data(), fds.size(), -1) < 0 && errno == EINTR) {
+    }
+  }
+  return !stopping_;
 }
 
 bool PtyServer::WaitOrStop(std::chrono::nanoseconds time) {
@@ -124,7 +147,7 @@ void PtyServer::Reply(const Response& response, std::size_t requestBytes,
   }
   if (response.delivery == Response::Delivery::Late && !WaitOrStop(response.delay)) return;
   if (!options_.pacing) {
-    WriteAll(master_, response.bytes);
+    if (!WriteOrStop(response.bytes)) return;
   } else {
     // A late reply's wait sits between the request and the reply.
     const bool late = response.delivery == Response::Delivery::Late;
@@ -132,7 +155,7 @@ void PtyServer::Reply(const Response& response, std::size_t requestBytes,
     for (std::size_t i = 0; i < response.bytes.size(); ++i) {
       const auto due = start + PacedReplyByteDue(requestBytes, i, options_.byteTime);
       if (!WaitOrStop(due - std::chrono::steady_clock::now())) return;
-      WriteAll(master_, std::span(&response.bytes[i], 1));
+      if (!WriteOrStop(std::span(&response.bytes[i], 1))) return;
     }
   }
   if (trace_) trace_(TraceDirection::Reply, 0, response.bytes);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -56,6 +57,8 @@ class PtyServer {
   void Reply(const Response& response, std::size_t requestBytes,
              std::chrono::steady_clock::time_point requestComplete);
   bool WaitOrStop(std::chrono::nanoseconds time);
+  // Writes to the master; false once a stop was requested or the line failed.
+  bool WriteOrStop(std::span<const std::uint8_t> bytes);
 
   std::shared_ptr<Line> line_;
   PtyOptions options_;

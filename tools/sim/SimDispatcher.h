@@ -1,11 +1,10 @@
 #pragma once
-// The in-process transport: a TPortDispatcher whose channels are simulated
-// lines. Exchange hands the request to the channel's Line and gives the
-// reply to the registered verifier, like a dispatcher on a real line.
+// The in-process transport: channels are simulated lines. A transfer hands
+// the request to the channel's Line and its reply back at once; the
+// transport base checks the reply and keeps the channel's bookkeeping.
 //
-// Error codes: the verifier's verdict (0, 0xDB, 0xF6) when bytes arrived;
-// kErrorNoReply (0x1F4) when none did, also for a late reply (in-process it
-// is always past the timeout) and for a channel without a line.
+// A late reply counts as none (in-process it is always past the timeout), and
+// so does silence on a channel without a line: kErrorNoReply.
 
 #include <array>
 #include <chrono>
@@ -16,11 +15,10 @@
 
 #include "Line.h"
 #include "Trace.h"
-#include "host/PortDispatcher.h"
+#include "quorlan/Transport.h"
 
 namespace quorlan::sim {
 
-inline constexpr std::uint32_t kErrorNoReply = 0x1F4;
 inline constexpr int kMaxChannels = 32;
 
 struct ConfigureCall {
@@ -28,7 +26,7 @@ struct ConfigureCall {
   friend bool operator==(const ConfigureCall&, const ConfigureCall&) = default;
 };
 
-class SimDispatcher : public TPortDispatcher {
+class SimDispatcher : public Transport {
  public:
   SimDispatcher() = default;
 
@@ -41,30 +39,15 @@ class SimDispatcher : public TPortDispatcher {
   void SetPacing(std::chrono::nanoseconds byteTime);
   std::vector<ConfigureCall> Configures() const;
 
-  std::uint32_t GetError(std::int32_t channel) override;
-  void SetError(std::int32_t channel, std::uint32_t code) override;
-  void SetState(std::int32_t channel, std::int32_t state) override;
-  std::uint8_t GetState(std::int32_t channel) override;
-  std::uint32_t Exchange(std::int32_t channel, const std::uint8_t* request,
-                         std::int32_t requestLength, std::uint8_t* reply,
-                         std::int32_t expectedLength, std::int32_t reserved) override;
-  void Configure(std::int32_t channel, std::int32_t lineSetting, std::int32_t baud) override;
-  void SetVerifier(std::int32_t channel, ReplyVerifier verifier) override;
-  void SetSetupHandler(std::int32_t channel, SetupHandler handler) override;
+  Received Transfer(std::int32_t channel, std::span<const std::uint8_t> request,
+                    std::span<std::uint8_t> reply) override;
+
+ protected:
+  bool SetUpLine(std::int32_t channel, std::int32_t lineSetting, std::int32_t baud) override;
 
  private:
-  struct Channel {
-    std::shared_ptr<Line> line;
-    ReplyVerifier verifier;
-    SetupHandler setup;
-    std::uint32_t error = 0;
-    std::uint8_t state = kLinkGood;
-  };
-  // Channels outside 1..32 share one slot that never has a line.
-  Channel& Slot(std::int32_t channel);
-
   mutable std::mutex mutex_;
-  std::array<Channel, kMaxChannels + 1> channels_;
+  std::array<std::shared_ptr<Line>, kMaxChannels + 1> lines_;
   std::vector<ConfigureCall> configures_;
   TraceHook trace_;
   std::chrono::nanoseconds byteTime_{0};

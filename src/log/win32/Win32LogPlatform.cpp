@@ -34,16 +34,6 @@ class Win32LogPlatform final : public LogPlatform {
     return {now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
   }
 
-  std::optional<std::uint64_t> FileSize(const std::string& path) override {
-    // A directory lookup, as for any attribute: the size of whatever entry
-    // carries the name, without opening it.
-    WIN32_FIND_DATAA entry{};
-    const HANDLE search = FindFirstFileA(path.c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return std::nullopt;
-    FindClose(search);
-    return (static_cast<std::uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-  }
-
   bool Exists(const std::string& path) override {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   }
@@ -52,37 +42,78 @@ class Win32LogPlatform final : public LogPlatform {
     MoveFileA(from.c_str(), to.c_str());
   }
 
-  FileHandle OpenAppend(const std::string& path) override {
-    // Append access: every write lands at the end, also when another
-    // process writes to the same log.
-    return Open(path, FILE_APPEND_DATA, OPEN_EXISTING);
-  }
-  FileHandle OpenNew(const std::string& path) override {
-    return Open(path, FILE_APPEND_DATA, CREATE_ALWAYS);
+  std::optional<LockedFile> OpenLocked(const std::string& path) override {
+    const HANDLE file = Open(path, GENERIC_WRITE, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    // Pipes, consoles and devices are no log files.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+      CloseHandle(file);
+      return std::nullopt;
+    }
+    OVERLAPPED at = LockedByte();
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) ||
+        !GetFileInformationByHandle(file, &info)) {
+      CloseHandle(file);
+      return std::nullopt;
+    }
+    const std::uint64_t size =
+        (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return LockedFile{reinterpret_cast<FileHandle>(file), size, info.nNumberOfLinks > 0};
   }
 
-  bool Write(FileHandle file, std::string_view bytes) override {
-    while (!bytes.empty()) {
+  bool StillNamed(const LockedFile& file, const std::string& path) override {
+    const HANDLE named = Open(path, 0, OPEN_EXISTING);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION open{}, current{};
+    const bool same = GetFileInformationByHandle(AsHandle(file.handle), &open) &&
+                      GetFileInformationByHandle(named, &current) &&
+                      open.dwVolumeSerialNumber == current.dwVolumeSerialNumber &&
+                      open.nFileIndexHigh == current.nFileIndexHigh &&
+                      open.nFileIndexLow == current.nFileIndexLow;
+    CloseHandle(named);
+    return same;
+  }
+
+  bool Append(const LockedFile& file, std::string_view bytes) override {
+    // Under the lock the end stays where it was found.
+    const HANDLE handle = AsHandle(file.handle);
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(file.size);
+    if (!SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) return false;
+    for (std::string_view left = bytes; !left.empty();) {
       DWORD written = 0;
-      if (!WriteFile(AsHandle(file), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) ||
+      if (!WriteFile(handle, left.data(), static_cast<DWORD>(left.size()), &written, nullptr) ||
           written == 0) {
+        // A full disk cut the line: no torn line stays for the next one.
+        if (SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
         return false;
       }
-      bytes.remove_prefix(written);
+      left.remove_prefix(written);
     }
     return true;
   }
 
-  void Close(FileHandle file) override { CloseHandle(AsHandle(file)); }
+  void Close(const LockedFile& file) override {
+    OVERLAPPED at = LockedByte();
+    UnlockFileEx(AsHandle(file.handle), 0, 1, 0, &at);
+    CloseHandle(AsHandle(file.handle));
+  }
 
  private:
-  static FileHandle Open(const std::string& path, DWORD access, DWORD disposition) {
+  // The lock covers one byte far beyond any log's end, so it stops other
+  // loggers and never a reader of the text.
+  static OVERLAPPED LockedByte() {
+    OVERLAPPED at{};
+    at.Offset = 0xFFFFFFFF;
+    at.OffsetHigh = 0x7FFFFFFF;
+    return at;
+  }
+
+  static HANDLE Open(const std::string& path, DWORD access, DWORD disposition) {
     // Readers, writers and the rotation's rename may share the file.
-    const HANDLE file =
-        CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   }
 };
 

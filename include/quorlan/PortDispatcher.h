@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "quorlan/Errors.h"
+
 namespace quorlan {
 
 // Reply buffers handed to Exchange are this large; the verifier receives the
@@ -41,7 +43,7 @@ class TPortDispatcher {
 
   // 1: error code of the channel's last exchange; non-zero means failed.
   virtual std::uint32_t GetError(std::int32_t channel) = 0;
-  // 2: records the verifier's verdict (0, 0xF6 or 0xDB).
+  // 2: records the verifier's verdict (0, kErrorBadComplement or kErrorBadLength).
   virtual void SetError(std::int32_t channel, std::uint32_t code) = 0;
   // 3: records the link state (1 good, 3 bad).
   virtual void SetState(std::int32_t channel, std::int32_t state) = 0;
@@ -59,9 +61,14 @@ class TPortDispatcher {
   virtual void SetSetupHandler(std::int32_t channel, SetupHandler handler) = 0;
 };
 
-// Error codes the driver's verifier reports.
-inline constexpr std::uint32_t kErrorBadLength = 0xDB;
-inline constexpr std::uint32_t kErrorBadComplement = 0xF6;
+// The link errors (quorlan/Errors.h) as the 32-bit codes that GetError and
+// Exchange report. The verifier reports the first two.
+inline constexpr std::uint32_t kErrorBadLength = Code(LinkError::BadLength);
+inline constexpr std::uint32_t kErrorBadComplement = Code(LinkError::BadComplement);
+inline constexpr std::uint32_t kErrorNoReply = Code(LinkError::NoReply);
+inline constexpr std::uint32_t kErrorLineFailure = Code(LinkError::LineFailure);
+inline constexpr std::uint32_t kErrorVerifierException = Code(LinkError::VerifierException);
+inline constexpr std::uint32_t kErrorDriverFailure = Code(LinkError::DriverFailure);
 // Link states.
 inline constexpr std::uint8_t kLinkGood = 1;
 inline constexpr std::uint8_t kLinkBad = 3;

@@ -1,0 +1,107 @@
+#include "support/StationRig.h"
+
+#include <algorithm>
+#include <cmath>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "sim/Protocol.h"
+
+namespace quorlan::bench {
+
+namespace {
+
+constexpr station::Cents kBenchPrice = 5290;
+
+// The dispenser a status poll goes to; 0 for any other request.
+int PolledDispenser(std::span<const std::uint8_t> request) {
+  if (request.size() < 3) return 0;
+  const auto target = sim::DecodeAddress(request[0]);
+  if (!target) return 0;
+  const auto kind = sim::ClassifyRequest(target->second, request[2]);
+  return kind == sim::Request::Status ? target->dispenser : 0;
+}
+
+}  // namespace
+
+StationRig::StationRig(int dispensers, bool serveApi)
+    : line_(std::make_shared<sim::Line>(
+          sim::LineOptions{.dispensers = dispensers, .clock = {}, .startWithoutPrices = false})),
+      server_(std::make_unique<sim::PtyServer>(line_, sim::PtyOptions{.pacing = true})) {
+  server_->SetTrace(
+      [this](sim::TraceDirection direction, int, std::span<const std::uint8_t> bytes) {
+        const bool request = direction == sim::TraceDirection::Request;
+        LineEvent event{Clock::now(), request, request ? PolledDispenser(bytes) : 0};
+        std::lock_guard lock(eventsMutex_);
+        events_.push_back(event);
+      });
+  server_->Start();
+
+  station::StationConfig config;
+  config.file = "bench";
+  config.database = scratch_.File("station.db");
+  config.auditLog = scratch_.File("audit.log");
+  station::LineConfig line;
+  line.channel = 1;
+  line.port = server_->SlavePath();
+  for (int d = 1; d <= dispensers; ++d) line.dispensers.push_back(d);
+  config.lines.push_back(line);
+  config.tokens.push_back({"bench", kBenchToken, station::Role::Admin});
+  station_ = std::make_unique<station::Station>(config);
+
+  std::vector<station::PriceEntry> book;
+  nlohmann::json data = nlohmann::json::array();
+  for (int d = 1; d <= dispensers; ++d) {
+    for (int g = 1; g <= 4; ++g) book.push_back({1, d, g, kBenchPrice});
+  }
+  station_->Events().PublishCommitted("prices", data.dump(), [&](const station::StoredEvent& e) {
+    station_->Journal().SavePrices(book, e);
+    return true;
+  });
+  station_->Start();
+
+  if (!serveApi) return;
+  audit_ = std::make_unique<station::AuditLog>(config.auditLog);
+  authenticator_ = std::make_unique<station::Authenticator>(config.tokens);
+  api_ = std::make_unique<station::Api>(*station_, *authenticator_, *audit_);
+  api_->Register(http_);
+  httpPort_ = http_.bind_to_any_port("127.0.0.1");
+  if (httpPort_ <= 0) throw std::runtime_error("station rig: cannot listen");
+  serving_ = std::thread([this] { http_.listen_after_bind(); });
+  while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+StationRig::~StationRig() {
+  StopStation();
+  server_->Stop();
+}
+
+void StationRig::StopStation() {
+  if (!station_) return;
+  station_->Events().Close();
+  if (serving_.joinable()) {
+    http_.stop();
+    serving_.join();
+  }
+  station_->Stop();
+  station_.reset();
+}
+
+std::vector<LineEvent> StationRig::Events() {
+  std::lock_guard lock(eventsMutex_);
+  return events_;
+}
+
+void StationRig::Clear() {
+  std::lock_guard lock(eventsMutex_);
+  events_.clear();
+}
+
+double Quantile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const auto rank = static_cast<std::size_t>(std::ceil(p * double(values.size())));
+  return values[std::min(values.size() - 1, rank == 0 ? 0 : rank - 1)];
+}
+
+}  // namespace quorlan::bench

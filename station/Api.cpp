@@ -1,0 +1,494 @@
+#include "station/Api.h"
+
+#include <charconv>
+#include <chrono>
+#include <map>
+#include <set>
+
+#include "station/JsonViews.h"
+#include "web/Assets.h"
+
+namespace quorlan::station {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr std::string_view kJson = "application/json";
+constexpr std::string_view kProblemJson = "application/problem+json";
+constexpr std::chrono::seconds kCommandWait{60};
+constexpr std::chrono::seconds kKeepAliveComment{15};
+constexpr std::chrono::seconds kHeaderTime{10};
+constexpr std::chrono::seconds kBodyTime{30};
+constexpr int kDefaultFills = 100;
+constexpr int kMaxFills = 1000;
+
+// A request that ends in a problem answer.
+struct Problem {
+  int status;
+  std::string detail;
+};
+
+std::string_view Title(int status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 408:
+      return "Request Timeout";
+    case 409:
+      return "Conflict";
+    case 413:
+      return "Payload Too Large";
+    case 502:
+      return "Bad Gateway";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return status >= 500 ? "Internal Server Error" : "Error";
+  }
+}
+
+void WriteProblem(httplib::Response& res, int status, const std::string& detail) {
+  res.status = status;
+  const json body{
+      {"type", "about:blank"}, {"title", Title(status)}, {"status", status}, {"detail", detail}};
+  // The detail may quote a client's bytes, which need not be UTF-8.
+  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
+                  std::string(kProblemJson));
+}
+
+void WriteJson(httplib::Response& res, const json& body) {
+  res.status = 200;
+  res.set_content(body.dump(), std::string(kJson));
+}
+
+// A path number; anything beyond an int names nothing.
+int PathNumber(const httplib::Request& req, std::size_t index) {
+  const std::string& text = req.matches[static_cast<int>(index)].str();
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw Problem{404, "no such resource: " + req.path};
+  }
+  return value;
+}
+
+json ParseBody(const httplib::Request& req) {
+  try {
+    return json::parse(req.body);
+  } catch (const json::exception& error) {
+    throw Problem{400, std::string("malformed JSON: ") + error.what()};
+  }
+}
+
+void OnlyKeys(const json& object, std::initializer_list<std::string_view> known,
+              std::string_view what) {
+  if (!object.is_object()) throw Problem{400, std::string(what) + " must be a JSON object"};
+  for (const auto& [key, value] : object.items()) {
+    if (std::find(known.begin(), known.end(), key) == known.end()) {
+      throw Problem{400, "unknown field '" + key + "' in " + std::string(what)};
+    }
+  }
+}
+
+int IntegerField(const json& object, const char* key, int low, int high) {
+  if (!object.contains(key)) throw Problem{400, std::string("'") + key + "' is missing"};
+  const json& value = object.at(key);
+  if (!value.is_number_integer())
+    throw Problem{400, std::string("'") + key + "' must be an integer"};
+  const auto number = value.get<std::int64_t>();
+  if (number < low || number > high) {
+    throw Problem{400, std::string("'") + key + "' must be " + std::to_string(low) + ".." +
+                           std::to_string(high)};
+  }
+  return static_cast<int>(number);
+}
+
+Cents MoneyField(const json& object, const char* key, Cents low, Cents high) {
+  const json& value = object.at(key);
+  if (!value.is_number()) throw Problem{400, std::string("'") + key + "' must be a number"};
+  const auto cents = ExactCents(value.get<double>());
+  if (!cents) throw Problem{400, std::string("'") + key + "' has more than two decimals"};
+  if (*cents < low || *cents > high) {
+    throw Problem{400, std::string("'") + key + "' must be " + json(FromCents(low)).dump() + ".." +
+                           json(FromCents(high)).dump()};
+  }
+  return *cents;
+}
+
+int QueryInteger(const httplib::Request& req, const char* key, int fallback, int low, int high) {
+  if (!req.has_param(key)) return fallback;
+  const std::string text = req.get_param_value(key);
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+    throw Problem{400, std::string("'") + key + "' must be an integer " + std::to_string(low) +
+                           ".." + std::to_string(high)};
+  }
+  return value;
+}
+
+void Answer(httplib::Response& res, std::future<CommandResult> future) {
+  if (future.wait_for(kCommandWait) != std::future_status::ready) {
+    throw Problem{503, "the line did not take the command in time"};
+  }
+  const CommandResult result = future.get();
+  switch (result.outcome) {
+    case Outcome::Done:
+      return WriteJson(res, result.body);
+    case Outcome::Refused:
+      throw Problem{409, result.detail};
+    case Outcome::NoAck:
+      throw Problem{502, result.detail};
+    case Outcome::LineDown:
+    case Outcome::Unavailable:
+      throw Problem{503, result.detail};
+  }
+}
+
+std::string EventText(const StoredEvent& event) {
+  return "id: " + std::to_string(event.id) + "\nevent: " + event.name + "\ndata: " + event.data +
+         "\n\n";
+}
+
+// Who is being served on this thread, for the audit line written after the
+// answer.
+thread_local std::string currentCaller;
+
+}  // namespace
+
+Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
+    : station_(station), authenticator_(authenticator), audit_(audit) {}
+
+httplib::Server::Handler Api::Guard(Role role, Handler handler) {
+  return [this, role, handler](const httplib::Request& req, httplib::Response& res) {
+    try {
+      const auto caller = authenticator_.Find(req.get_header_value("Authorization"));
+      if (!caller) {
+        res.set_header("WWW-Authenticate", "Bearer");
+        throw Problem{401, "a valid bearer token is needed"};
+      }
+      currentCaller = caller->name;
+      if (caller->role < role) throw Problem{403, "the token's role is too low for this route"};
+      handler(req, res, *caller);
+    } catch (const Problem& problem) {
+      WriteProblem(res, problem.status, problem.detail);
+    } catch (const std::exception& error) {
+      WriteProblem(res, 500, error.what());
+    }
+  };
+}
+
+httplib::Server::HandlerWithContentReader Api::GuardBody(Role role, Handler handler) {
+  return [guarded = Guard(role, std::move(handler))](const httplib::Request& req,
+                                                     httplib::Response& res,
+                                                     const httplib::ContentReader& reader) {
+    // A multipart body would need the reader's form callbacks: not JSON anyway.
+    if (req.is_multipart_form_data()) return WriteProblem(res, 400, "the body must be JSON");
+    httplib::Request whole = req;
+    const auto deadline = std::chrono::steady_clock::now() + kBodyTime;
+    bool late = false;
+    const bool read = reader([&](const char* data, std::size_t length) {
+      late = std::chrono::steady_clock::now() > deadline;
+      if (!late) whole.body.append(data, length);
+      return !late;
+    });
+    if (res.status == 413) return WriteProblem(res, 413, "the body is over 64 KiB");
+    if (late) return WriteProblem(res, 408, "the body did not arrive within 30 s");
+    if (!read) return WriteProblem(res, 400, "the body could not be read");
+    guarded(whole, res);
+  };
+}
+
+void Api::Register(httplib::Server& server) {
+  server.set_payload_max_length(kMaxBody);
+  // Each read waits at most this long: headers cannot dawdle.
+  server.set_read_timeout(kHeaderTime);
+  server.set_write_timeout(kBodyTime);
+  server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
+
+  const auto plain = [this](void (Api::*member)(const httplib::Request&, httplib::Response&)) {
+    return [this, member](const httplib::Request& req, httplib::Response& res, const Caller&) {
+      (this->*member)(req, res);
+    };
+  };
+  server.Get("/api/v1/health",
+             [this](const httplib::Request& req, httplib::Response& res) { Health(req, res); });
+  server.Get("/api/v1/openapi.json", Guard(Role::View, [](const auto&, auto& res, const auto&) {
+               res.set_content(std::string(OpenApiDocument()), std::string(kJson));
+             }));
+  server.Get("/api/v1/dispensers", Guard(Role::View, plain(&Api::Dispensers)));
+  server.Get(R"(/api/v1/dispensers/(\d+)/(\d+))", Guard(Role::View, plain(&Api::Dispenser)));
+  server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/authorize)",
+              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
+                Authorize(req, res, caller);
+              }));
+  server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/stop)", Guard(Role::Operate, plain(&Api::StopOne)));
+  server.Post("/api/v1/stop", Guard(Role::Operate, plain(&Api::StopAll)));
+  server.Get("/api/v1/prices", Guard(Role::View, plain(&Api::GetPrices)));
+  server.Put("/api/v1/prices", GuardBody(Role::Admin, plain(&Api::PutPrices)));
+  server.Get("/api/v1/fills", Guard(Role::View, plain(&Api::Fills)));
+  server.Get(R"(/api/v1/fills/(\d+))", Guard(Role::View, plain(&Api::Fill)));
+  server.Get(R"(/api/v1/dispensers/(\d+)/(\d+)/totals/(\d+))",
+             Guard(Role::View, plain(&Api::Totals)));
+  server.Get("/api/v1/events", Guard(Role::View, plain(&Api::Events)));
+
+  // The dashboard: only what is compiled in; no path reaches the file system.
+  server.Get(".*", [](const httplib::Request& req, httplib::Response& res) {
+    const web::Asset* asset = req.path.rfind("/api/", 0) == 0 ? nullptr : web::FindAsset(req.path);
+    if (!asset) return WriteProblem(res, 404, "no such resource: " + req.path);
+    res.set_content(std::string(asset->body), std::string(asset->contentType));
+  });
+
+  // Unknown routes, bodies over the limit: the same problem form.
+  server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (!res.body.empty()) return;
+    const std::string detail = res.status == 413   ? "the body is over 64 KiB"
+                               : res.status == 404 ? "no such resource: " + req.path
+                                                   : std::string(Title(res.status));
+    WriteProblem(res, res.status, detail);
+  });
+  server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    audit_.Record(currentCaller.empty() ? "-" : currentCaller, req.method, req.path, res.status);
+    currentCaller.clear();
+  });
+}
+
+namespace {
+
+LineWorker& FindLine(Station& station, int channel, int dispenser) {
+  LineWorker* line = station.Line(channel);
+  if (!line || !line->Has(dispenser)) {
+    throw Problem{404, "no dispenser " + std::to_string(channel) + "/" + std::to_string(dispenser)};
+  }
+  return *line;
+}
+
+}  // namespace
+
+void Api::Health(const httplib::Request&, httplib::Response& res) {
+  json lines = json::array();
+  bool allUp = true;
+  for (LineWorker* line : station_.Lines()) {
+    allUp = allUp && line->Up();
+    lines.push_back({{"channel", line->Channel()}, {"port", line->Port()}, {"up", line->Up()}});
+  }
+  WriteJson(res, {{"status", allUp ? "ok" : "degraded"}, {"lines", lines}});
+}
+
+void Api::Dispensers(const httplib::Request&, httplib::Response& res) {
+  json all = json::array();
+  for (LineWorker* line : station_.Lines()) {
+    for (const auto& view : line->Views()) all.push_back(DispenserJson(view));
+  }
+  WriteJson(res, all);
+}
+
+void Api::Dispenser(const httplib::Request& req, httplib::Response& res) {
+  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+  WriteJson(res, DispenserJson(FindLine(station_, c, d).View(d)));
+}
+
+void Api::Authorize(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
+  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+  LineWorker& line = FindLine(station_, c, d);
+  const json body = ParseBody(req);
+  OnlyKeys(body, {"grade", "volume", "amount"}, "the authorization");
+  const int grade = IntegerField(body, "grade", 1, kLastGrade);
+  if (body.contains("volume") && body.contains("amount")) {
+    throw Problem{400, "give at most one of 'volume' or 'amount'"};
+  }
+  FillLimit limit;
+  if (body.contains("volume"))
+    limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", 1, kMaxLimit)};
+  if (body.contains("amount"))
+    limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", 1, kMaxLimit)};
+  Answer(res, line.Authorize(d, grade, limit, caller.name));
+}
+
+void Api::StopOne(const httplib::Request& req, httplib::Response& res) {
+  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+  Answer(res, FindLine(station_, c, d).StopDispenser(d));
+}
+
+void Api::StopAll(const httplib::Request&, httplib::Response& res) {
+  // Every line at once: each worker takes its stops ahead of anything queued.
+  std::vector<std::pair<LineWorker*, std::future<CommandResult>>> pending;
+  for (LineWorker* line : station_.Lines()) pending.emplace_back(line, line->StopAll());
+  json results = json::array();
+  for (auto& [line, future] : pending) {
+    if (future.wait_for(kCommandWait) != std::future_status::ready) {
+      results.push_back({{"channel", line->Channel()}, {"result", "no answer in time"}});
+      continue;
+    }
+    const CommandResult result = future.get();
+    if (result.outcome != Outcome::Done) {
+      results.push_back({{"channel", line->Channel()}, {"result", result.detail}});
+      continue;
+    }
+    for (const auto& entry : result.body) results.push_back(entry);
+  }
+  WriteJson(res, {{"dispensers", results}});
+}
+
+void Api::GetPrices(const httplib::Request&, httplib::Response& res) {
+  json book = json::array();
+  for (const auto& entry : station_.Journal().Prices()) book.push_back(PriceJson(entry));
+  WriteJson(res, book);
+}
+
+void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
+  const json body = ParseBody(req);
+  if (!body.is_array()) throw Problem{400, "the body must be a list of prices"};
+  // The whole list is checked before anything is stored.
+  std::vector<PriceEntry> entries;
+  std::set<std::tuple<int, int, int>> seen;
+  for (const json& item : body) {
+    OnlyKeys(item, {"channel", "dispenser", "grade", "price"}, "a price");
+    PriceEntry entry;
+    entry.channel = IntegerField(item, "channel", 1, kLastChannel);
+    entry.dispenser = IntegerField(item, "dispenser", 1, kLastDispenser);
+    entry.grade = IntegerField(item, "grade", 1, kLastGrade);
+    if (!item.contains("price")) throw Problem{400, "'price' is missing"};
+    entry.price = MoneyField(item, "price", kMinPrice, kMaxPrice);
+    const LineWorker* line = station_.Line(entry.channel);
+    if (!line || !line->Has(entry.dispenser)) {
+      throw Problem{400, "no dispenser " + std::to_string(entry.channel) + "/" +
+                             std::to_string(entry.dispenser)};
+    }
+    if (!seen.insert({entry.channel, entry.dispenser, entry.grade}).second) {
+      throw Problem{400, "a price is given twice"};
+    }
+    entries.push_back(entry);
+  }
+  const auto book = station_.Journal().Prices();
+  std::vector<PriceEntry> changed;
+  for (const auto& entry : entries) {
+    if (std::find(book.begin(), book.end(), entry) == book.end()) changed.push_back(entry);
+  }
+  json results = json::array();
+  if (!changed.empty()) {
+    json data = json::array();
+    for (const auto& entry : changed) data.push_back(PriceJson(entry));
+    station_.Events().PublishCommitted("prices", data.dump(), [&](const StoredEvent& event) {
+      station_.Journal().SavePrices(changed, event);
+      return true;
+    });
+    std::map<int, std::set<int>> dispensers;
+    for (const auto& entry : changed) dispensers[entry.channel].insert(entry.dispenser);
+    std::vector<std::future<CommandResult>> pending;
+    for (const auto& [channel, set] : dispensers) {
+      pending.push_back(station_.Line(channel)->ApplyPrices({set.begin(), set.end()}));
+    }
+    for (auto& future : pending) {
+      if (future.wait_for(kCommandWait) != std::future_status::ready) continue;
+      const CommandResult result = future.get();
+      for (const auto& entry : result.body) results.push_back(entry);
+    }
+  }
+  WriteJson(res, {{"dispensers", results}});
+}
+
+void Api::Fills(const httplib::Request& req, httplib::Response& res) {
+  const int after = QueryInteger(req, "after", 0, 0, std::numeric_limits<int>::max());
+  const int limit = QueryInteger(req, "limit", kDefaultFills, 1, kMaxFills);
+  json fills = json::array();
+  for (const auto& fill : station_.Journal().CompletedFills(after, limit)) {
+    fills.push_back(FillJson(fill));
+  }
+  WriteJson(res, fills);
+}
+
+void Api::Fill(const httplib::Request& req, httplib::Response& res) {
+  const auto fill = station_.Journal().Fill(PathNumber(req, 1));
+  if (!fill) throw Problem{404, "no fill " + req.matches[1].str()};
+  WriteJson(res, FillJson(*fill));
+}
+
+void Api::Totals(const httplib::Request& req, httplib::Response& res) {
+  const int c = PathNumber(req, 1), d = PathNumber(req, 2), n = PathNumber(req, 3);
+  LineWorker& line = FindLine(station_, c, d);
+  if (n < 1 || n > 8) throw Problem{400, "the nozzle must be 1..8"};
+  Answer(res, line.Totals(d, n));
+}
+
+void Api::Events(const httplib::Request& req, httplib::Response& res) {
+  for (int now = streams_->load();;) {
+    if (now >= kMaxStreams) throw Problem{503, "too many event streams"};
+    if (streams_->compare_exchange_weak(now, now + 1)) break;
+  }
+  std::optional<std::int64_t> resumeAfter;
+  if (req.has_header("Last-Event-ID")) {
+    const std::string text = req.get_header_value("Last-Event-ID");
+    std::int64_t id = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+    if (error == std::errc() && end == text.data() + text.size() && id >= 0) resumeAfter = id;
+  }
+  struct StreamState {
+    bool started = false;
+    std::int64_t lastSent = 0;
+  };
+  auto state = std::make_shared<StreamState>();
+  res.set_header("Cache-Control", "no-cache");
+  res.set_header("X-Accel-Buffering", "no");
+  auto streams = streams_;
+  auto released = std::make_shared<std::atomic<bool>>(false);
+  res.set_chunked_content_provider(
+      "text/event-stream",
+      [this, state, resumeAfter](std::size_t, httplib::DataSink& sink) {
+        EventHub& hub = station_.Events();
+        std::string out;
+        if (!state->started) {
+          state->started = true;
+          std::vector<DispenserView> views;
+          const auto lines = station_.Lines();
+          std::size_t count = 0;
+          for (LineWorker* line : lines) count += line->Views().size();
+          // Ids first, views after: whatever changes meanwhile comes later
+          // with a larger id.
+          const std::int64_t first = hub.ReserveIds(static_cast<int>(count));
+          if (resumeAfter) {
+            for (const auto& event : station_.Journal().EventsAfter(*resumeAfter, first - 1)) {
+              out += EventText(event);
+            }
+          }
+          std::int64_t id = first;
+          for (LineWorker* line : lines) {
+            for (const auto& view : line->Views()) {
+              if (id >= first + static_cast<std::int64_t>(count)) break;
+              out += EventText({id++, "dispenser", DispenserJson(view).dump()});
+            }
+          }
+          state->lastSent = first + static_cast<std::int64_t>(count) - 1;
+          return sink.write(out.data(), out.size());
+        }
+        bool lost = false;
+        const auto events = hub.Wait(state->lastSent, kKeepAliveComment, lost);
+        if (hub.Closed()) return false;
+        if (lost) {
+          // Too slow a reader: fills and prices come again from the database.
+          const std::int64_t upTo = events.empty() ? hub.LastId() : events.front().id - 1;
+          for (const auto& event : station_.Journal().EventsAfter(state->lastSent, upTo)) {
+            out += EventText(event);
+          }
+          state->lastSent = std::max(state->lastSent, upTo);
+        }
+        for (const auto& event : events) {
+          out += EventText(event);
+          state->lastSent = event.id;
+        }
+        if (out.empty()) out = ": keep-alive\n\n";
+        return sink.write(out.data(), out.size());
+      },
+      [streams, released](bool) {
+        if (!released->exchange(true)) --*streams;
+      });
+}
+
+}  // namespace quorlan::station

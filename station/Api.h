@@ -1,0 +1,55 @@
+#pragma once
+// The HTTP API under /api/v1, the event stream and the dashboard's files.
+
+#include <httplib.h>
+
+#include <atomic>
+
+#include "station/Audit.h"
+#include "station/Auth.h"
+#include "station/Station.h"
+
+namespace quorlan::station {
+
+inline constexpr int kMaxStreams = 64;
+inline constexpr std::size_t kMaxBody = 64 * 1024;
+// Streams never take the last threads: requests keep being answered.
+inline constexpr int kServerThreads = kMaxStreams + 32;
+
+// The OpenAPI document of the routes below.
+std::string_view OpenApiDocument();
+
+class Api {
+ public:
+  Api(Station& station, const Authenticator& authenticator, AuditLog& audit);
+  // Routes, limits and timeouts.
+  void Register(httplib::Server& server);
+
+ private:
+  using Handler =
+      std::function<void(const httplib::Request&, httplib::Response&, const Caller& caller)>;
+  httplib::Server::Handler Guard(Role role, Handler handler);
+  // The same for a route with a body, which must arrive whole within its
+  // time.
+  httplib::Server::HandlerWithContentReader GuardBody(Role role, Handler handler);
+
+  void Dispensers(const httplib::Request&, httplib::Response&);
+  void Dispenser(const httplib::Request&, httplib::Response&);
+  void Authorize(const httplib::Request&, httplib::Response&, const Caller&);
+  void StopOne(const httplib::Request&, httplib::Response&);
+  void StopAll(const httplib::Request&, httplib::Response&);
+  void GetPrices(const httplib::Request&, httplib::Response&);
+  void PutPrices(const httplib::Request&, httplib::Response&);
+  void Fills(const httplib::Request&, httplib::Response&);
+  void Fill(const httplib::Request&, httplib::Response&);
+  void Totals(const httplib::Request&, httplib::Response&);
+  void Events(const httplib::Request&, httplib::Response&);
+  void Health(const httplib::Request&, httplib::Response&);
+
+  Station& station_;
+  const Authenticator& authenticator_;
+  AuditLog& audit_;
+  std::shared_ptr<std::atomic<int>> streams_ = std::make_shared<std::atomic<int>>(0);
+};
+
+}  // namespace quorlan::station

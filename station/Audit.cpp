@@ -1,0 +1,38 @@
+#include "station/Audit.h"
+
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "station/Clock.h"
+
+namespace quorlan::station {
+
+AuditLog::AuditLog(const std::string& path) {
+  if (path.empty()) {
+    file_ = stderr;
+    return;
+  }
+  file_ = std::fopen(path.c_str(), "a");
+  if (!file_) throw std::runtime_error("cannot open the audit log " + path);
+  owned_ = true;
+}
+
+AuditLog::~AuditLog() {
+  if (owned_) std::fclose(file_);
+}
+
+void AuditLog::Record(std::string_view who, std::string_view method, std::string_view path,
+                      int status, std::string_view detail) {
+  std::string line = fmt::format("{} {} {} {} {}", NowUtc(), who, method, path, status);
+  if (!detail.empty()) line += fmt::format(" {}", detail);
+  // One line, whatever a client put into the path.
+  for (char& ch : line) {
+    if (ch == '\n' || ch == '\r') ch = ' ';
+  }
+  std::lock_guard lock(mutex_);
+  std::fputs((line + "\n").c_str(), file_);
+  std::fflush(file_);
+}
+
+}  // namespace quorlan::station

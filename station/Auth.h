@@ -1,0 +1,34 @@
+#pragma once
+// Who is calling: the bearer token of a request, matched against every
+// configured secret in constant time.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "station/Config.h"
+
+namespace quorlan::station {
+
+struct Caller {
+  std::string name;
+  Role role = Role::View;
+};
+
+// Takes as long for every pair of the same longest length, wherever they
+// differ.
+bool ConstantTimeEquals(std::string_view a, std::string_view b);
+
+class Authenticator {
+ public:
+  explicit Authenticator(std::vector<TokenConfig> tokens) : tokens_(std::move(tokens)) {}
+  // The caller of an Authorization header ("Bearer <secret>"); nullopt for
+  // a missing header or an unknown secret.
+  std::optional<Caller> Find(std::string_view header) const;
+
+ private:
+  std::vector<TokenConfig> tokens_;
+};
+
+}  // namespace quorlan::station

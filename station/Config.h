@@ -1,0 +1,67 @@
+#pragma once
+// The station's configuration: its lines, its tokens, where it listens and
+// where it keeps its database. Read from TOML, or the embedded default of
+// one simulated line.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quorlan::station {
+
+enum class Role : std::uint8_t { View, Operate, Admin };
+
+struct TokenConfig {
+  std::string name;
+  std::string secret;
+  Role role = Role::View;
+};
+
+// The port of a simulated line.
+inline constexpr std::string_view kSimulatedPort = "sim";
+
+struct LineConfig {
+  int channel = 1;
+  std::string port;  // a device path, or kSimulatedPort
+  int portLine = 0;  // where the port stands in the file, for the start error
+  std::vector<int> dispensers;
+  int nozzleMode = 1;
+};
+
+struct StationConfig {
+  std::string file;  // empty: the embedded default
+  std::string listenHost = "127.0.0.1";
+  int listenPort = 8617;
+  std::string database = "quorlan-station.db";
+  std::string driverLog;  // empty: no driver log
+  std::string auditLog;   // empty: standard error
+  std::vector<LineConfig> lines;
+  std::vector<TokenConfig> tokens;
+};
+
+// One line for the operator; the exit code the start ends with.
+class ConfigError : public std::runtime_error {
+ public:
+  ConfigError(int exitCode, const std::string& message)
+      : std::runtime_error(message), exitCode_(exitCode) {}
+  int ExitCode() const { return exitCode_; }
+
+ private:
+  int exitCode_;
+};
+
+inline constexpr int kExitConfig = 2;
+inline constexpr int kExitPort = 3;
+inline constexpr std::size_t kMinSecretLength = 16;
+
+StationConfig LoadConfig(const std::string& path);
+// One simulated line (channel 1, dispensers 1..4) and one admin token, fresh
+// each start.
+StationConfig EmbeddedConfig();
+// "HOST:PORT" ("[::1]:8617" for IPv6); throws ConfigError.
+void ParseListen(const std::string& text, StationConfig& config);
+// 32 random bytes as 64 hexadecimal digits.
+std::string GenerateSecret();
+
+}  // namespace quorlan::station

@@ -1,0 +1,59 @@
+#pragma once
+// The station's event log: every event gets the next id of one sequence that
+// keeps increasing across restarts (ids are reserved in blocks in the
+// database, so a restart starts above anything ever handed out). Fill and
+// price events are written to the database in the same transaction as the
+// change they announce, before anyone sees them.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "station/Store.h"
+
+namespace quorlan::station {
+
+class EventHub {
+ public:
+  explicit EventHub(Store& store);
+
+  // A passing event (dispenser, line): kept in memory only.
+  std::int64_t Publish(const std::string& name, const std::string& data);
+  // A money event: `commit` writes the change and the event (with the id it
+  // is given) in one transaction; the event is published only when that
+  // returns true.
+  using Commit = std::function<bool(const StoredEvent& event)>;
+  bool PublishCommitted(const std::string& name, const std::string& data, const Commit& commit);
+  // `count` ids in a row for events sent to one stream only (a snapshot);
+  // returns the first. Every event published before has a smaller id, every
+  // later one a larger.
+  std::int64_t ReserveIds(int count);
+
+  std::int64_t LastId();
+  // Events after `after`, waiting up to `wait` when there is none; empty
+  // after the wait, or when the hub closes. `lost` is set when events after
+  // `after` already left the memory.
+  std::vector<StoredEvent> Wait(std::int64_t after, std::chrono::milliseconds wait, bool& lost);
+  void Close();
+  bool Closed();
+
+ private:
+  std::int64_t AllocateLocked();
+  void PushLocked(StoredEvent event);
+
+  Store& store_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<StoredEvent> recent_;
+  std::int64_t next_ = 1;
+  std::int64_t reserved_ = 0;
+  std::int64_t forgotten_ = 0;  // the highest id no longer in memory
+  bool closed_ = false;
+};
+
+}  // namespace quorlan::station

@@ -1,0 +1,33 @@
+#pragma once
+// Money and volume as the station keeps them: integer hundredths, so that a
+// price, a limit or a fill never drifts by a rounding.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace quorlan::station {
+
+using Cents = std::int64_t;  // hundredths of a litre or of the currency
+
+inline constexpr Cents kMinPrice = 1;       // 0.01
+inline constexpr Cents kMaxPrice = 9999;    // 99.99
+inline constexpr Cents kMaxLimit = 999999;  // what a six-digit display holds: 9999.99
+
+// A number with at most two decimals as hundredths; nullopt for anything
+// else (three decimals, not finite, beyond any display).
+std::optional<Cents> ExactCents(double value);
+// A reading of the driver, to the nearest hundredth.
+Cents RoundCents(double value);
+double FromCents(Cents value);
+
+struct FillLimit {
+  enum class Kind : std::uint8_t { None, Volume, Amount };
+  Kind kind = Kind::None;
+  Cents value = 0;
+  friend bool operator==(const FillLimit&, const FillLimit&) = default;
+};
+std::string_view KindName(FillLimit::Kind kind);  // "none", "volume", "amount"
+FillLimit::Kind ParseKind(std::string_view name);
+
+}  // namespace quorlan::station

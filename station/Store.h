@@ -1,0 +1,97 @@
+#pragma once
+// The station's database: the price book, the fill journal and the events
+// a reconnecting client may ask for again. Every write is one transaction,
+// committed (WAL, synchronous=FULL) before the caller acknowledges or
+// publishes it. Safe to share between threads.
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "station/Money.h"
+#include "station/Sqlite.h"
+
+namespace quorlan::station {
+
+struct PriceEntry {
+  int channel = 0;
+  int dispenser = 0;
+  int grade = 0;
+  Cents price = 0;
+  friend bool operator==(const PriceEntry&, const PriceEntry&) = default;
+};
+
+// pending: the authorization is being sent; open: acknowledged, or a fill
+// seen without one; done: completed; cancelled: the authorization ended
+// without fuel.
+enum class FillStatus : std::uint8_t { Pending, Open, Done, Cancelled };
+
+struct FillRecord {
+  std::int64_t id = 0;
+  int channel = 0;
+  int dispenser = 0;
+  int nozzle = 0;
+  std::optional<int> grade;
+  std::optional<Cents> price;
+  FillLimit limit;
+  std::optional<std::string> authorizedBy;  // null: not authorized by us
+  std::optional<std::string> authorizedAt;
+  std::optional<std::string> finishedAt;
+  Cents volume = 0;
+  Cents amount = 0;
+  // The display when the authorization was sent: tells after a crash whether
+  // the dispenser ever took it.
+  Cents shownVolume = 0;
+  Cents shownAmount = 0;
+  bool recovered = false;
+  FillStatus status = FillStatus::Pending;
+};
+
+struct StoredEvent {
+  std::int64_t id = 0;
+  std::string name;
+  std::string data;  // one line of JSON
+};
+
+class Store {
+ public:
+  // Opens or creates the database and brings its schema up to date; throws
+  // sql::Error, also for a database of a newer release.
+  explicit Store(const std::string& path);
+
+  std::vector<PriceEntry> Prices();
+  std::vector<PriceEntry> PricesOf(int channel, int dispenser);
+  // Stores the entries and their event in one transaction.
+  void SavePrices(const std::vector<PriceEntry>& entries, const StoredEvent& event);
+
+  // A new pending or open row; returns its id.
+  std::int64_t InsertFill(const FillRecord& fill);
+  void AcknowledgeFill(std::int64_t id, const std::string& authorizedAt);
+  void DeleteFill(std::int64_t id);  // a pending row whose authorization did not go out
+  void CancelFill(std::int64_t id);
+  // Completes an open or pending row with its readout, together with its
+  // event; false (and nothing written) when the row is not open any more.
+  bool CompleteFill(const FillRecord& fill, const StoredEvent& event);
+  // The pending and open rows of a line.
+  std::vector<FillRecord> OpenFills(int channel);
+  std::vector<FillRecord> CompletedFills(std::int64_t after, int limit);
+  std::optional<FillRecord> Fill(std::int64_t id);  // open or done
+
+  // Events with after < id <= upTo, oldest first.
+  std::vector<StoredEvent> EventsAfter(std::int64_t after, std::int64_t upTo);
+  // The highest event id ever handed out or reserved.
+  std::int64_t EventIdFloor();
+  void ReserveEventIds(std::int64_t upTo);
+
+ private:
+  void Migrate();
+  void InsertEvent(const StoredEvent& event);
+  std::vector<FillRecord> QueryFills(const std::string& where, std::int64_t a, std::int64_t b);
+
+  std::mutex mutex_;
+  sql::Database db_;
+};
+
+}  // namespace quorlan::station

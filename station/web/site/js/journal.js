@@ -1,0 +1,214 @@
+// The journal: today's completed fills, newest first, with filters, totals
+// per grade and a CSV export made in the browser; and a nozzle's totals read
+// from the dispenser on request.
+import { get } from './api.js';
+import { el, fixed2, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate } from './format.js';
+
+const kPage = 1000;
+// Fills finish a little out of id order (ids are given at authorization), so
+// the search for today's first fill starts this many ids early.
+const kMargin = 256;
+
+async function firstAfter(after) {
+  const [fill] = await get(`/fills?after=${after}&limit=1`);
+  return fill;
+}
+
+// The `after` from which today's fills are read: the journal is ordered by
+// id, so a doubling then a bisection finds today's start in a few requests
+// instead of reading every fill ever made. `first(after)` answers the first
+// completed fill above an id, or nothing.
+export async function todaysStart(first = firstAfter, today = (fill) => isToday(fill.finished_at)) {
+  let low = 0; // no fill up to this id is today's
+  let high = 1;
+  for (;;) {
+    const fill = await first(high);
+    if (!fill || today(fill)) break;
+    low = fill.id;
+    high = fill.id * 2;
+  }
+  while (high - low > 1) {
+    const middle = Math.floor((low + high) / 2);
+    const fill = await first(middle);
+    if (!fill || today(fill)) high = middle;
+    else low = Math.max(fill.id, low);
+  }
+  return Math.max(0, low - kMargin);
+}
+
+function csvField(value) {
+  const text = value === null || value === undefined ? '' : String(value);
+  return /[",\r\n]/.test(text) ? `"${text.replace(/"/g, '""')}"` : text;
+}
+
+const kColumns = [
+  ['id', (f) => f.id],
+  ['finished_at', (f) => f.finished_at],
+  ['channel', (f) => f.channel],
+  ['dispenser', (f) => f.dispenser],
+  ['nozzle', (f) => f.nozzle],
+  ['grade', (f) => f.grade],
+  ['price', (f) => fixed2(f.price)],
+  ['volume', (f) => fixed2(f.volume)],
+  ['amount', (f) => fixed2(f.amount)],
+  ['limit', (f) => describeLimit(f.limit)],
+  ['authorized_by', (f) => f.authorized_by ?? ''],
+  ['authorized_at', (f) => f.authorized_at ?? ''],
+  ['recovered', (f) => (f.recovered ? 'yes' : 'no')],
+];
+
+export function toCsv(fills) {
+  const lines = [kColumns.map(([name]) => name).join(',')];
+  for (const fill of fills) lines.push(kColumns.map(([, pick]) => csvField(pick(fill))).join(','));
+  return `${lines.join('\r\n')}\r\n`;
+}
+
+export class Journal {
+  constructor(forecourt) {
+    this.forecourt = forecourt;
+    this.fills = new Map();
+    this.body = document.querySelector('#fills tbody');
+    this.empty = document.getElementById('fills-empty');
+    this.totals = document.querySelector('#grade-totals tbody');
+    this.byDispenser = document.getElementById('filter-dispenser');
+    this.byGrade = document.getElementById('filter-grade');
+    this.byDispenser.addEventListener('change', () => this.render());
+    this.byGrade.addEventListener('change', () => this.render());
+    document.getElementById('export-csv').addEventListener('click', () => this.exportCsv());
+    document.getElementById('totals-form').addEventListener('submit', (event) => {
+      event.preventDefault();
+      this.readTotals();
+    });
+  }
+
+  async load() {
+    let after = await todaysStart();
+    for (;;) {
+      const page = await get(`/fills?after=${after}&limit=${kPage}`);
+      for (const fill of page) this.fills.set(fill.id, fill);
+      if (page.length < kPage) break;
+      after = page[page.length - 1].id;
+    }
+    this.render();
+  }
+
+  // A `fill` event; a replay after a reconnection repeats ids harmlessly.
+  add(fill) {
+    this.fills.set(fill.id, fill);
+    this.render();
+  }
+
+  today() {
+    // Newest first by the time each fill finished; ids order fills by
+    // authorization, which two pumps can finish the other way round.
+    return [...this.fills.values()]
+      .filter((f) => isToday(f.finished_at))
+      .sort((a, b) => (b.finished_at ?? '').localeCompare(a.finished_at ?? '') || b.id - a.id);
+  }
+
+  filtered() {
+    const dispenser = this.byDispenser.value;
+    const grade = this.byGrade.value;
+    return this.today().filter(
+      (f) => (!dispenser || dispenserKey(f.channel, f.dispenser) === dispenser) && (!grade || String(f.grade) === grade),
+    );
+  }
+
+  refreshChoices() {
+    const keep = (select, options) => {
+      const chosen = select.value;
+      select.replaceChildren(select.options[0], ...options);
+      select.value = [...select.options].some((o) => o.value === chosen) ? chosen : '';
+    };
+    const dispensers = this.forecourt.list();
+    keep(
+      this.byDispenser,
+      dispensers.map((d) => el('option', { value: dispenserKey(d.channel, d.dispenser), text: dispenserName(d.channel, d.dispenser) })),
+    );
+    const grades = [...new Set(this.today().map((f) => f.grade))].sort((a, b) => a - b);
+    keep(this.byGrade, grades.map((g) => el('option', { value: g, text: `Grade ${g}` })));
+
+    const totalsDispenser = document.getElementById('totals-dispenser');
+    const chosen = totalsDispenser.value;
+    totalsDispenser.replaceChildren(
+      ...dispensers.map((d) => el('option', { value: dispenserKey(d.channel, d.dispenser), text: dispenserName(d.channel, d.dispenser) })),
+    );
+    if (chosen) totalsDispenser.value = chosen;
+    const nozzle = document.getElementById('totals-nozzle');
+    if (nozzle.options.length === 0) {
+      nozzle.append(...[1, 2, 3, 4, 5, 6, 7, 8].map((n) => el('option', { value: n, text: `Nozzle ${n}` })));
+    }
+  }
+
+  render() {
+    this.refreshChoices();
+    const fills = this.filtered();
+    this.body.replaceChildren(
+      ...fills.map((f) =>
+        el(
+          'tr',
+          { 'data-fill': f.id },
+          el('td', { text: f.id }),
+          el('td', { text: localTime(f.finished_at) }),
+          el('td', { text: dispenserName(f.channel, f.dispenser) }),
+          el('td', { text: f.nozzle ?? '–' }),
+          el('td', { text: f.grade ?? '–' }),
+          el('td', { class: 'num', text: fixed2(f.price) }),
+          el('td', { class: 'num', text: fixed2(f.volume) }),
+          el('td', { class: 'num', text: fixed2(f.amount) }),
+          el('td', { text: describeLimit(f.limit) }),
+          el('td', { text: (f.authorized_by ?? 'at the pump') + (f.recovered ? ' (recovered)' : '') }),
+        ),
+      ),
+    );
+    this.empty.hidden = fills.length > 0;
+
+    const perGrade = new Map();
+    for (const f of fills) {
+      const sum = perGrade.get(f.grade) ?? { count: 0, volume: 0, amount: 0 };
+      sum.count += 1;
+      // Sums in hundredths, so that 0.1 + 0.2 stays 0.30.
+      sum.volume += Math.round(f.volume * 100);
+      sum.amount += Math.round(f.amount * 100);
+      perGrade.set(f.grade, sum);
+    }
+    this.totals.replaceChildren(
+      ...[...perGrade.entries()]
+        .sort((a, b) => a[0] - b[0])
+        .map(([grade, sum]) =>
+          el(
+            'tr',
+            { 'data-grade': grade },
+            el('td', { text: `Grade ${grade}` }),
+            el('td', { class: 'num', text: sum.count }),
+            el('td', { class: 'num', text: fixed2(sum.volume / 100) }),
+            el('td', { class: 'num', text: fixed2(sum.amount / 100) }),
+          ),
+        ),
+    );
+  }
+
+  exportCsv() {
+    const blob = new Blob([toCsv(this.filtered())], { type: 'text/csv;charset=utf-8' });
+    const link = el('a', { href: URL.createObjectURL(blob), download: `fills-${localDate()}.csv` });
+    document.body.append(link);
+    link.click();
+    link.remove();
+    setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+  }
+
+  async readTotals() {
+    const result = document.getElementById('totals-result');
+    const [channel, dispenser] = document.getElementById('totals-dispenser').value.split('/');
+    const nozzle = document.getElementById('totals-nozzle').value;
+    result.className = '';
+    result.textContent = 'Reading…';
+    try {
+      const totals = await get(`/dispensers/${channel}/${dispenser}/totals/${nozzle}`);
+      result.textContent = `${dispenserName(channel, dispenser)}, nozzle ${nozzle}: ${fixed2(totals.volume_total)} l, amount ${fixed2(totals.amount_total)}`;
+    } catch (error) {
+      result.className = 'error';
+      result.textContent = error.message;
+    }
+  }
+}

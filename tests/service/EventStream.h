@@ -1,0 +1,49 @@
+#pragma once
+// A client of the service's event stream on its own thread: keeps every
+// event's id and the ids of the fills it announced.
+
+#include <httplib.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quorlan::service_test {
+
+class EventStream {
+ public:
+  EventStream(int port, const std::string& secret);
+  ~EventStream();
+  EventStream(const EventStream&) = delete;
+  EventStream& operator=(const EventStream&) = delete;
+
+  std::size_t Events() const { return events_; }
+  std::vector<std::int64_t> FillIds() const;
+  // The data of every `line` event.
+  std::vector<std::string> LineEvents() const;
+  // An id that did not increase, a line that is not an event, a status
+  // other than 200: the first such fault, or empty.
+  std::string Fault() const;
+  bool Ended() const { return ended_; }
+  int Status() const { return status_; }
+  void Close();
+
+ private:
+  void Take(const std::string& block);
+
+  std::atomic<bool> closing_{false};
+  std::atomic<bool> ended_{false};
+  std::atomic<int> status_{0};
+  std::atomic<std::size_t> events_{0};
+  std::int64_t lastId_ = 0;
+  std::string pending_;
+  mutable std::mutex mutex_;
+  std::vector<std::int64_t> fillIds_;
+  std::vector<std::string> lineEvents_;
+  std::string fault_;
+  std::thread thread_;
+};
+
+}  // namespace quorlan::service_test

@@ -1,0 +1,243 @@
+// Kill durability: the service is killed (SIGKILL) at a random moment of
+// polling, authorizations, fills, price changes and journal commits, and
+// started again on the same dispensers. After every round the journal holds
+// each fill the dispensers delivered exactly once, nothing more, every
+// acknowledged price is in the book and the database is sound.
+// QUORLAN_KILL_ROUNDS and QUORLAN_KILL_SEED choose the run (the suite's is
+// short; docs/reliability.md gives the long one).
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <mutex>
+
+#include "ServiceHarness.h"
+
+namespace quorlan::service_test {
+namespace {
+
+constexpr int kLines = 2;
+constexpr int kDispensers = 4;
+constexpr double kFlowRate = 5;  // litres a second: a fill lasts a few polls
+
+int Setting(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text ? std::atoi(text) : fallback;
+}
+
+using Key = std::tuple<int, int, int>;
+
+// Completed-fill sums per dispenser straight from the database, as a
+// reader beside the running service sees them.
+std::map<std::pair<int, int>, std::int64_t> StoredVolumes(const std::string& database) {
+  std::map<std::pair<int, int>, std::int64_t> sums;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 2000);
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(
+            db,
+            "SELECT channel, dispenser, SUM(volume) FROM fills WHERE status = 'done' "
+            "GROUP BY channel, dispenser",
+            -1, &statement, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(statement) == SQLITE_ROW) {
+        sums[{sqlite3_column_int(statement, 0), sqlite3_column_int(statement, 1)}] =
+            sqlite3_column_int64(statement, 2);
+      }
+    }
+    sqlite3_finalize(statement);
+  }
+  sqlite3_close(db);
+  return sums;
+}
+
+// What clients did to the service of one round.
+struct Traffic {
+  std::mutex mutex;
+  std::map<Key, std::int64_t> acknowledged;  // the last price answered 200
+  std::map<Key, std::int64_t> unanswered;    // stored or not: either value may stand
+  std::atomic<int> authorizing{0};
+  std::atomic<int> pricing{0};
+  std::atomic<bool> running{true};
+};
+
+void Authorize(const Service& service, unsigned seed, Traffic& traffic) {
+  std::mt19937 random(seed);
+  auto pos = service.Client("operate");
+  pos->set_read_timeout(std::chrono::seconds(5));
+  while (traffic.running) {
+    const int c = 1 + int(random() % kLines), d = 1 + int(random() % kDispensers);
+    const json body{{"grade", 1 + int(random() % 4)},
+                    {"volume", double(50 + random() % 250) / 100}};
+    ++traffic.authorizing;
+    pos->Post("/api/v1/dispensers/" + std::to_string(c) + "/" + std::to_string(d) + "/authorize",
+              body.dump(), "application/json");
+    --traffic.authorizing;
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 40));
+  }
+}
+
+void ChangePrices(const Service& service, unsigned seed, Traffic& traffic) {
+  std::mt19937 random(seed);
+  auto admin = service.Client("admin");
+  admin->set_read_timeout(std::chrono::seconds(5));
+  while (traffic.running) {
+    const Key key{1 + int(random() % kLines), 1 + int(random() % kDispensers),
+                  1 + int(random() % 4)};
+    const std::int64_t price = 4000 + std::int64_t(random() % 2000);
+    const json body = json::array({{{"channel", std::get<0>(key)},
+                                    {"dispenser", std::get<1>(key)},
+                                    {"grade", std::get<2>(key)},
+                                    {"price", double(price) / 100}}});
+    ++traffic.pricing;
+    const auto answer = admin->Put("/api/v1/prices", body.dump(), "application/json");
+    --traffic.pricing;
+    std::lock_guard lock(traffic.mutex);
+    if (!answer) {
+      traffic.unanswered[key] = price;
+      break;  // the service is gone
+    }
+    if (answer->status == 200) traffic.acknowledged[key] = price;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 + random() % 150));
+  }
+}
+
+TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
+  const int rounds = Setting("QUORLAN_KILL_ROUNDS", 20);
+  const unsigned seed = unsigned(Setting("QUORLAN_KILL_SEED", 16));
+  std::mt19937 random(seed);
+  TempDir dir;
+  SimLines lines(dir.Path(), kLines, kDispensers, kFlowRate);
+  const std::string config = WriteConfig(dir, &lines);
+  const std::string database = dir.File("station.db");
+  std::map<Key, std::int64_t> book;  // every price acknowledged so far
+  std::map<std::string, int> moments;
+  std::size_t fillsChecked = 0;
+
+  for (int round = 1; round <= rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round) + " of seed " + std::to_string(seed));
+    auto service = std::make_unique<Service>(dir, config);
+    if (round == 1) SeedPrices(*service->Client("admin"), kLines, kDispensers);
+    Traffic traffic;
+    std::thread authorizer(Authorize, std::cref(*service), random(), std::ref(traffic));
+    std::thread pricer(ChangePrices, std::cref(*service), random(), std::ref(traffic));
+    std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
+
+    // Name the moment, then kill at once.
+    std::vector<std::string> hit;
+    if (traffic.authorizing > 0) hit.push_back("authorization");
+    if (traffic.pricing > 0) hit.push_back("price change");
+    const auto stored = StoredVolumes(database);
+    bool filling = false, unjournaled = false;
+    for (int c = 1; c <= kLines; ++c) {
+      for (int d = 1; d <= kDispensers; ++d) {
+        // A fill that ended on the dispenser and is not in the journal yet.
+        const bool flowing = lines.Line(c).Snapshot(d).state == sim::DispenserState::Filling;
+        const auto at = stored.find({c, d});
+        const std::int64_t journaled = at == stored.end() ? 0 : at->second;
+        filling = filling || flowing;
+        unjournaled = unjournaled || (!flowing && lines.Totals(c, d).first != journaled);
+      }
+    }
+    service->Kill();
+    if (filling) hit.push_back("fill");
+    if (unjournaled) hit.push_back("commit");
+    if (hit.empty()) hit.push_back("polling");
+    for (const auto& name : hit) ++moments[name];
+
+    traffic.running = false;
+    authorizer.join();
+    pricer.join();
+    for (const auto& [key, price] : traffic.acknowledged) book[key] = price;
+    const auto& maybe = traffic.unanswered;
+    ASSERT_EQ(IntegrityCheck(database), "ok");
+
+    // Started again, it settles every fill the dispensers delivered.
+    service = std::make_unique<Service>(dir, config);
+    auto view = service->Client("view");
+    JournalSums journal;
+    std::string difference;
+    const bool balanced = WaitFor([&] {
+      journal = ReadJournal(*view);
+      for (int c = 1; c <= kLines; ++c) {
+        for (int d = 1; d <= kDispensers; ++d) {
+          const auto totals = lines.Totals(c, d);
+          if (journal.sums[{c, d}] != totals) {
+            difference = std::to_string(c) + "/" + std::to_string(d) + " journal " +
+                         std::to_string(journal.sums[{c, d}].first) + " dispenser " +
+                         std::to_string(totals.first);
+            return false;
+          }
+        }
+      }
+      return true;
+    });
+    ASSERT_TRUE(balanced) << difference;
+    ASSERT_FALSE(journal.duplicate);
+    fillsChecked = journal.fills;
+
+    const auto prices = view->Get("/api/v1/prices");
+    ASSERT_TRUE(prices && prices->status == 200);
+    std::map<Key, std::int64_t> storedBook;
+    for (const json& entry : json::parse(prices->body)) {
+      storedBook[{entry["channel"], entry["dispenser"], entry["grade"]}] =
+          Hundredths(entry["price"]);
+    }
+    for (auto& [key, price] : book) {
+      const auto at = storedBook.find(key);
+      ASSERT_NE(at, storedBook.end());
+      const auto pending = maybe.find(key);
+      if (pending != maybe.end() && at->second == pending->second) price = pending->second;
+      ASSERT_EQ(at->second, price) << "an acknowledged price is lost";
+    }
+    if (round == rounds) {
+      EXPECT_EQ(service->Terminate(), 0);
+    }
+  }
+  std::string hits;
+  for (const auto& [name, count] : moments) hits += " " + name + "=" + std::to_string(count);
+  std::printf("kill durability: %d rounds, moments:%s; %zu fills in the journal checked\n", rounds,
+              hits.c_str(), fillsChecked);
+  EXPECT_GT(fillsChecked, 0u);
+}
+
+// A restarted service that cannot reach a dispenser yet knows nothing of
+// its display: an authorization then must not open a row that the old
+// readout, seen later, would complete as a new fill.
+TEST(ServiceKill, AuthorizingBeforeTheFirstAnswerInventsNoFill) {
+  TempDir dir;
+  SimLines lines(dir.Path(), 1, 1, kFlowRate);
+  const std::string config = WriteConfig(dir, &lines);
+  auto service = std::make_unique<Service>(dir, config);
+  SeedPrices(*service->Client("admin"), 1, 1);
+  auto pos = service->Client("operate");
+  const std::string authorize = "/api/v1/dispensers/1/1/authorize";
+  const std::string body = R"({"grade":1,"volume":1.00})";
+  ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "idle"; }));
+  ASSERT_EQ(pos->Post(authorize, body, "application/json")->status, 200);
+  ASSERT_TRUE(WaitFor([&] { return ReadJournal(*pos).fills == 1; }));
+  service->Kill();
+
+  sim::Fault silent;
+  silent.persistent = true;
+  for (auto request :
+       {sim::Request::Status, sim::Request::Authorize, sim::Request::PresetAuthorize}) {
+    lines.Line(1).InjectFault(1, request, silent);
+  }
+  service = std::make_unique<Service>(dir, config);
+  pos = service->Client("operate");
+  ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "no reply"; }));
+  EXPECT_EQ(pos->Post(authorize, body, "application/json")->status, 502);
+  lines.Line(1).ClearFaults(1);
+  ASSERT_TRUE(WaitFor([&] {
+    const json view = View(*pos, 1, 1);
+    return view["state"] == "idle" && view["fill_id"].is_null();
+  }));
+  JournalSums journal = ReadJournal(*pos);
+  EXPECT_EQ(journal.fills, 1u);
+  EXPECT_EQ((journal.sums[{1, 1}]), lines.Totals(1, 1));
+}
+
+}  // namespace
+}  // namespace quorlan::service_test

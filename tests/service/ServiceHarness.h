@@ -1,0 +1,137 @@
+#pragma once
+// The station service as a separate process over simulated lines that live
+// in the test: the lines survive the service's kill, so a restart finds the
+// dispensers where the killed process left them.
+
+#include <httplib.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/Line.h"
+#include "sim/PtyServer.h"
+
+namespace quorlan::service_test {
+
+using nlohmann::json;
+
+// Waits for a condition with a generous deadline; false when it never held.
+bool WaitFor(const std::function<bool()>& condition,
+             std::chrono::milliseconds deadline = std::chrono::seconds(30));
+
+// A fresh directory under the system's temporary one, removed at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Simulated lines, each on a pseudo-terminal reached through a link in
+// `dir` that stays the same when the line is taken away and given back.
+class SimLines {
+ public:
+  SimLines(const std::string& dir, int lines, int dispensers, double flowRate = 20);
+  ~SimLines();
+
+  int Count() const { return static_cast<int>(lines_.size()); }
+  int Dispensers() const { return dispensers_; }
+  std::string LinkOf(int channel) const;
+  sim::Line& Line(int channel) { return *lines_.at(std::size_t(channel - 1)); }
+  // The line disappears (its device too) and comes back on a new one.
+  void Remove(int channel);
+  void Restore(int channel);
+  // Every nozzle's volume and amount totals of one dispenser, in hundredths.
+  std::pair<std::int64_t, std::int64_t> Totals(int channel, int dispenser);
+  // Faults at random on about `share` of all exchanges, until stopped;
+  // bad digits only when asked (the driver takes them at face value).
+  void StartFaults(double share, unsigned seed, bool badDigits = false);
+  void StopFaults();
+  std::uint64_t FaultsInjected() const { return faultsInjected_; }
+
+ private:
+  std::string dir_;
+  int dispensers_;
+  std::vector<std::shared_ptr<sim::Line>> lines_;
+  std::vector<std::unique_ptr<sim::PtyServer>> servers_;
+  std::atomic<bool> faulting_{false};
+  std::atomic<std::uint64_t> faultsInjected_{0};
+  std::thread faultThread_;
+};
+
+struct Token {
+  std::string name;
+  std::string secret;
+  std::string role;
+};
+
+// The standard tokens of these tests, one per role.
+const std::vector<Token>& Tokens();
+std::string SecretOf(const std::string& role);
+
+// A configuration file for the lines ("sim" when `lines` is null, with
+// `simulatedLines` lines), the database and audit log in `dir`.
+std::string WriteConfig(const TempDir& dir, const SimLines* lines, int simulatedLines = 1,
+                        int simulatedDispensers = 4);
+
+// `quorlan serve` on its own: standard output read for its address line,
+// standard error (the audit log) into a file of the directory.
+class Service {
+ public:
+  Service(const TempDir& dir, const std::string& config);
+  ~Service();
+  int Port() const { return port_; }
+  int Pid() const { return pid_; }
+  void Kill();
+  // SIGTERM, then the exit code.
+  int Terminate();
+  // Resident memory in KiB and open descriptors, from /proc.
+  long RssKib() const;
+  int OpenDescriptors() const;
+  std::unique_ptr<httplib::Client> Client(const std::string& role = "admin") const;
+
+ private:
+  int pid_ = -1;
+  int port_ = 0;
+};
+
+// Sums of the journal's completed fills per (channel, dispenser), and the
+// number of fills; fails the test on a fill id seen twice.
+struct JournalSums {
+  std::map<std::pair<int, int>, std::pair<std::int64_t, std::int64_t>> sums;
+  std::size_t fills = 0;
+  bool duplicate = false;
+};
+JournalSums ReadJournal(httplib::Client& client);
+// Grades 1..4 of every dispenser of `lines` lines of `dispensers` into the
+// book (an admin client), so that they can be authorized.
+void SeedPrices(httplib::Client& admin, int lines, int dispensers);
+// One dispenser object; empty when the service did not answer.
+json View(httplib::Client& client, int channel, int dispenser);
+std::int64_t Hundredths(const json& number);
+
+// One request written as raw bytes to a fresh connection (paced one byte
+// per `pace` when given) and the answer read to its end, or only to the end
+// of its head when `headOnly`.
+struct RawAnswer {
+  int status = 0;  // 0: the connection ended without an answer
+  std::string head;
+  std::string body;
+};
+RawAnswer RawExchange(int port, const std::string& request, bool headOnly = false,
+                      std::chrono::milliseconds pace = std::chrono::milliseconds(0));
+
+// "ok", or the first problem PRAGMA integrity_check finds.
+std::string IntegrityCheck(const std::string& database);
+
+}  // namespace quorlan::service_test

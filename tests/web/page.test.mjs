@@ -1,0 +1,84 @@
+// The page's pure pieces, in node: the event stream parser (fed in awkward
+// chunks, as a network delivers them), the search for today's first fill,
+// the CSV export and the price check.
+import assert from 'node:assert/strict';
+import { test } from 'node:test';
+import { EventParser } from '../../station/web/site/js/events.js';
+import { toCsv, todaysStart } from '../../station/web/site/js/journal.js';
+import { parsePrice } from '../../station/web/site/js/prices.js';
+
+function parse(chunks) {
+  const events = [];
+  const parser = new EventParser((event) => events.push(event));
+  for (const chunk of chunks) parser.push(chunk);
+  return events;
+}
+
+test('the event parser finds every event however the bytes are cut', () => {
+  const stream = 'id: 7\nevent: dispenser\ndata: {"a":1}\n\n: keep-alive\n\nid: 8\r\nevent: fill\r\ndata: {"b":2}\r\n\r\n';
+  const expected = [
+    { id: '7', event: 'dispenser', data: '{"a":1}' },
+    { id: '8', event: 'fill', data: '{"b":2}' },
+  ];
+  assert.deepEqual(parse([stream]), expected);
+  for (let cut = 1; cut < stream.length; cut += 1) {
+    assert.deepEqual(parse([stream.slice(0, cut), stream.slice(cut)]), expected, `cut at ${cut}`);
+  }
+  assert.deepEqual(parse([...stream]), expected, 'one character at a time');
+});
+
+test('the event parser joins data lines and ignores what is not an event', () => {
+  const cases = [
+    ['data: one\ndata: two\n\n', [{ id: null, event: 'message', data: 'one\ntwo' }]],
+    ['event: x\n\n', []],
+    [': only a comment\n\n', []],
+    ['data:tight\n\n', [{ id: null, event: 'message', data: 'tight' }]],
+    ['data: unfinished\n', []],
+  ];
+  for (const [text, expected] of cases) assert.deepEqual(parse([text]), expected, JSON.stringify(text));
+});
+
+test("today's fills are found in a few requests, none of them missed", async () => {
+  // [completed fill ids, the first of today's, or null for none]
+  const cases = [
+    [[], null],
+    [[1, 2, 3], 1],
+    [[1, 2, 3], null],
+    [Array.from({ length: 100000 }, (_, i) => i + 1), 99001],
+    [Array.from({ length: 5000 }, (_, i) => 3 * i + 7), 3 * 4000 + 7], // gaps: open rows are not listed
+    [[5, 900, 901, 50000], 901],
+  ];
+  for (const [ids, firstToday] of cases) {
+    let requests = 0;
+    const first = async (after) => {
+      requests += 1;
+      const id = ids.find((candidate) => candidate > after);
+      return id === undefined ? undefined : { id };
+    };
+    const today = (fill) => firstToday !== null && fill.id >= firstToday;
+    const start = await todaysStart(first, today);
+    const label = `${ids.length} fills, today's from ${firstToday}`;
+    if (firstToday !== null) assert.ok(start < firstToday, `${label}: starts at ${start}`);
+    // No more than the safety margin (256 ids) of yesterday's fills is read again.
+    assert.ok(firstToday === null || firstToday - start <= 300, `${label}: reads little: ${start}`);
+    assert.ok(requests <= 2 * Math.log2(Math.max(ids.at(-1) ?? 1, 2)) + 3, `${label}: ${requests} requests`);
+  }
+});
+
+test('the CSV export quotes what needs quoting', () => {
+  const fill = {
+    id: 3, finished_at: '2026-12-07T10:15:02Z', channel: 1, dispenser: 2, nozzle: 1, grade: 1,
+    price: 52.9, volume: 5, amount: 264.5, limit: { volume: 5 }, authorized_by: 'desk "A", east',
+    authorized_at: '2026-12-07T10:14:50Z', recovered: false,
+  };
+  const [header, row, end] = toCsv([fill]).split('\r\n');
+  assert.match(header, /^id,finished_at,channel,dispenser,nozzle,grade,price,volume,amount,limit,authorized_by/);
+  assert.equal(row, '3,2026-12-07T10:15:02Z,1,2,1,1,52.90,5.00,264.50,5.00 l,"desk ""A"", east",2026-12-07T10:14:50Z,no');
+  assert.equal(end, '');
+});
+
+test('a price has one or two digits and at most two decimals', () => {
+  const cases = [['52.90', 52.9], ['7', 7], ['0.01', 0.01], ['99.99', 99.99], [' 5.5 ', 5.5],
+    ['0', null], ['0.00', null], ['100', null], ['5.505', null], ['-1', null], ['abc', null], ['', null], ['1e1', null]];
+  for (const [text, expected] of cases) assert.equal(parsePrice(text), expected, text);
+});
