@@ -257,8 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .sent = {kPollOne}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The exclusive open of a line comes with the serial transport's own
-// change; enable this row (drop DISABLED_) once lines open exclusively.
+// A second process on a port another one holds.
 INSTANTIATE_TEST_SUITE_P(LinesOpenExclusively, QuorlanOnTheLine,
                          ::testing::Values(LineCase{.name = "ASecondProcessOnThePortIsRefused",
                                                     .command = {"totals"},
