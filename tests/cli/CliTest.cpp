@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "Process.h"
 
@@ -15,6 +16,13 @@ namespace {
 
 std::string LogPath() {
   return (std::filesystem::temp_directory_path() / "quorlan-cli-test.log").string();
+}
+
+// A price file with this text, written once per name.
+std::string PricesFile(const std::string& text, const std::string& name = "prices.txt") {
+  const auto path = std::filesystem::temp_directory_path() / ("quorlan-cli-test-" + name);
+  std::ofstream(path) << text;
+  return path.string();
 }
 
 ProcessResult Quorlan(std::vector<std::string> args, const std::string& input = "") {
@@ -57,6 +65,7 @@ struct BadCommand {
   const char* name;
   std::vector<std::string> args;
   int exitCode;
+  std::string says = "";  // a phrase the error line holds
 };
 
 class QuorlanBadCommand : public ::testing::TestWithParam<BadCommand> {};
@@ -67,8 +76,12 @@ TEST_P(QuorlanBadCommand, GivesOneErrorLineAndItsExitCode) {
   EXPECT_EQ(LineCount(result.err), 1) << result.err;
   EXPECT_EQ(result.err.rfind("quorlan: ", 0), 0u) << result.err;
   EXPECT_EQ(result.err.find("--help"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find(GetParam().says), std::string::npos) << result.err;
+  EXPECT_EQ(result.err.find('\x1b'), std::string::npos) << "control characters pass through";
   EXPECT_EQ(result.out, "");
 }
+
+const std::string kLongArgument = "\x1b[2J" + std::string(300, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, QuorlanBadCommand,
@@ -80,6 +93,19 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommand{"PriceMissing", {"price", "-g", "2"}, 2},
                       BadCommand{"BothLimits", {"preset", "--volume", "5", "--amount", "9"}, 2},
                       BadCommand{"PresetWithoutPrice", {"preset", "--volume", "5"}, 2},
+                      BadCommand{"NearestCommand", {"stauts"}, 2, "did you mean status?"},
+                      BadCommand{"GlobalOptionAfterCommand",
+                                 {"status", "--trace"},
+                                 2,
+                                 "--trace is a global option: give it before the command"},
+                      BadCommand{"LongArgumentCutAndEscaped",
+                                 {"status", "-d", kLongArgument},
+                                 2,
+                                 "\\x1B[2J" + std::string(60, 'x') + "..."},
+                      BadCommand{"PricesFileWithThreeDecimals",
+                                 {"--prices-file", PricesFile("52.905,1,2,3"), "status"},
+                                 2,
+                                 "at most two decimals"},
                       BadCommand{"NegativeVolume", {"preset", "--volume", "-1", "--price", "1"}, 2},
                       BadCommand{"ChannelWithoutLine", {"status", "-c", "2"}, 2},
                       BadCommand{"PortChannelOutOfRange", {"--port", "40=/dev/null", "status"}, 2},
@@ -91,13 +117,14 @@ struct JsonCommand {
   const char* name;
   std::vector<std::string> args;
   std::vector<std::string> keys;
+  int exitCode = 0;
 };
 
 class QuorlanJson : public ::testing::TestWithParam<JsonCommand> {};
 
 TEST_P(QuorlanJson, PrintsOneObjectWithNamedKeys) {
   const auto result = Quorlan(GetParam().args);
-  ASSERT_EQ(result.exitCode, 0) << result.err;
+  ASSERT_EQ(result.exitCode, GetParam().exitCode) << result.err;
   EXPECT_EQ(LineCount(result.out), 1);
   EXPECT_TRUE(JsonHasKeys(result.out, GetParam().keys)) << result.out;
 }
@@ -107,7 +134,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         JsonCommand{"Status",
                     {"status", "-d", "2", "--json"},
-                    {"channel", "dispenser", "state", "state_name", "nozzle", "volume", "amount"}},
+                    {"channel", "dispenser", "state", "state_code", "status_byte", "nozzle",
+                     "volume", "amount"}},
+        JsonCommand{"PriceFromATomlFile",
+                    {"--prices-file",
+                     PricesFile("prices = [52.90, 54.10, 61.00, 48.75]\n"
+                                "[[dispenser]]\nnumber = 3\n"
+                                "prices = [\"50\", \"51\", \"52\", \"53\"]\n",
+                                "prices.toml"),
+                     "price", "-d", "3", "--json"},
+                    {"sent", "prices"}},
+        JsonCommand{"Error", {"status", "-c", "9", "--json"}, {"error", "exit_code"}, 2},
         JsonCommand{"Transaction",
                     {"transaction", "--json"},
                     {"channel", "dispenser", "state", "volume", "amount"}},
@@ -116,27 +153,38 @@ INSTANTIATE_TEST_SUITE_P(
                     {"channel", "dispenser", "nozzle", "volume_total", "amount_total"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(QuorlanShell, KeepsTheSessionBetweenCommandsAndReportsErrorsWithoutEnding) {
+TEST(QuorlanShell, KeepsThePriceBookAndEndsNonZeroAfterAFailedLine) {
   const auto result = Quorlan({"shell"},
-                              "price -d 2 -g 3 --price 12.34\n"
+                              "price -d 2 --prices 12.34,1,2,3\n"
                               "refuel\n"
-                              "preset -d 2 -g 3 --volume 1.5\n"
-                              "# the price above is remembered\n"
+                              "preset -d 2 -g 1 --volume 1.5  # the price above is in the book\n"
+                              "help status\n"
                               "status -c 9\n"
                               "quit\n"
                               "stop -d 2\n");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_NE(result.out.find("grade 3 price 12.34 sent"), std::string::npos) << result.out;
-  EXPECT_NE(result.out.find("volume preset 1.50 on grade 3, authorized"), std::string::npos)
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.out.find("grade 1 12.34, grade 2 1.00"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("preset sent: volume limit 1.50, grade 1 at 12.34"), std::string::npos)
       << result.err;
-  EXPECT_EQ(result.out.find("stopped"), std::string::npos) << "a command ran after quit";
+  EXPECT_NE(result.out.find("--mode"), std::string::npos) << "help COMMAND shows the command";
+  EXPECT_EQ(result.out.find("stop sent"), std::string::npos) << "a command ran after quit";
   EXPECT_EQ(LineCount(result.err), 2) << result.err;
+}
+
+TEST(QuorlanLog, ALogThatCannotBeWrittenWarnsOnceAndTheCommandsRun) {
+  const auto result = RunQuorlan({"--log", "/nonexistent/dir/q.log", "shell"}, "status\nstatus\n");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(LineCount(result.out), 2);
+  EXPECT_EQ(result.err.rfind("quorlan: warning: cannot write the log /nonexistent/dir/q.log", 0),
+            0u)
+      << result.err;
+  EXPECT_EQ(LineCount(result.err), 1) << result.err;
 }
 
 // quorlan sim on one end of a pseudo-terminal, one-shot commands on the other.
 class QuorlanOnASimulatedLine : public ::testing::Test {
  protected:
-  QuorlanOnASimulatedLine() : server({QUORLAN_CLI_PATH, "sim", "--dispensers", "2"}) {
+  QuorlanOnASimulatedLine() : server({QUORLAN_CLI_PATH, "sim", "--unpaced", "--dispensers", "2"}) {
     path = server.ReadLine();
   }
   ~QuorlanOnASimulatedLine() override {
@@ -154,6 +202,7 @@ class QuorlanOnASimulatedLine : public ::testing::Test {
 
 TEST_F(QuorlanOnASimulatedLine, NozzleEventsOnTheServersInputShowInAStatus) {
   ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
+  ASSERT_EQ(OnLine({"price", "-d", "2", "--prices", "1,2,3,4"}).exitCode, 0);
   server.Write("lift 2 3\n");
   // The acknowledgement goes to the server's stderr; poll until it shows.
   ProcessResult status;
@@ -162,17 +211,17 @@ TEST_F(QuorlanOnASimulatedLine, NozzleEventsOnTheServersInputShowInAStatus) {
     if (status.out.find("nozzle 3") != std::string::npos) break;
   }
   EXPECT_EQ(status.exitCode, 0) << status.err;
-  EXPECT_NE(status.out.find("channel 1, dispenser 2: E3 idle, nozzle 3"), std::string::npos)
+  EXPECT_NE(status.out.find("channel 1, dispenser 2: idle, nozzle 3"), std::string::npos)
       << status.out;
 }
 
-TEST_F(QuorlanOnASimulatedLine, ADispenserThatDoesNotAnswerGivesTheDriversMessageInUtf8) {
+TEST_F(QuorlanOnASimulatedLine, ADispenserThatDoesNotAnswerGivesOneEnglishLine) {
   const auto result = OnLine({"--trace", "status", "-d", "5"});
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_NE(result.err.find("quorlan: status failed on channel 1, dispenser 5: "
-                            "Невозможно выполнить запрос состояния ТРК (no reply, code 1F4)\n"),
-            std::string::npos)
+  EXPECT_NE(
+      result.err.find("quorlan: status failed on channel 1, dispenser 5: no reply (code 1F4)\n"),
+      std::string::npos)
       << result.err;
   EXPECT_NE(result.err.find("c1 -> F4 0B A1 5E\n"), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("c1 <- no reply (code 1F4)\n"), std::string::npos) << result.err;

@@ -1,15 +1,16 @@
 #include "Demo.h"
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include <chrono>
 #include <optional>
 #include <vector>
 
+#include "Arguments.h"
 #include "DriverCalls.h"
 #include "LiveTable.h"
 #include "Signals.h"
-#include "StateNames.h"
 
 namespace quorlan::cli {
 
@@ -17,7 +18,7 @@ namespace {
 
 constexpr int kChannel = 1;
 constexpr int kGrade = 1;
-constexpr double kPrice = 52.90;
+constexpr PriceTable kPrices{52.90, 54.10, 61.00, 48.75};
 constexpr int kMode = 1;  // read the lifted nozzle and release finished fills
 constexpr std::chrono::milliseconds kPollInterval{100};
 // A fill that has not finished by then means something is broken.
@@ -28,18 +29,13 @@ constexpr EmbeddedSimOptions kDemoLine{.dispensers = 2, .flowRate = 4.0, .autoNo
 
 struct DemoFill {
   int dispenser = 1;
-  std::optional<double> volumeLimit{};
-  std::optional<double> amountLimit{};
+  Limit limit{};
   // Totals of nozzle 1 before the demo, in hundredths as the counters count.
   sim::NozzleTotals totalsBefore{};
 
   DispenserReading last{};
   int nozzle = 1;
   bool finished = false;
-
-  double Progress() const {
-    return volumeLimit ? last.volume / *volumeLimit : last.amount / *amountLimit;
-  }
 };
 
 void Announce(Session& session, std::vector<DemoFill>& fills) {
@@ -47,14 +43,19 @@ void Announce(Session& session, std::vector<DemoFill>& fills) {
              kChannel);
   for (auto& fill : fills) {
     session.EmbeddedLine()->SetTotals(fill.dispenser, 1, fill.totalsBefore);
-    SendPrice(session, kChannel, fill.dispenser, kGrade, kPrice);
-    fmt::print("dispenser {}: grade {} price {:.2f}\n", fill.dispenser, kGrade, kPrice);
+    for (int g = 1; g <= int{kTableGrades}; ++g) {
+      BookPrice(session, kChannel, fill.dispenser, g, kPrices[std::size_t(g - 1)]);
+    }
+    SendPrices(session, kChannel, fill.dispenser);
+    fmt::print("dispenser {}: prices {:.2f}\n", fill.dispenser, fmt::join(kPrices, " / "));
   }
   for (auto& fill : fills) {
-    PresetAndStart(session, kChannel, fill.dispenser, kGrade, fill.volumeLimit, fill.amountLimit);
-    fmt::print("dispenser {}: {} preset {:.2f}, authorized; the nozzle lifts by itself\n",
-               fill.dispenser, fill.volumeLimit ? "volume" : "amount",
-               fill.volumeLimit ? *fill.volumeLimit : *fill.amountLimit);
+    AuthorizeFill(session, kChannel, fill.dispenser, kGrade, fill.limit);
+    fmt::print(
+        "dispenser {}: {} preset {:.2f} on grade {}, authorized; the nozzle lifts by "
+        "itself\n",
+        fill.dispenser, fill.limit.kind == Limit::Kind::Volume ? "volume" : "amount",
+        fill.limit.value, kGrade);
   }
   std::fflush(stdout);
 }
@@ -62,7 +63,7 @@ void Announce(Session& session, std::vector<DemoFill>& fills) {
 // Polls until every dispenser reported its fill finished (0xC0, released).
 bool FollowFills(Session& session, std::vector<DemoFill>& fills) {
   StopSignalScope signals;
-  LiveTable table(stdout, IsTerminal(stdout));
+  LiveTable table(stdout, StyleFor(stdout));
   const auto giveUp = std::chrono::steady_clock::now() + kGiveUpAfter;
   for (;;) {
     bool allFinished = true;
@@ -70,11 +71,11 @@ bool FollowFills(Session& session, std::vector<DemoFill>& fills) {
     for (auto& fill : fills) {
       if (!fill.finished) {
         fill.last = PollDispenser(session, kChannel, fill.dispenser, kMode);
-        if (StateName(fill.last.state) == "filling") fill.nozzle = NozzleOf(fill.last.state);
-        fill.finished = fill.last.state == 0xC0;
+        if (fill.last.state == "filling") fill.nozzle = fill.last.nozzle;
+        fill.finished = fill.last.state == "finished";
       }
       allFinished = allFinished && fill.finished;
-      rows.push_back({fill.last, fill.Progress()});
+      rows.push_back({.reading = fill.last, .limit = fill.limit});
     }
     table.Show(rows);
     if (allFinished) return true;
@@ -114,8 +115,12 @@ int RunDemo(const GlobalOptions& options) {
   }
   Session session(options, kDemoLine);
   std::vector<DemoFill> fills{
-      {.dispenser = 1, .volumeLimit = 10.0, .totalsBefore = {.volume = 100000, .amount = 5290000}},
-      {.dispenser = 2, .amountLimit = 300.0, .totalsBefore = {.volume = 25000, .amount = 1322500}},
+      {.dispenser = 1,
+       .limit = Limit::Volume(10.0),
+       .totalsBefore = {.volume = 100000, .amount = 5290000}},
+      {.dispenser = 2,
+       .limit = Limit::Amount(300.0),
+       .totalsBefore = {.volume = 25000, .amount = 1322500}},
   };
   Announce(session, fills);
   if (!FollowFills(session, fills)) {

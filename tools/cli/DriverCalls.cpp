@@ -3,82 +3,95 @@
 namespace quorlan::cli {
 
 namespace {
-std::uint32_t U(int value) {
-  return static_cast<std::uint32_t>(value);
+Channel C(int channel) {
+  return static_cast<Channel>(channel);
 }
-std::uint8_t B(int value) {
-  return static_cast<std::uint8_t>(value);
-}
-
-// Readouts hand out 0.0 without raising when the reply was unusable; the
-// user must not mistake that for a reading.
-void RequireGoodLink(TVM30& driver, std::string_view operation, int c, int d) {
-  const auto state = driver.GetLinkState(U(c));
-  if (state == kLinkGood) return;
-  throw OperationError(
-      fmt::format("{} failed on channel {}, dispenser {}: the reply was not usable (link state {})",
-                  operation, c, d, state));
+Dispenser D(int dispenser) {
+  return static_cast<Dispenser>(dispenser);
 }
 }  // namespace
 
 DispenserReading PollDispenser(Session& session, int c, int d, int mode) {
-  DispenserReading reading{.channel = c, .dispenser = d};
-  session.Run("status", c, d, [&](TVM30& driver) {
-    NozzleStatusRecord record;
-    driver.GetNozzleStatus(B(c), B(d), B(mode), record);
-    reading.state = record.bytes[0];
-    reading.volume = driver.State().volume[c][d];
-    reading.amount = driver.State().amount[c][d];
+  const auto status = session.Run("status", c, d, [&](Driver& driver) {
+    return driver.Poll(C(c), D(d), static_cast<std::uint8_t>(mode));
   });
-  return reading;
+  if (status.state == DispenserState::NoReply) {
+    throw OperationError(fmt::format("status failed on {}: no valid status", Where(c, d)),
+                         "no reply");
+  }
+  return {.channel = c,
+          .dispenser = d,
+          .state = std::string(StateName(status.state)),
+          .code = status.code,
+          .statusByte = status.statusByte,
+          .nozzle = status.nozzle,
+          .volume = status.volume,
+          .amount = status.amount};
 }
 
 DispenserReading ReadStoredTransaction(Session& session, int c, int d) {
-  DispenserReading reading{.channel = c, .dispenser = d};
-  session.Run("transaction", c, d, [&](TVM30& driver) {
-    driver.GetTransaction(U(c), U(d), reading.volume, reading.amount);
-    RequireGoodLink(driver, "transaction", c, d);
-  });
-  return reading;
+  const auto reading = session.Run("transaction", c, d,
+                                   [&](Driver& driver) { return driver.Transaction(C(c), D(d)); });
+  return {.channel = c, .dispenser = d, .volume = reading.volume, .amount = reading.amount};
 }
 
 DispenserReading ReadTransaction(Session& session, int c, int d, int mode) {
-  const auto state = PollDispenser(session, c, d, mode).state;
-  auto reading = ReadStoredTransaction(session, c, d);
-  reading.state = state;
-  return reading;
+  auto poll = PollDispenser(session, c, d, mode);
+  const auto stored = ReadStoredTransaction(session, c, d);
+  poll.volume = stored.volume;
+  poll.amount = stored.amount;
+  return poll;
 }
 
 TotalsReading ReadTotals(Session& session, int c, int d, int nozzle) {
-  TotalsReading totals{.channel = c, .dispenser = d, .nozzle = nozzle};
-  session.Run("totals", c, d, [&](TVM30& driver) {
-    driver.ReadTotals(U(c), U(d), nozzle, totals.volumeTotal, totals.amountTotal, 0, 0);
-    RequireGoodLink(driver, "totals", c, d);
+  const auto reading = session.Run("totals", c, d, [&](Driver& driver) {
+    return driver.Totals(C(c), D(d), static_cast<Nozzle>(nozzle));
   });
-  return totals;
+  return {.channel = c,
+          .dispenser = d,
+          .nozzle = nozzle,
+          .volumeTotal = reading.volume,
+          .amountTotal = reading.amount};
 }
 
-void SendPrice(Session& session, int c, int d, int grade, double price) {
-  session.Run("price", c, d,
-              [&](TVM30& driver) { driver.SetPrice(U(c), U(d), U(grade), 0, 0, price); });
-  session.RememberPrice(c, d, grade);
-}
-
-void PresetAndStart(Session& session, int c, int d, int grade, std::optional<double> volume,
-                    std::optional<double> amount) {
-  session.Run("preset", c, d, [&](TVM30& driver) {
-    if (volume) driver.SetVolumePreset(U(c), U(d), 0, 0, *volume);
-    if (amount) driver.SetAmountPreset(U(c), U(d), U(grade), 0, *amount);
-    driver.Start(U(c), U(d), U(grade));
+void BookPrice(Session& session, int c, int d, int grade, double price) {
+  session.Run("price", c, d, [&](Driver& driver) {
+    driver.SetPrice(C(c), D(d), static_cast<Grade>(grade), price);
   });
 }
 
-void AuthorizePlain(Session& session, int c, int d, int grade) {
-  session.Run("authorize", c, d, [&](TVM30& driver) { driver.Authorize(U(c), U(d), U(grade), 0); });
+std::optional<double> BookedPrice(Session& session, int c, int d, int grade) {
+  return session.Run("price", c, d, [&](Driver& driver) {
+    return driver.Price(C(c), D(d), static_cast<Grade>(grade));
+  });
+}
+
+void SendPrices(Session& session, int c, int d) {
+  for (int g = 1; g <= int{kTableGrades}; ++g) {
+    if (!BookedPrice(session, c, d, g)) {
+      throw UsageError(
+          fmt::format("price: {} has no price for grade {}: give the table with "
+                      "--prices (grades 1..{})",
+                      Where(c, d), g, kTableGrades));
+    }
+  }
+  session.Run("price", c, d, [&](Driver& driver) { driver.DownloadPrices(C(c), D(d)); });
+}
+
+void AuthorizeFill(Session& session, int c, int d, int grade, Limit limit) {
+  if (limit.kind != Limit::Kind::None && !BookedPrice(session, c, d, grade)) {
+    throw UsageError(
+        fmt::format("preset: {} has no price for grade {}, which the preset carries: give --price",
+                    Where(c, d), grade));
+  }
+  session.Run("authorize", c, d, [&](Driver& driver) {
+    driver.Authorize(C(c), D(d), static_cast<Grade>(grade), limit);
+  });
+  session.RememberLimit(c, d, limit);
 }
 
 void StopDispenser(Session& session, int c, int d) {
-  session.Run("stop", c, d, [&](TVM30& driver) { driver.Stop(U(c), U(d), 0); });
+  session.Run("stop", c, d, [&](Driver& driver) { driver.Stop(C(c), D(d)); });
 }
 
 }  // namespace quorlan::cli

@@ -2,6 +2,8 @@
 // What the quorlan command's exit status means (docs/cli.md lists them).
 
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace quorlan::cli {
 
@@ -21,8 +23,12 @@ struct UsageError : std::runtime_error {
 struct LineSetupError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+// `condition` is the few words a watch row shows for it: "no reply",
+// "bad reply", "line down", "refused".
 struct OperationError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  explicit OperationError(const std::string& what, std::string condition = "failed")
+      : std::runtime_error(what), condition(std::move(condition)) {}
+  std::string condition;
 };
 
 }  // namespace quorlan::cli

@@ -4,21 +4,43 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <set>
 
+#include "Arguments.h"
 #include "ExitCodes.h"
 
 namespace quorlan::cli {
 
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
   app.add_option("--port", options.ports,
-                 "Serial line of a channel, [CHANNEL=]PATH (repeatable); "
-                 "without it the embedded simulator serves channel 1")
+                 fmt::format("Serial line of a channel, [CHANNEL=]PATH (repeatable); default "
+                             "${}, else the embedded simulator on channel 1",
+                             kPortVariable))
       ->type_name("[CHANNEL=]PATH");
   app.add_flag("--trace", options.trace, "Hex dump of every request (->) and reply (<-) on stderr");
   app.add_option("--log", options.logPath,
                  "Driver log file (default: quorlan.log next to the executable)")
       ->type_name("PATH");
+  app.add_option("--prices-file", options.pricesFile,
+                 "Price book to start from: a text or .toml file (docs/cli.md)")
+      ->type_name("PATH");
+}
+
+const std::vector<std::string>& GlobalOptionNames() {
+  static const std::vector<std::string> names{"--port", "--trace", "--log", "--prices-file",
+                                              "--version"};
+  return names;
+}
+
+void ApplyEnvironment(GlobalOptions& options) {
+  if (!options.ports.empty()) return;
+  const char* port = std::getenv(kPortVariable);
+  if (port != nullptr && *port != '\0') options.ports.emplace_back(port);
 }
 
 namespace {
@@ -33,10 +55,20 @@ PortSpec ParsePort(const std::string& spec) {
   port.path = numbered ? spec.substr(equals + 1) : spec;
   port.channel = numbered ? std::stoi(number) : 1;
   if (port.channel < 1 || port.channel > 32) {
-    throw UsageError(fmt::format("--port {}: channel {} is outside 1..32", spec, port.channel));
+    throw UsageError(
+        fmt::format("--port {}: channel {} is outside 1..32", Shown(spec), port.channel));
   }
-  if (port.path.empty()) throw UsageError(fmt::format("--port {}: the path is missing", spec));
+  if (port.path.empty()) {
+    throw UsageError(fmt::format("--port {}: the path is missing", Shown(spec)));
+  }
   return port;
+}
+
+std::string NextToExecutable() {
+  std::error_code error;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  return path.replace_extension(".log").string();
 }
 
 }  // namespace
@@ -47,11 +79,27 @@ std::vector<PortSpec> ParsePorts(const std::vector<std::string>& specs) {
   for (const auto& spec : specs) {
     ports.push_back(ParsePort(spec));
     if (!seen.insert(ports.back().channel).second) {
-      throw UsageError(
-          fmt::format("--port {}: channel {} has a port already", spec, ports.back().channel));
+      throw UsageError(fmt::format("--port {}: channel {} has a port already", Shown(spec),
+                                   ports.back().channel));
     }
   }
   return ports;
+}
+
+std::string UsableLogPath(const GlobalOptions& options) {
+  const auto path = options.logPath.empty() ? NextToExecutable() : options.logPath;
+  if (path.empty()) return {};
+  std::FILE* file = std::fopen(path.c_str(), "a");
+  if (file != nullptr) {
+    std::fclose(file);
+    return path;
+  }
+  // The default place may well be read-only (an installed binary): no word.
+  if (!options.logPath.empty()) {
+    fmt::print(stderr, "quorlan: warning: cannot write the log {}: {}; going on without it\n",
+               Shown(path), std::strerror(errno));
+  }
+  return {};
 }
 
 }  // namespace quorlan::cli

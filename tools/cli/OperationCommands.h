@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "Session.h"
@@ -14,14 +15,17 @@ enum class Operation { Status, Watch, Price, Preset, Authorize, Stop, Transactio
 
 struct OperationArgs {
   int channel = 1;
+  std::vector<int> channels;  // watch; none: every channel of the session
   int dispenser = 1;
   std::vector<int> dispensers{1};  // watch
-  int grade = 1;
+  std::optional<int> grade;        // default 1
   int nozzle = 1;
   int mode = 1;  // the host's nozzle mode: 0 leaves the second address alone
-  std::optional<double> price;
-  std::optional<double> volume;
-  std::optional<double> amount;
+  // Numbers as typed; checked as plain decimals before anything is sent.
+  std::optional<std::string> price;
+  std::optional<std::string> prices;
+  std::optional<std::string> volume;
+  std::optional<std::string> amount;
   bool json = false;
 };
 

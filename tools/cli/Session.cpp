@@ -1,16 +1,17 @@
 #include "Session.h"
 
+#include "Arguments.h"
+#include "PriceFile.h"
 #include "TracingDispatcher.h"
-#include "base/Win1251.h"
 
 namespace quorlan::cli {
 
+namespace {
+// How the serial transport words a port another process holds.
+constexpr std::string_view kPortBusy = "port busy";
+}  // namespace
+
 Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
-  if (options.logPath.empty()) {
-    StartLogger();
-  } else {
-    DefaultLogger().SetFileName(options.logPath);
-  }
   const auto ports = ParsePorts(options.ports);
   if (ports.empty()) {
     line_ = std::make_shared<sim::Line>(sim::LineOptions{.dispensers = simOptions.dispensers,
@@ -26,6 +27,7 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
     for (const auto& spec : ports) {
       serialPort_->MapChannel(spec.channel, spec.path);
       channels_.insert(spec.channel);
+      paths_[spec.channel] = spec.path;
     }
     port_ = serialPort_.get();
   }
@@ -33,22 +35,41 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
     tracer_ = std::make_unique<TracingDispatcher>(*port_, stderr);
     port_ = tracer_.get();
   }
-  driver_ = std::make_unique<TVM30>(*port_, 0);
+  driver_ = std::make_unique<Driver>(*port_, DriverOptions{.logFile = UsableLogPath(options)});
   OpenChannels();
+  if (!options.pricesFile.empty()) LoadPrices(options.pricesFile);
 }
 
 Session::~Session() = default;
 
 void Session::OpenChannels() {
   for (int c : channels_) {
-    Run("open", c, 0, [c](TVM30& driver) { driver.OpenChannel(static_cast<std::uint32_t>(c)); });
-    if (serialPort_ && !serialPort_->IsOpen(c)) {
-      throw LineSetupError(
-          fmt::format("cannot open channel {}: {}", c, serialPort_->LineProblem(c)));
+    try {
+      Run("open", c, 0, [c](Driver& driver) { driver.OpenLine(static_cast<Channel>(c)); });
+    } catch (const OperationError&) {
+      if (!serialPort_ || serialPort_->IsOpen(c)) throw;
     }
-    // The driver would send its start-up grade 1 price before the first
-    // nozzle status; this session knows no real price, so it sends none.
-    for (int d = 1; d <= kDispensers; ++d) driver_->State().priceDirty[c][d] = 0;
+    if (serialPort_ && !serialPort_->IsOpen(c)) {
+      const auto problem = serialPort_->LineProblem(c);
+      if (problem.starts_with(kPortBusy)) {
+        throw LineSetupError(fmt::format("port busy: {}", Shown(paths_.at(c))));
+      }
+      throw LineSetupError(fmt::format("cannot open channel {}: {}", c, Escaped(problem)));
+    }
+  }
+}
+
+void Session::LoadPrices(const std::string& path) {
+  const auto prices = LoadPriceFile(path);
+  for (int c : channels_) {
+    for (int d = 1; d <= int{kLastDispenser}; ++d) {
+      const auto table = prices.For(c, d);
+      if (!table) continue;
+      for (int g = 1; g <= int{kTableGrades}; ++g) {
+        driver_->SetPrice(static_cast<Channel>(c), static_cast<Dispenser>(d), static_cast<Grade>(g),
+                          (*table)[std::size_t(g - 1)]);
+      }
+    }
   }
 }
 
@@ -59,42 +80,36 @@ void Session::RequireChannel(int channel) const {
             : fmt::format("channel {} has no line: give --port {}=PATH", channel, channel));
 }
 
-void Session::RememberPrice(int channel, int dispenser, int grade) {
-  knownPrices_.emplace(channel, dispenser, grade);
+void Session::RememberLimit(int channel, int dispenser, Limit limit) {
+  limits_[{channel, dispenser}] = limit;
 }
 
-bool Session::PriceKnown(int channel, int dispenser, int grade) const {
-  return knownPrices_.contains({channel, dispenser, grade});
+Limit Session::LastLimit(int channel, int dispenser) const {
+  const auto limit = limits_.find({channel, dispenser});
+  return limit == limits_.end() ? Limit::None() : limit->second;
 }
 
-std::string Session::LineCodeText(int channel, std::uint32_t code) const {
-  switch (code) {
-    case kErrorBadLength:
-      return "reply of the wrong length";
-    case kErrorBadComplement:
-      return "reply fails the complement check";
-    case kErrorNoReply:
-      return "no reply";
-    case kErrorVerifierException:
-      return "reply check failed";
-    case kErrorLineFailure:
-      if (serialPort_) return "line failure: " + serialPort_->LineProblem(channel);
-      return "line failure";
-    default:
-      return "line error";
-  }
-}
-
-std::string Session::Describe(std::string_view operation, int channel, int dispenser,
-                              const EDriverError& error) const {
+OperationError Session::Failure(std::string_view operation, int channel, int dispenser,
+                                std::uint32_t code) const {
   std::string text = fmt::format("{} failed on channel {}", operation, channel);
   if (dispenser > 0) text += fmt::format(", dispenser {}", dispenser);
-  text += ": " + Win1251ToUtf8(error.Message());
-  if (dynamic_cast<const ESerialIO*>(&error)) {
-    const auto code = port_->GetError(channel);
-    text += fmt::format(" ({}, code {:X})", LineCodeText(channel, code), code);
+  switch (static_cast<LinkError>(code)) {
+    case LinkError::NoReply:
+      return OperationError(fmt::format("{}: no reply (code {:X})", text, code), "no reply");
+    case LinkError::LineFailure: {
+      const auto problem = serialPort_ ? serialPort_->LineProblem(channel) : std::string{};
+      if (problem.starts_with(kPortBusy)) {
+        return OperationError(fmt::format("{}: port busy: {}", text, Shown(paths_.at(channel))),
+                              "port busy");
+      }
+      return OperationError(fmt::format("{}: line failure{}{} (code {:X})", text,
+                                        problem.empty() ? "" : ": ", Escaped(problem), code),
+                            "line down");
+    }
+    default:
+      return OperationError(fmt::format("{}: {} (code {:X})", text, Describe(code), code),
+                            "bad reply");
   }
-  return text;
 }
 
 }  // namespace quorlan::cli

@@ -1,20 +1,21 @@
 #pragma once
 // One driver on its lines for the life of a command or a shell: the embedded
-// simulator or the serial ports, the optional trace, the log, and the driver
-// object with its channels opened. Driver failures become one-line errors.
+// simulator or the serial ports, the optional trace, the log, the price
+// book, and the driver with its channels opened. Driver failures become
+// one-line errors.
 
 #include <fmt/format.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <string_view>
-#include <tuple>
 
 #include "ExitCodes.h"
 #include "GlobalOptions.h"
-#include "base/Errors.h"
-#include "driver/TVM30.h"
+#include "Report.h"
+#include "quorlan/Driver.h"
 #include "quorlan/SerialTransport.h"
 #include "sim/SimDispatcher.h"
 
@@ -36,41 +37,51 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  TVM30& Driver() { return *driver_; }
   // The embedded simulator's line; null when the session runs on ports.
   sim::Line* EmbeddedLine() const { return line_.get(); }
+  const std::set<int>& Channels() const { return channels_; }
   // Throws UsageError when the channel has no line in this session.
   void RequireChannel(int channel) const;
 
-  // Runs one driver operation; a driver exception becomes an OperationError
-  // naming the operation, the channel, the dispenser and the driver's words.
+  // Runs one driver operation; a driver exception becomes a UsageError when
+  // the driver refused the request before sending (a missing price, a value
+  // out of range), else an OperationError naming the operation, the channel,
+  // the dispenser and what went wrong.
   template <class Step>
   decltype(auto) Run(std::string_view operation, int channel, int dispenser, Step&& step) {
     try {
       return step(*driver_);
-    } catch (const EDriverError& error) {
-      throw OperationError(Describe(operation, channel, dispenser, error));
+    } catch (const NoPrice& error) {
+      throw UsageError(fmt::format("{} refused: {}", operation, error.what()));
+    } catch (const InvalidArgument& error) {
+      throw UsageError(fmt::format("{} refused: {}", operation, error.what()));
+    } catch (const LinkFailure& error) {
+      throw Failure(operation, channel, dispenser, error.Code());
+    } catch (const Error& error) {
+      throw OperationError(
+          fmt::format("{} failed on {}: {}", operation, Where(channel, dispenser), error.what()));
     }
   }
 
-  // Prices this session has sent; a preset needs the grade's real price.
-  void RememberPrice(int channel, int dispenser, int grade);
-  bool PriceKnown(int channel, int dispenser, int grade) const;
+  // The limit of the last authorization this session sent, for watch.
+  void RememberLimit(int channel, int dispenser, Limit limit);
+  Limit LastLimit(int channel, int dispenser) const;
 
  private:
   void OpenChannels();
-  std::string Describe(std::string_view operation, int channel, int dispenser,
-                       const EDriverError& error) const;
-  std::string LineCodeText(int channel, std::uint32_t code) const;
+  void LoadPrices(const std::string& path);
+  OperationError Failure(std::string_view operation, int channel, int dispenser,
+                         std::uint32_t code) const;
 
   std::shared_ptr<sim::Line> line_;
   std::unique_ptr<sim::SimDispatcher> simPort_;
   std::unique_ptr<serial::SerialDispatcher> serialPort_;
   std::unique_ptr<TracingDispatcher> tracer_;
-  TPortDispatcher* port_ = nullptr;
-  std::unique_ptr<TVM30> driver_;
+  Transport* port_ = nullptr;
+  std::unique_ptr<Driver> driver_;
   std::set<int> channels_;
-  std::set<std::tuple<int, int, int>> knownPrices_;
+  std::map<int, std::string> paths_;
+  std::map<std::pair<int, int>, Limit> limits_;
 };
 
 }  // namespace quorlan::cli

@@ -2,10 +2,12 @@
 
 #include <fmt/format.h>
 
-#include <iostream>
+#include <sstream>
 #include <string>
 
-#include "LiveTable.h"
+#include "Arguments.h"
+#include "ErrorReport.h"
+#include "LineReader.h"
 #include "NozzleEvents.h"
 #include "OperationCommands.h"
 
@@ -25,69 +27,91 @@ struct LineParser {
     app.name("");
     AddOperationCommands(app, args, operation);
     if (simulated) AddNozzleEventCommands(app, event, nozzleEvent);
+    app.add_subcommand("help", "List the commands, or show one: help COMMAND");
     app.add_subcommand("quit", "End the shell");
     app.require_subcommand(1);
   }
 };
 
-void ReportError(const std::exception& error) {
-  std::string text = error.what();
-  for (auto& ch : text) {
-    if (ch == '\n') ch = ' ';
-  }
-  fmt::print(stderr, "quorlan: {}\n", text);
-  std::fflush(stderr);
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
 }
 
-// Runs one line; false when the shell should end.
-bool RunLine(Session& session, const std::string& line) {
+enum class LineResult { Done, Failed, Quit };
+
+// "help" lists the commands, "help COMMAND" shows one.
+void ShowHelp(LineParser& parser, const std::vector<std::string>& words) {
+  if (words.size() < 2) {
+    fmt::print("{}", parser.app.help());
+    return;
+  }
+  try {
+    fmt::print("{}", parser.app.get_subcommand(words[1])->help());
+  } catch (const CLI::OptionNotFound&) {
+    throw UsageError(ExplainParseError(parser.app, CLI::ExtrasError({words[1]}), {words[1]}));
+  }
+}
+
+LineResult RunLine(Session& session, const std::string& line) {
+  const auto words = Words(line);
+  const bool json = HasJsonFlag(words);
   LineParser parser(session.EmbeddedLine() != nullptr);
   try {
-    parser.app.parse(line, false);
-  } catch (const CLI::CallForHelp&) {
-    fmt::print("{}", parser.app.help());
-    return true;
-  } catch (const CLI::ParseError& error) {
-    ReportError(error);
-    return true;
-  }
-  if (parser.app.got_subcommand("quit")) return false;
-  try {
+    if (words.front() == "help") {
+      ShowHelp(parser, words);
+      return LineResult::Done;
+    }
+    try {
+      parser.app.parse(line, false);
+    } catch (const CLI::CallForHelp&) {
+      fmt::print("{}", parser.app.help());
+      return LineResult::Done;
+    } catch (const CLI::ParseError& error) {
+      throw UsageError(ExplainParseError(parser.app, error, words));
+    }
+    if (parser.app.got_subcommand("quit")) return LineResult::Quit;
     if (parser.operation) {
       RunOperation(session, *parser.operation, parser.args);
     } else if (parser.nozzleEvent) {
       fmt::print("{}\n", ApplyNozzleEvent(*session.EmbeddedLine(), parser.event));
     }
+    return LineResult::Done;
   } catch (const UsageError& error) {
-    ReportError(error);
+    ReportError(error.what(), kExitUsage, json);
   } catch (const OperationError& error) {
-    ReportError(error);
+    ReportError(error.what(), kExitOperationFailed, json);
   }
-  return true;
+  return LineResult::Failed;
 }
 
 }  // namespace
 
 int RunShell(Session& session) {
-  const bool interactive = IsTerminal(stdin);
-  if (interactive) {
-    fmt::print("quorlan shell on {}; help lists the commands, quit ends\n",
+  LineReader reader;
+  if (reader.Interactive()) {
+    fmt::print("quorlan shell on {}; help lists the commands, help COMMAND shows one, quit ends\n",
                session.EmbeddedLine() ? "the embedded simulator (channel 1)" : "the serial ports");
   }
-  std::string line;
-  for (;;) {
-    if (interactive) fmt::print("quorlan> ");
+  int failures = 0;
+  while (auto line = reader.Next("quorlan> ")) {
     std::fflush(stdout);
-    if (!std::getline(std::cin, line)) break;
-    const auto first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos || line[first] == '#') continue;
-    if (line.substr(first).starts_with("help") &&
-        line.find_first_not_of(" \t\r", first + 4) == std::string::npos) {
-      line = "--help";
+    // A comment starts with a word beginning with '#'.
+    for (auto hash = line->find('#'); hash != std::string::npos; hash = line->find('#', hash + 1)) {
+      if (hash == 0 || (*line)[hash - 1] == ' ' || (*line)[hash - 1] == '\t') {
+        line->erase(hash);
+        break;
+      }
     }
-    if (!RunLine(session, line)) break;
+    if (line->find_first_not_of(" \t\r") == std::string::npos) continue;
+    const auto result = RunLine(session, *line);
+    if (result == LineResult::Quit) break;
+    if (result == LineResult::Failed) ++failures;
   }
-  return kExitOk;
+  // A script that had a failed command must not pass for a good run.
+  return failures > 0 && !reader.Interactive() ? kExitOperationFailed : kExitOk;
 }
 
 }  // namespace quorlan::cli

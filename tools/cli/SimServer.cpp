@@ -6,7 +6,9 @@
 
 #include <system_error>
 
+#include "Arguments.h"
 #include "ExitCodes.h"
+#include "FaultSpec.h"
 #include "Hex.h"
 #include "NozzleEvents.h"
 #include "Signals.h"
@@ -18,17 +20,36 @@ namespace {
 
 constexpr int kStdinPollMs = 200;
 
+constexpr const char* kInputHelp =
+    "Standard input, one a line: lift D [NOZZLE], hang D, fault D:REQUEST:KIND[:VALUE][:once], "
+    "clear D (drops the dispenser's faults).";
+
 void ReactTo(sim::Line& line, const std::string& text) {
   if (text.find_first_not_of(" \t\r") == std::string::npos) return;
-  CLI::App app{"nozzle events"};
+  CLI::App app{"nozzle events and faults"};
   NozzleEvent event;
   bool chosen = false;
   AddNozzleEventCommands(app, event, chosen);
+  std::string fault;
+  app.add_subcommand("fault")->add_option("spec", fault)->required();
+  int cleared = 0;
+  app.add_subcommand("clear")->add_option("dispenser", cleared)->required();
   try {
     app.parse(text, false);
-    if (chosen) fmt::print(stderr, "{}\n", ApplyNozzleEvent(line, event));
+    if (chosen) {
+      fmt::print(stderr, "{}\n", ApplyNozzleEvent(line, event));
+    } else if (!fault.empty()) {
+      const auto spec = ParseFaultSpec(fault, line.Dispensers());
+      line.InjectFault(spec.dispenser, spec.request, spec.fault);
+      fmt::print(stderr, "{}\n", Describe(spec));
+    } else if (cleared >= 1 && cleared <= line.Dispensers()) {
+      line.ClearFaults(cleared);
+      fmt::print(stderr, "dispenser {}: faults cleared\n", cleared);
+    } else {
+      fmt::print(stderr, "quorlan sim: clear {}: no such dispenser\n", cleared);
+    }
   } catch (const CLI::ParseError& error) {
-    fmt::print(stderr, "quorlan sim: {}: expected lift D [NOZZLE] or hang D\n", text);
+    fmt::print(stderr, "quorlan sim: {}: not understood. {}\n", Shown(text), kInputHelp);
   } catch (const UsageError& error) {
     fmt::print(stderr, "quorlan sim: {}\n", error.what());
   }
@@ -69,6 +90,18 @@ CLI::App* AddSimCommand(CLI::App& app, SimArgs& args) {
       ->check(CLI::Range(1, 32));
   command->add_flag("--auto", args.autoNozzle,
                     "A nozzle lifts after an authorization and hangs when the fill ends");
+  command->add_flag("--unpaced", args.unpaced,
+                    "Each reply at once, in one write, without the line's timing (for tests on "
+                    "a busy machine)");
+  command
+      ->add_option("--fault", args.faults,
+                   "A dispenser misbehaves, from the start (repeatable): " + FaultHelp() +
+                       "; once: only the next such request")
+      ->type_name("D:REQUEST:KIND[:VALUE][:once]");
+  command->footer(std::string(kInputHelp) +
+                  "\nEach is acknowledged on stderr; the server keeps running after its input "
+                  "ends.\nExample: quorlan sim --dispensers 4 --auto --fault 4:status:noreply "
+                  "--fault 2:totals:short:20\n");
   return command;
 }
 
@@ -76,10 +109,15 @@ int RunSimServer(const GlobalOptions& options, const SimArgs& args) {
   if (!options.ports.empty()) throw UsageError("sim serves its own line: leave out --port");
   auto line = std::make_shared<sim::Line>(
       sim::LineOptions{.dispensers = args.dispensers, .autoNozzle = args.autoNozzle});
-  // Paced at 9600 baud, so that a client sees a real line's timing.
+  for (const auto& text : args.faults) {
+    const auto spec = ParseFaultSpec(text, args.dispensers);
+    line->InjectFault(spec.dispenser, spec.request, spec.fault);
+  }
+  // Paced at 9600 baud, so that a client sees a real line's timing, unless
+  // asked to answer at once.
   std::unique_ptr<sim::PtyServer> server;
   try {
-    server = std::make_unique<sim::PtyServer>(line, sim::PtyOptions{.pacing = true});
+    server = std::make_unique<sim::PtyServer>(line, sim::PtyOptions{.pacing = !args.unpaced});
   } catch (const std::system_error& error) {
     throw LineSetupError(fmt::format("sim: no pseudo-terminal: {}", error.what()));
   }

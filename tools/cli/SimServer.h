@@ -3,6 +3,8 @@
 // port dispatcher or any other program that opens a serial line.
 
 #include <CLI/CLI.hpp>
+#include <string>
+#include <vector>
 
 #include "GlobalOptions.h"
 
@@ -11,6 +13,8 @@ namespace quorlan::cli {
 struct SimArgs {
   int dispensers = 1;
   bool autoNozzle = false;
+  bool unpaced = false;
+  std::vector<std::string> faults;  // "D:REQUEST:KIND[:VALUE][:once]"
 };
 
 CLI::App* AddSimCommand(CLI::App& app, SimArgs& args);

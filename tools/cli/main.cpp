@@ -5,8 +5,10 @@
 #include <fmt/format.h>
 
 #include <CLI/CLI.hpp>
+#include <functional>
 
 #include "Demo.h"
+#include "ErrorReport.h"
 #include "ExitCodes.h"
 #include "GlobalOptions.h"
 #include "OperationCommands.h"
@@ -19,60 +21,70 @@ namespace {
 
 using namespace quorlan::cli;
 
-// Exactly one line, without the usage hint CLI11 would add.
-int Fail(int code, std::string_view message) {
-  std::string text(message);
-  for (auto& ch : text) {
-    if (ch == '\n') ch = ' ';
-  }
-  fmt::print(stderr, "quorlan: {}\n", text);
-  return code;
-}
+// A command that runs on its own rather than on a session of the driver.
+struct StandaloneCommand {
+  CLI::App* command;
+  std::function<int()> run;
+};
 
-int Run(int argc, char** argv) {
+int Run(const std::vector<std::string>& args, char** argv) {
   CLI::App app{"Drive Quorlan-protocol fuel dispensers from a terminal"};
   app.name("quorlan");
+  app.set_version_flag("--version", "quorlan " QUORLAN_VERSION);
   GlobalOptions global;
   AddGlobalOptions(app, global);
-  OperationArgs args;
+  OperationArgs operationArgs;
   std::optional<Operation> operation;
-  AddOperationCommands(app, args, operation);
-  auto* demo = app.add_subcommand("demo", "A complete fill on the embedded simulator, live");
+  AddOperationCommands(app, operationArgs, operation);
   auto* shell = app.add_subcommand("shell", "Type commands on one session, one per line");
   SimArgs simArgs;
-  auto* sim = AddSimCommand(app, simArgs);
+  std::vector<StandaloneCommand> standalone{
+      {app.add_subcommand("demo", "A complete fill on the embedded simulator, live"),
+       [&] { return RunDemo(global); }},
+      {AddSimCommand(app, simArgs), [&] { return RunSimServer(global, simArgs); }},
+  };
   const quorlan::station::ServeCommand serve(app);
   app.require_subcommand(1);
 
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(args.size() + 1), argv);
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
+  } catch (const CLI::CallForVersion& version) {
+    return app.exit(version);
   } catch (const CLI::ParseError& error) {
-    return Fail(kExitUsage, error.what());
+    throw UsageError(ExplainParseError(app, error, args));
   }
 
-  if (sim->parsed()) return RunSimServer(global, simArgs);
-  if (demo->parsed()) return RunDemo(global);
+  for (const auto& command : standalone) {
+    if (command.command->parsed()) return command.run();
+  }
+  ApplyEnvironment(global);
   if (serve.Parsed()) return serve.Run();
   Session session(global);
   if (shell->parsed()) return RunShell(session);
-  RunOperation(session, *operation, args);
+  RunOperation(session, *operation, operationArgs);
   return kExitOk;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const bool json = HasJsonFlag(args);
   try {
-    return Run(argc, argv);
+    return Run(args, argv);
   } catch (const UsageError& error) {
-    return Fail(kExitUsage, error.what());
+    ReportError(error.what(), kExitUsage, json);
+    return kExitUsage;
   } catch (const OperationError& error) {
-    return Fail(kExitOperationFailed, error.what());
+    ReportError(error.what(), kExitOperationFailed, json);
+    return kExitOperationFailed;
   } catch (const LineSetupError& error) {
-    return Fail(kExitLineSetup, error.what());
+    ReportError(error.what(), kExitLineSetup, json);
+    return kExitLineSetup;
   } catch (const std::exception& error) {
-    return Fail(kExitInternal, error.what());
+    ReportError(error.what(), kExitInternal, json);
+    return kExitInternal;
   }
 }
