@@ -200,7 +200,7 @@ TEST_F(SerialDispatcherTest, StrayInputIsDroppedBeforeTheRequest) {
 TEST_F(SerialDispatcherTest, ALateReplyNeverPassesForTheNextRequestsAnswer) {
   Use({.reply = 1s, .interByte = 100ms, .settle = 30ms});
   const Bytes late = Sequence(6, 0x10), second = Sequence(6, 0x20), third = Sequence(6, 0x30);
-  EXPECT_EQ(ExchangeWith(Sequence(4, 1), 6, [&] { peer.Read(4); }), serial::kErrorNoReply);
+  EXPECT_EQ(ExchangeWith(Sequence(4, 1), 6, [&] { peer.Read(4); }), kErrorNoReply);
   // The peer only now gets to both requests and answers them back to back.
   Bytes both = late;
   both.insert(both.end(), second.begin(), second.end());
@@ -237,7 +237,7 @@ TEST_F(SerialDispatcherTest, APeerThatStopsReadingFailsTheLineInsteadOfHanging) 
   const bool ended = result.wait_for(kHangGuard) == std::future_status::ready;
   if (!ended) peer.Hangup();
   EXPECT_TRUE(ended) << "the write hung";
-  EXPECT_EQ(result.get(), serial::kErrorLineFailure);
+  EXPECT_EQ(result.get(), kErrorLineFailure);
   EXPECT_FALSE(port->LineProblem(1).empty());
 }
 
@@ -251,7 +251,7 @@ TEST_F(SerialDispatcherTest, ASecondOpenerFindsThePortBusy) {
   second.Configure(1, serial::kLineSetting8N1, 9600);
   EXPECT_FALSE(second.IsOpen(1));
   EXPECT_EQ(second.LineProblem(1), "port busy: " + peer.Path());
-  EXPECT_EQ(second.GetError(1), serial::kErrorLineFailure);
+  EXPECT_EQ(second.GetError(1), kErrorLineFailure);
   port.reset();
   second.Configure(1, serial::kLineSetting8N1, 9600);
   EXPECT_TRUE(second.IsOpen(1)) << second.LineProblem(1);

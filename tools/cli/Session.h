@@ -77,7 +77,7 @@ class Session {
   std::unique_ptr<sim::SimDispatcher> simPort_;
   std::unique_ptr<serial::SerialDispatcher> serialPort_;
   std::unique_ptr<TracingDispatcher> tracer_;
-  Transport* port_ = nullptr;
+  TPortDispatcher* port_ = nullptr;
   std::unique_ptr<Driver> driver_;
   std::set<int> channels_;
   std::map<int, std::string> paths_;

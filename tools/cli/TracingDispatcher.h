@@ -11,9 +11,9 @@
 
 namespace quorlan::cli {
 
-class TracingDispatcher : public Transport {
+class TracingDispatcher : public TPortDispatcher {
  public:
-  TracingDispatcher(Transport& inner, std::FILE* out) : inner_(inner), out_(out) {}
+  TracingDispatcher(TPortDispatcher& inner, std::FILE* out) : inner_(inner), out_(out) {}
 
   std::uint32_t GetError(std::int32_t channel) override { return inner_.GetError(channel); }
   void SetError(std::int32_t channel, std::uint32_t code) override {
@@ -38,7 +38,7 @@ class TracingDispatcher : public Transport {
   static bool OnReply(void* self, std::int32_t channel, const std::uint8_t* reply,
                       std::int32_t highIndex, std::int32_t received, std::int32_t expected);
 
-  Transport& inner_;
+  TPortDispatcher& inner_;
   std::FILE* out_;
   std::map<std::int32_t, ReplyVerifier> verifiers_;
   bool replied_ = false;
