@@ -355,6 +355,13 @@ void LineWorker::Complete(int dispenser, Cents volume, Cents amount, int nozzle)
   if (!stored) {
     fmt::print(stderr, "quorlan serve: fill {} was already completed\n", fill.id);
   }
+  ForgetFill(dispenser);
+}
+
+// The dispenser has no open fill any more: its view loses the fill's figures
+// and the prices held back for it go out.
+void LineWorker::ForgetFill(int dispenser) {
+  Tracked& tracked = tracked_[dispenser];
   tracked.fill.reset();
   tracked.reconciling = false;
   tracked.sawFuel = false;
@@ -374,16 +381,7 @@ void LineWorker::CloseWithoutFuel(int dispenser) {
   } else {
     store_.CancelFill(tracked.fill->id);
   }
-  tracked.fill.reset();
-  tracked.reconciling = false;
-  tracked.sawFuel = false;
-  DispenserView view = View(dispenser);
-  view.fillId.reset();
-  view.grade.reset();
-  view.price.reset();
-  view.limit = {};
-  Publish(dispenser, view);
-  ApplyDeferred(dispenser);
+  ForgetFill(dispenser);
 }
 
 void LineWorker::LoadBook(int dispenser) {

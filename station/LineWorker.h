@@ -94,6 +94,7 @@ class LineWorker {
   void Track(int dispenser, const Status& status);
   void Complete(int dispenser, Cents volume, Cents amount, int nozzle);
   void CloseWithoutFuel(int dispenser);
+  void ForgetFill(int dispenser);
   void LoadBook(int dispenser);
   std::string DownloadBook(int dispenser);
   void ApplyDeferred(int dispenser);
