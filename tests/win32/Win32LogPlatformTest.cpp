@@ -1,5 +1,5 @@
-// The logger's Win32 services on real files: append versus create, the
-// directory lookup's size, rename without replacing, and a whole rotation.
+// The logger's Win32 services on real files: the locked open that appends
+// and never empties, rename without replacing, and a whole rotation.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -42,31 +42,28 @@ class Win32LogPlatform : public ::testing::Test {
   std::string folder, name;
 };
 
-TEST_F(Win32LogPlatform, AppendNeedsAnExistingFileAndNewEmptiesOne) {
-  EXPECT_EQ(platform.OpenAppend(name), LogPlatform::kNoFile);
-  EXPECT_FALSE(platform.FileSize(name).has_value());
+TEST_F(Win32LogPlatform, TheLockedOpenCreatesAppendsAndNeverEmpties) {
+  auto file = platform.OpenLocked(name);
+  ASSERT_TRUE(file.has_value());
+  EXPECT_EQ(file->size, 0u);
+  EXPECT_TRUE(platform.Append(*file, "abc"));
+  platform.Close(*file);
 
-  auto file = platform.OpenNew(name);
-  ASSERT_NE(file, LogPlatform::kNoFile);
-  EXPECT_TRUE(platform.Write(file, "abc"));
-  platform.Close(file);
-  file = platform.OpenAppend(name);
-  ASSERT_NE(file, LogPlatform::kNoFile);
-  EXPECT_TRUE(platform.Write(file, "def"));
-  platform.Close(file);
+  file = platform.OpenLocked(name);
+  ASSERT_TRUE(file.has_value());
+  EXPECT_EQ(file->size, 3u);
+  EXPECT_TRUE(platform.StillNamed(*file, name));
+  EXPECT_TRUE(platform.Append(*file, "def"));
+  platform.Close(*file);
   EXPECT_EQ(Content(name), "abcdef");
-  EXPECT_EQ(platform.FileSize(name), 6u);
-
-  file = platform.OpenNew(name);
-  platform.Close(file);
-  EXPECT_EQ(platform.FileSize(name), 0u);
 }
 
 TEST_F(Win32LogPlatform, RenameNeverReplacesAndDeleteRemoves) {
-  for (const auto* path : {"a", "b"}) {
-    const auto file = platform.OpenNew(folder + "\\" + path);
-    platform.Write(file, path);
-    platform.Close(file);
+  for (const std::string path : {"a", "b"}) {
+    const auto file = platform.OpenLocked(folder + "\\" + path);
+    ASSERT_TRUE(file.has_value());
+    platform.Append(*file, path);
+    platform.Close(*file);
   }
   platform.Rename(folder + "\\a", folder + "\\b");
   EXPECT_EQ(Content(folder + "\\b"), "b");
