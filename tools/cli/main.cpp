@@ -15,6 +15,7 @@
 #include "Session.h"
 #include "Shell.h"
 #include "SimServer.h"
+#include "quorlan/Version.h"
 #include "station/Serve.h"
 
 namespace {
