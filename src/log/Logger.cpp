@@ -74,8 +74,14 @@ void Logger::Log(std::uint8_t /*level*/, std::string_view text) {
 // the limit rotates once however many processes notice it; whoever finds
 // the file already rotated away opens the new one.
 void Logger::WriteLine(const std::string& line) {
-  constexpr int kAttempts = 4;
-  bool rotated = false;
+  // Each further attempt follows a rotation by another process, so under a
+  // crowd of writers with a small limit a line may need many; the bound only
+  // guards against a file system that renames the log behind our back forever.
+  constexpr int kAttempts = 1000;
+  // A file rotation that fails (a rename refused) leaves the file named and
+  // over the limit; after a few tries the line goes to it rather than nowhere.
+  constexpr int kRotations = 3;
+  int rotations = 0;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const auto file = platform_.OpenLocked(fileName_);
     if (!file) return;
@@ -83,11 +89,11 @@ void Logger::WriteLine(const std::string& line) {
     // it needs the name checked.
     const bool overLimit = file->size > static_cast<std::uint64_t>(maxLogSize_);
     const bool current = file->linked && (!overLimit || platform_.StillNamed(*file, fileName_));
-    // After our own rotation a file still over the limit could not be
-    // rotated: the line goes to it rather than nowhere.
-    if (current && overLimit && !rotated) {
+    // The new file may have crossed the limit again under other writers:
+    // that crossing is rotated too.
+    if (current && overLimit && rotations < kRotations) {
       RotateLog();
-      rotated = true;
+      ++rotations;
     } else if (current) {
       AppendLine(*file, line);
       platform_.Close(*file);

@@ -196,7 +196,11 @@ TEST(ServiceSoak, StreamsAndRequestsOverFaultyLinesLoseNothingAndStayFlat) {
   EXPECT_EQ(wrong.load(), 0u) << firstWrong;
   EXPECT_GT(journal.fills, 0u);
   EXPECT_LE(end.descriptors, warm.descriptors + 8);
+#if !defined(__SANITIZE_ADDRESS__)
+  // AddressSanitizer holds freed memory in quarantine, so resident memory
+  // grows by design there; only a plain build says anything about leaks.
   EXPECT_LE(end.rssKib, warm.rssKib + 16 * 1024);
+#endif
 
   EXPECT_EQ(service.Terminate(), 0);
   for (auto& stream : streams) stream->Close();
