@@ -160,18 +160,8 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
     std::string difference;
     const bool balanced = WaitFor([&] {
       journal = ReadJournal(*view);
-      for (int c = 1; c <= kLines; ++c) {
-        for (int d = 1; d <= kDispensers; ++d) {
-          const auto totals = lines.Totals(c, d);
-          if (journal.sums[{c, d}] != totals) {
-            difference = std::to_string(c) + "/" + std::to_string(d) + " journal " +
-                         std::to_string(journal.sums[{c, d}].first) + " dispenser " +
-                         std::to_string(totals.first);
-            return false;
-          }
-        }
-      }
-      return true;
+      difference = Imbalance(journal, lines);
+      return difference.empty();
     });
     ASSERT_TRUE(balanced) << difference;
     ASSERT_FALSE(journal.duplicate);

@@ -283,6 +283,23 @@ std::int64_t Hundredths(const json& number) {
   return std::llround(number.get<double>() * 100);
 }
 
+std::string Imbalance(const JournalSums& journal, SimLines& lines) {
+  for (int c = 1; c <= lines.Count(); ++c) {
+    for (int d = 1; d <= lines.Dispensers(); ++d) {
+      const auto totals = lines.Totals(c, d);
+      const auto found = journal.sums.find({c, d});
+      const auto sums = found == journal.sums.end() ? std::pair<std::int64_t, std::int64_t>{}
+                                                    : found->second;
+      if (sums != totals) {
+        return std::to_string(c) + "/" + std::to_string(d) + " journal " +
+               std::to_string(sums.first) + "/" + std::to_string(sums.second) + " dispenser " +
+               std::to_string(totals.first) + "/" + std::to_string(totals.second);
+      }
+    }
+  }
+  return {};
+}
+
 JournalSums ReadJournal(httplib::Client& client) {
   JournalSums result;
   std::set<std::int64_t> ids;

@@ -113,6 +113,9 @@ struct JournalSums {
   bool duplicate = false;
 };
 JournalSums ReadJournal(httplib::Client& client);
+// The first dispenser whose journaled volume and amount differ from the
+// growth of its own totals, in words; empty when the journal balances.
+std::string Imbalance(const JournalSums& journal, SimLines& lines);
 // Grades 1..4 of every dispenser of `lines` lines of `dispensers` into the
 // book (an admin client), so that they can be authorized.
 void SeedPrices(httplib::Client& admin, int lines, int dispensers);

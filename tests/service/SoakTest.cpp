@@ -142,19 +142,8 @@ TEST(ServiceSoak, StreamsAndRequestsOverFaultyLinesLoseNothingAndStayFlat) {
   std::string difference;
   const auto balanced = [&] {
     journal = ReadJournal(*view);
-    for (int c = 1; c <= kLines; ++c) {
-      for (int d = 1; d <= kDispensers; ++d) {
-        const auto totals = lines.Totals(c, d);
-        if (journal.sums[{c, d}] != totals) {
-          difference = std::to_string(c) + "/" + std::to_string(d) + " journal " +
-                       std::to_string(journal.sums[{c, d}].first) + "/" +
-                       std::to_string(journal.sums[{c, d}].second) + " dispenser " +
-                       std::to_string(totals.first) + "/" + std::to_string(totals.second);
-          return false;
-        }
-      }
-    }
-    return true;
+    difference = Imbalance(journal, lines);
+    return difference.empty();
   };
   EXPECT_TRUE(WaitFor(balanced, std::chrono::seconds(60))) << difference;
   EXPECT_FALSE(journal.duplicate);
