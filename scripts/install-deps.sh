@@ -42,8 +42,8 @@ if [[ ${#missing[@]} -gt 0 ]]; then
 fi
 
 # playwright-core at the version tests/web/package-lock.json pins; it drives
-# Debian's chromium, so no browser is downloaded. node and npm come with the
-# machine (Debian's npm package is not used).
+# Debian's chromium, so no browser is downloaded. node and npm usually come
+# with the machine; Debian's own are the fallback.
 [[ "${1:-native}" == native ]] && exit 0
 if ! command -v npm >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
