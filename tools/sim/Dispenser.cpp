@@ -129,8 +129,24 @@ void Dispenser::Hang() {
   if (lifted_ == 0) return;
   lifted_ = 0;
   if (state_ == DispenserState::Filling || state_ == DispenserState::Stopped) {
+    EndSale();
     state_ = DispenserState::Finished;
   }
+}
+
+void Dispenser::EndSale() {
+  sales_.push_back({fillNozzle_, authorization_->grade, authorization_->price, volume_, amount_});
+}
+
+void Dispenser::PowerCycle() {
+  if (state_ == DispenserState::Filling || state_ == DispenserState::Stopped) EndSale();
+  state_ = DispenserState::NoPrices;
+  lifted_ = 0;
+  authorization_.reset();
+  fillNozzle_ = 0;
+  poured_ = 0;
+  volume_ = amount_ = 0;
+  prices_.fill(0);
 }
 
 void Dispenser::Pour(double litres) {
@@ -182,6 +198,7 @@ DispenserSnapshot Dispenser::Snapshot() const {
   snapshot.volume = volume_;
   snapshot.amount = amount_;
   snapshot.totals = totals_;
+  snapshot.sales = sales_;
   return snapshot;
 }
 

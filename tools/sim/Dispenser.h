@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "Protocol.h"
 
@@ -41,6 +42,17 @@ struct NozzleTotals {
   friend bool operator==(const NozzleTotals&, const NozzleTotals&) = default;
 };
 
+// One fill as the dispenser charged it: the nozzle that poured, the grade
+// and price it sold at, and its final display.
+struct Sale {
+  int nozzle = 0;
+  int grade = 0;
+  std::int32_t price = 0;
+  std::int64_t volume = 0;
+  std::int64_t amount = 0;
+  friend bool operator==(const Sale&, const Sale&) = default;
+};
+
 struct DispenserSnapshot {
   DispenserState state = DispenserState::Idle;
   std::uint8_t statusByte = 0;
@@ -51,6 +63,7 @@ struct DispenserSnapshot {
   std::int64_t volume = 0;  // current or last fill, hundredths
   std::int64_t amount = 0;
   std::array<NozzleTotals, kNozzles> totals{};  // nozzle n at [n - 1]
+  std::vector<Sale> sales;                      // every fill that ended, oldest first
 };
 
 class Dispenser {
@@ -71,6 +84,11 @@ class Dispenser {
   // Pours while filling, up to the limits; litres may be fractional.
   void Pour(double litres);
 
+  // Power lost and back: a running fill ends where it was, the display and
+  // the authorization are gone, the nozzle hangs and the prices are lost;
+  // the totals stay.
+  void PowerCycle();
+
   DispenserState State() const { return state_; }
   std::uint8_t StatusByte() const { return StatusByteOf(state_); }
   int LiftedNozzle() const { return lifted_; }
@@ -85,6 +103,7 @@ class Dispenser {
   void StartFill();
   void Show(std::int64_t volume, std::int64_t amount);
   void ReachLimitOrKeep(std::int64_t volume);
+  void EndSale();
 
   DispenserState state_;
   int lifted_ = 0;
@@ -95,6 +114,7 @@ class Dispenser {
   std::int64_t volume_ = 0;
   std::int64_t amount_ = 0;
   std::array<NozzleTotals, kNozzles> totals_{};
+  std::vector<Sale> sales_;
 };
 
 }  // namespace quorlan::sim

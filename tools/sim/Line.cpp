@@ -249,6 +249,13 @@ void Line::Hang(int dispenser) {
   At(dispenser).Hang();
 }
 
+void Line::PowerCycle(int dispenser) {
+  std::lock_guard lock(mutex_);
+  CatchUpClock();
+  At(dispenser).PowerCycle();
+  lastReported_[std::size_t(dispenser - 1)] = 0;
+}
+
 void Line::SetAutoNozzle(bool on) {
   std::lock_guard lock(mutex_);
   options_.autoNozzle = on;

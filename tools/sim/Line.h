@@ -56,6 +56,8 @@ class Line {
   bool Lift(int dispenser, int nozzle);
   void Hang(int dispenser);
   void SetAutoNozzle(bool on);
+  // The dispenser loses its power and comes back (Dispenser::PowerCycle).
+  void PowerCycle(int dispenser);
 
   // Moves every running fill by `seconds` at the flow rate (besides the clock).
   void Advance(double seconds);
