@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "station/EventData.h"
 #include "station/JsonViews.h"
 #include "web/Assets.h"
 
@@ -16,7 +17,6 @@ using nlohmann::json;
 
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
-constexpr std::chrono::seconds kCommandWait{60};
 constexpr std::chrono::seconds kKeepAliveComment{15};
 constexpr std::chrono::seconds kHeaderTime{10};
 constexpr std::chrono::seconds kBodyTime{30};
@@ -134,14 +134,10 @@ int QueryInteger(const httplib::Request& req, const char* key, int fallback, int
   return value;
 }
 
-void Answer(httplib::Response& res, std::future<CommandResult> future) {
-  if (future.wait_for(kCommandWait) != std::future_status::ready) {
-    throw Problem{503, "the line did not take the command in time"};
-  }
-  const CommandResult result = future.get();
+void Answer(httplib::Response& res, const CommandResult& result) {
   switch (result.outcome) {
     case Outcome::Done:
-      return WriteJson(res, result.body);
+      return WriteJson(res, PayloadJson(result.body));
     case Outcome::Refused:
       throw Problem{409, result.detail};
     case Outcome::NoAck:
@@ -262,12 +258,10 @@ void Api::Register(httplib::Server& server) {
 
 namespace {
 
-LineWorker& FindLine(Station& station, int channel, int dispenser) {
-  LineWorker* line = station.Line(channel);
-  if (!line || !line->Has(dispenser)) {
+void FindDispenser(Station& station, int channel, int dispenser) {
+  if (!station.Has(channel, dispenser)) {
     throw Problem{404, "no dispenser " + std::to_string(channel) + "/" + std::to_string(dispenser)};
   }
-  return *line;
 }
 
 }  // namespace
@@ -284,20 +278,19 @@ void Api::Health(const httplib::Request&, httplib::Response& res) {
 
 void Api::Dispensers(const httplib::Request&, httplib::Response& res) {
   json all = json::array();
-  for (LineWorker* line : station_.Lines()) {
-    for (const auto& view : line->Views()) all.push_back(DispenserJson(view));
-  }
+  for (const auto& view : station_.Views()) all.push_back(DispenserJson(view));
   WriteJson(res, all);
 }
 
 void Api::Dispenser(const httplib::Request& req, httplib::Response& res) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2);
-  WriteJson(res, DispenserJson(FindLine(station_, c, d).View(d)));
+  FindDispenser(station_, c, d);
+  WriteJson(res, DispenserJson(station_.Line(c)->View(d)));
 }
 
 void Api::Authorize(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2);
-  LineWorker& line = FindLine(station_, c, d);
+  FindDispenser(station_, c, d);
   const json body = ParseBody(req);
   OnlyKeys(body, {"grade", "volume", "amount"}, "the authorization");
   const int grade = IntegerField(body, "grade", 1, kLastGrade);
@@ -309,31 +302,18 @@ void Api::Authorize(const httplib::Request& req, httplib::Response& res, const C
     limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", 1, kMaxLimit)};
   if (body.contains("amount"))
     limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", 1, kMaxLimit)};
-  Answer(res, line.Authorize(d, grade, limit, caller.name));
+  Answer(res, station_.Authorize(c, d, grade, limit, caller.name));
 }
 
 void Api::StopOne(const httplib::Request& req, httplib::Response& res) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2);
-  Answer(res, FindLine(station_, c, d).StopDispenser(d));
+  FindDispenser(station_, c, d);
+  Answer(res, station_.StopDispenser(c, d));
 }
 
 void Api::StopAll(const httplib::Request&, httplib::Response& res) {
-  // Every line at once: each worker takes its stops ahead of anything queued.
-  std::vector<std::pair<LineWorker*, std::future<CommandResult>>> pending;
-  for (LineWorker* line : station_.Lines()) pending.emplace_back(line, line->StopAll());
   json results = json::array();
-  for (auto& [line, future] : pending) {
-    if (future.wait_for(kCommandWait) != std::future_status::ready) {
-      results.push_back({{"channel", line->Channel()}, {"result", "no answer in time"}});
-      continue;
-    }
-    const CommandResult result = future.get();
-    if (result.outcome != Outcome::Done) {
-      results.push_back({{"channel", line->Channel()}, {"result", result.detail}});
-      continue;
-    }
-    for (const auto& entry : result.body) results.push_back(entry);
-  }
+  for (const auto& result : station_.StopAll()) results.push_back(StopResultJson(result));
   WriteJson(res, {{"dispensers", results}});
 }
 
@@ -357,8 +337,7 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
     entry.grade = IntegerField(item, "grade", 1, kLastGrade);
     if (!item.contains("price")) throw Problem{400, "'price' is missing"};
     entry.price = MoneyField(item, "price", kMinPrice, kMaxPrice);
-    const LineWorker* line = station_.Line(entry.channel);
-    if (!line || !line->Has(entry.dispenser)) {
+    if (!station_.Has(entry.channel, entry.dispenser)) {
       throw Problem{400, "no dispenser " + std::to_string(entry.channel) + "/" +
                              std::to_string(entry.dispenser)};
     }
@@ -367,31 +346,9 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
     }
     entries.push_back(entry);
   }
-  const auto book = station_.Journal().Prices();
-  std::vector<PriceEntry> changed;
-  for (const auto& entry : entries) {
-    if (std::find(book.begin(), book.end(), entry) == book.end()) changed.push_back(entry);
-  }
   json results = json::array();
-  if (!changed.empty()) {
-    json data = json::array();
-    for (const auto& entry : changed) data.push_back(PriceJson(entry));
-    station_.Events().PublishCommitted("prices", data.dump(), [&](const StoredEvent& event) {
-      station_.Journal().SavePrices(changed, event);
-      return true;
-    });
-    std::map<int, std::set<int>> dispensers;
-    for (const auto& entry : changed) dispensers[entry.channel].insert(entry.dispenser);
-    std::vector<std::future<CommandResult>> pending;
-    for (const auto& [channel, set] : dispensers) {
-      pending.push_back(station_.Line(channel)->ApplyPrices({set.begin(), set.end()}));
-    }
-    for (auto& future : pending) {
-      if (future.wait_for(kCommandWait) != std::future_status::ready) continue;
-      const CommandResult result = future.get();
-      for (const auto& entry : result.body) results.push_back(entry);
-    }
-  }
+  for (const auto& result : station_.ChangePrices(entries))
+    results.push_back(PriceResultJson(result));
   WriteJson(res, {{"dispensers", results}});
 }
 
@@ -413,9 +370,9 @@ void Api::Fill(const httplib::Request& req, httplib::Response& res) {
 
 void Api::Totals(const httplib::Request& req, httplib::Response& res) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2), n = PathNumber(req, 3);
-  LineWorker& line = FindLine(station_, c, d);
+  FindDispenser(station_, c, d);
   if (n < 1 || n > 8) throw Problem{400, "the nozzle must be 1..8"};
-  Answer(res, line.Totals(d, n));
+  Answer(res, station_.Totals(c, d, n));
 }
 
 void Api::Events(const httplib::Request& req, httplib::Response& res) {
@@ -462,7 +419,7 @@ void Api::Events(const httplib::Request& req, httplib::Response& res) {
           for (LineWorker* line : lines) {
             for (const auto& view : line->Views()) {
               if (id >= first + static_cast<std::int64_t>(count)) break;
-              out += EventText({id++, "dispenser", DispenserJson(view).dump()});
+              out += EventText({id++, kDispenserEvent, DispenserEventData(view)});
             }
           }
           state->lastSent = first + static_cast<std::int64_t>(count) - 1;

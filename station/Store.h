@@ -11,49 +11,10 @@
 #include <vector>
 
 #include "station/Money.h"
+#include "station/Records.h"
 #include "station/Sqlite.h"
 
 namespace quorlan::station {
-
-struct PriceEntry {
-  int channel = 0;
-  int dispenser = 0;
-  int grade = 0;
-  Cents price = 0;
-  friend bool operator==(const PriceEntry&, const PriceEntry&) = default;
-};
-
-// pending: the authorization is being sent; open: acknowledged, or a fill
-// seen without one; done: completed; cancelled: the authorization ended
-// without fuel.
-enum class FillStatus : std::uint8_t { Pending, Open, Done, Cancelled };
-
-struct FillRecord {
-  std::int64_t id = 0;
-  int channel = 0;
-  int dispenser = 0;
-  int nozzle = 0;
-  std::optional<int> grade;
-  std::optional<Cents> price;
-  FillLimit limit;
-  std::optional<std::string> authorizedBy;  // null: not authorized by us
-  std::optional<std::string> authorizedAt;
-  std::optional<std::string> finishedAt;
-  Cents volume = 0;
-  Cents amount = 0;
-  // The display when the authorization was sent: tells after a crash whether
-  // the dispenser ever took it.
-  Cents shownVolume = 0;
-  Cents shownAmount = 0;
-  bool recovered = false;
-  FillStatus status = FillStatus::Pending;
-};
-
-struct StoredEvent {
-  std::int64_t id = 0;
-  std::string name;
-  std::string data;  // one line of JSON
-};
 
 class Store {
  public:
