@@ -5,7 +5,6 @@
 #include <map>
 #include <set>
 
-#include "station/EventData.h"
 #include "station/JsonViews.h"
 #include "web/Assets.h"
 
@@ -17,7 +16,6 @@ using nlohmann::json;
 
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
-constexpr std::chrono::seconds kKeepAliveComment{15};
 constexpr std::chrono::seconds kHeaderTime{10};
 constexpr std::chrono::seconds kBodyTime{30};
 constexpr int kDefaultFills = 100;
@@ -148,19 +146,24 @@ void Answer(httplib::Response& res, const CommandResult& result) {
   }
 }
 
-std::string EventText(const StoredEvent& event) {
-  return "id: " + std::to_string(event.id) + "\nevent: " + event.name + "\ndata: " + event.data +
-         "\n\n";
-}
-
-// Who is being served on this thread, for the audit line written after the
-// answer.
-thread_local std::string currentCaller;
-
 }  // namespace
 
 Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
-    : station_(station), authenticator_(authenticator), audit_(audit) {}
+    : station_(station), authenticator_(authenticator), audit_(audit), streams_(station) {}
+
+void Api::Identify(const httplib::Response& res, const std::string& caller) {
+  std::lock_guard lock(callersMutex_);
+  callers_[&res] = caller;
+}
+
+std::string Api::Forget(const httplib::Response& res) {
+  std::lock_guard lock(callersMutex_);
+  const auto at = callers_.find(&res);
+  if (at == callers_.end()) return "-";
+  std::string caller = std::move(at->second);
+  callers_.erase(at);
+  return caller.empty() ? "-" : caller;
+}
 
 httplib::Server::Handler Api::Guard(Role role, Handler handler) {
   return [this, role, handler](const httplib::Request& req, httplib::Response& res) {
@@ -170,7 +173,7 @@ httplib::Server::Handler Api::Guard(Role role, Handler handler) {
         res.set_header("WWW-Authenticate", "Bearer");
         throw Problem{401, "a valid bearer token is needed"};
       }
-      currentCaller = caller->name;
+      Identify(res, caller->name);
       if (caller->role < role) throw Problem{403, "the token's role is too low for this route"};
       handler(req, res, *caller);
     } catch (const Problem& problem) {
@@ -251,8 +254,7 @@ void Api::Register(httplib::Server& server) {
     WriteProblem(res, res.status, detail);
   });
   server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-    audit_.Record(currentCaller.empty() ? "-" : currentCaller, req.method, req.path, res.status);
-    currentCaller.clear();
+    audit_.Record(Forget(res), req.method, req.path, res.status);
   });
 }
 
@@ -376,10 +378,6 @@ void Api::Totals(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Api::Events(const httplib::Request& req, httplib::Response& res) {
-  for (int now = streams_->load();;) {
-    if (now >= kMaxStreams) throw Problem{503, "too many event streams"};
-    if (streams_->compare_exchange_weak(now, now + 1)) break;
-  }
   std::optional<std::int64_t> resumeAfter;
   if (req.has_header("Last-Event-ID")) {
     const std::string text = req.get_header_value("Last-Event-ID");
@@ -387,65 +385,7 @@ void Api::Events(const httplib::Request& req, httplib::Response& res) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
     if (error == std::errc() && end == text.data() + text.size() && id >= 0) resumeAfter = id;
   }
-  struct StreamState {
-    bool started = false;
-    std::int64_t lastSent = 0;
-  };
-  auto state = std::make_shared<StreamState>();
-  res.set_header("Cache-Control", "no-cache");
-  res.set_header("X-Accel-Buffering", "no");
-  auto streams = streams_;
-  auto released = std::make_shared<std::atomic<bool>>(false);
-  res.set_chunked_content_provider(
-      "text/event-stream",
-      [this, state, resumeAfter](std::size_t, httplib::DataSink& sink) {
-        EventHub& hub = station_.Events();
-        std::string out;
-        if (!state->started) {
-          state->started = true;
-          std::vector<DispenserView> views;
-          const auto lines = station_.Lines();
-          std::size_t count = 0;
-          for (LineWorker* line : lines) count += line->Views().size();
-          // Ids first, views after: whatever changes meanwhile comes later
-          // with a larger id.
-          const std::int64_t first = hub.ReserveIds(static_cast<int>(count));
-          if (resumeAfter) {
-            for (const auto& event : station_.Journal().EventsAfter(*resumeAfter, first - 1)) {
-              out += EventText(event);
-            }
-          }
-          std::int64_t id = first;
-          for (LineWorker* line : lines) {
-            for (const auto& view : line->Views()) {
-              if (id >= first + static_cast<std::int64_t>(count)) break;
-              out += EventText({id++, kDispenserEvent, DispenserEventData(view)});
-            }
-          }
-          state->lastSent = first + static_cast<std::int64_t>(count) - 1;
-          return sink.write(out.data(), out.size());
-        }
-        bool lost = false;
-        const auto events = hub.Wait(state->lastSent, kKeepAliveComment, lost);
-        if (hub.Closed()) return false;
-        if (lost) {
-          // Too slow a reader: fills and prices come again from the database.
-          const std::int64_t upTo = events.empty() ? hub.LastId() : events.front().id - 1;
-          for (const auto& event : station_.Journal().EventsAfter(state->lastSent, upTo)) {
-            out += EventText(event);
-          }
-          state->lastSent = std::max(state->lastSent, upTo);
-        }
-        for (const auto& event : events) {
-          out += EventText(event);
-          state->lastSent = event.id;
-        }
-        if (out.empty()) out = ": keep-alive\n\n";
-        return sink.write(out.data(), out.size());
-      },
-      [streams, released](bool) {
-        if (!released->exchange(true)) --*streams;
-      });
+  if (!streams_.Open(resumeAfter, res)) throw Problem{503, "too many event streams"};
 }
 
 }  // namespace quorlan::station

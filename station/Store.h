@@ -40,8 +40,9 @@ class Store {
   std::vector<FillRecord> CompletedFills(std::int64_t after, int limit);
   std::optional<FillRecord> Fill(std::int64_t id);  // open or done
 
-  // Events with after < id <= upTo, oldest first.
-  std::vector<StoredEvent> EventsAfter(std::int64_t after, std::int64_t upTo);
+  // Events with after < id <= upTo, oldest first; at most `limit` of them
+  // (a negative limit: all).
+  std::vector<StoredEvent> EventsAfter(std::int64_t after, std::int64_t upTo, int limit = -1);
   // The highest event id ever handed out or reserved.
   std::int64_t EventIdFloor();
   void ReserveEventIds(std::int64_t upTo);
