@@ -1,6 +1,7 @@
 #pragma once
 // A dispenser as clients see it: the last poll, the open fill, the link.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,19 +16,11 @@ namespace quorlan::station {
 // How the last exchange with a dispenser went.
 enum class Link : std::uint8_t { Ok, NoReply, BadReply, LineDown };
 
+inline constexpr std::array<std::string_view, 4> kLinkNames{"ok", "no reply", "bad reply",
+                                                            "line down"};
 // "ok", "no reply", "bad reply", "line down".
 constexpr std::string_view LinkName(Link link) {
-  switch (link) {
-    case Link::Ok:
-      return "ok";
-    case Link::NoReply:
-      return "no reply";
-    case Link::BadReply:
-      return "bad reply";
-    case Link::LineDown:
-      return "line down";
-  }
-  return "no reply";
+  return kLinkNames[static_cast<std::size_t>(link)];
 }
 
 struct DispenserView {

@@ -131,7 +131,7 @@ void LineWorker::Run() {
     Reconcile();
     // The dispensers hold the book from the start, whatever they were given
     // while the service was away; a running fill gets it after its end.
-    for (int d : line_.dispensers) {
+    for (const auto& [d, view] : views_) {  // the keys never change
       if (fills_.Open(d)) {
         prices_.Defer(d);
       } else {
