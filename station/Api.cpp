@@ -273,9 +273,21 @@ void Api::Health(const httplib::Request&, httplib::Response& res) {
   bool allUp = true;
   for (LineWorker* line : station_.Lines()) {
     allUp = allUp && line->Up();
-    lines.push_back({{"channel", line->Channel()}, {"port", line->Port()}, {"up", line->Up()}});
+    lines.push_back({{"channel", line->Channel()},
+                     {"port", line->Port()},
+                     {"up", line->Up()},
+                     {"queued", line->Queued()}});
   }
-  WriteJson(res, {{"status", allUp ? "ok" : "degraded"}, {"lines", lines}});
+  const std::string journal = station_.Journal().Problem();
+  json body{{"status", allUp && journal.empty() ? "ok" : "degraded"}, {"lines", lines}};
+  if (!journal.empty()) {
+    // Money cannot be journaled: the service must not look healthy.
+    body["database"] = journal;
+    WriteJson(res, body);
+    res.status = 503;
+    return;
+  }
+  WriteJson(res, body);
 }
 
 void Api::Dispensers(const httplib::Request&, httplib::Response& res) {

@@ -15,11 +15,20 @@ inline constexpr char kDispenserEvent[] = "dispenser";  // a view changed
 inline constexpr char kLineEvent[] = "line";            // a line went down or came back
 inline constexpr char kFillEvent[] = "fill";            // a fill completed
 inline constexpr char kPricesEvent[] = "prices";        // the book changed
+inline constexpr char kAlarmEvent[] = "alarm";          // something an operator must look at
+
+// Kinds of alarm.
+inline constexpr char kMismatchAlarm[] = "mismatch";  // a fill's amount is not price × volume
+inline constexpr char kReadoutAlarm[] = "readout";    // a fill journaled with the last figures seen
+inline constexpr char kDatabaseAlarm[] = "database";  // the journal cannot be written
 
 std::string DispenserEventData(const DispenserView& view);
 std::string FillEventData(const FillRecord& fill);
 std::string PricesEventData(const std::vector<PriceEntry>& entries);
 // `reason` is empty while the line is up.
 std::string LineEventData(int channel, bool up, const std::string& reason);
+// `channel`, `dispenser` and `fillId` are null when 0.
+std::string AlarmEventData(const std::string& kind, int channel, int dispenser, std::int64_t fillId,
+                           const std::string& detail);
 
 }  // namespace quorlan::station

@@ -1,5 +1,6 @@
 #include "station/JsonViews.h"
 
+#include "station/Charge.h"
 #include "station/EventData.h"
 
 namespace quorlan::station {
@@ -26,10 +27,49 @@ nlohmann::json LimitJson(const FillLimit& limit) {
   return {{std::string(KindName(limit.kind)), FromCents(limit.value)}};
 }
 
+namespace {
+
+// "calling": idle with a nozzle lifted, a customer waiting to be authorized.
+std::string_view StateWord(const DispenserView& view) {
+  if (view.state == DispenserState::Idle && view.nozzle > 0) return "calling";
+  return StateName(view.state);
+}
+
+std::string_view FillStatusWord(const FillRecord& fill) {
+  switch (fill.status) {
+    case FillStatus::Pending:
+    case FillStatus::Open:
+      return fill.filling ? "filling" : "authorized";
+    case FillStatus::Done:
+      return "completed";
+    case FillStatus::Cancelled:
+      return "cancelled";
+  }
+  return "authorized";
+}
+
+std::string_view SettledWord(SettledFrom from) {
+  switch (from) {
+    case SettledFrom::Readout:
+      return "readout";
+    case SettledFrom::Totals:
+      return "totals";
+    case SettledFrom::LastSeen:
+      return "last seen";
+  }
+  return "readout";
+}
+
+nlohmann::json GradeOrNull(const std::optional<int>& grade) {
+  return OrNull(grade, [](int value) { return value; });
+}
+
+}  // namespace
+
 nlohmann::json DispenserJson(const DispenserView& view) {
   return {{"channel", view.channel},
           {"dispenser", view.dispenser},
-          {"state", StateName(view.state)},
+          {"state", StateWord(view)},
           {"code", view.code},
           {"nozzle", view.nozzle},
           {"volume", FromCents(view.volume)},
@@ -39,24 +79,35 @@ nlohmann::json DispenserJson(const DispenserView& view) {
           {"price", view.fill ? MoneyOrNull(view.fill->price) : nlohmann::json(nullptr)},
           {"limit", LimitJson(view.fill ? view.fill->limit : FillLimit{})},
           {"fill_id", view.fill ? nlohmann::json(view.fill->id) : nlohmann::json(nullptr)},
+          {"requested_grade",
+           view.fill ? GradeOrNull(view.fill->requestedGrade) : nlohmann::json(nullptr)},
           {"link", LinkName(view.link)},
           {"updated_at", view.updatedAt}};
 }
 
 nlohmann::json FillJson(const FillRecord& fill) {
-  return {{"id", fill.id},
-          {"channel", fill.channel},
-          {"dispenser", fill.dispenser},
-          {"nozzle", fill.nozzle},
-          {"grade", OrNull(fill.grade, [](int grade) { return grade; })},
-          {"price", MoneyOrNull(fill.price)},
-          {"volume", FromCents(fill.volume)},
-          {"amount", FromCents(fill.amount)},
-          {"limit", LimitJson(fill.limit)},
-          {"authorized_by", TextOrNull(fill.authorizedBy)},
-          {"authorized_at", TextOrNull(fill.authorizedAt)},
-          {"finished_at", TextOrNull(fill.finishedAt)},
-          {"recovered", fill.recovered}};
+  return {
+      {"id", fill.id},
+      {"channel", fill.channel},
+      {"dispenser", fill.dispenser},
+      {"nozzle", fill.nozzle},
+      {"grade", OrNull(fill.grade, [](int grade) { return grade; })},
+      {"price", MoneyOrNull(fill.price)},
+      {"volume", FromCents(fill.volume)},
+      {"amount", FromCents(fill.amount)},
+      {"limit", LimitJson(fill.limit)},
+      {"authorized_by", TextOrNull(fill.authorizedBy)},
+      {"authorized_at", TextOrNull(fill.authorizedAt)},
+      {"finished_at", TextOrNull(fill.finishedAt)},
+      {"recovered", fill.recovered},
+      {"status", FillStatusWord(fill)},
+      {"requested_grade", GradeOrNull(fill.requestedGrade)},
+      {"mismatch", fill.mismatch},
+      {"settled_from", SettledWord(fill.settledFrom)},
+      {"refund", fill.limit.kind == FillLimit::Kind::Amount &&
+                         (fill.status == FillStatus::Done || fill.status == FillStatus::Cancelled)
+                     ? nlohmann::json(FromCents(Refund(fill.limit, fill.amount)))
+                     : nlohmann::json(nullptr)}};
 }
 
 nlohmann::json PriceJson(const PriceEntry& entry) {
@@ -136,6 +187,19 @@ std::string PricesEventData(const std::vector<PriceEntry>& entries) {
 
 std::string LineEventData(int channel, bool up, const std::string& reason) {
   return nlohmann::json{{"channel", channel}, {"up", up}, {"reason", reason}}.dump();
+}
+
+std::string AlarmEventData(const std::string& kind, int channel, int dispenser, std::int64_t fillId,
+                           const std::string& detail) {
+  const auto orNull = [](std::int64_t value) {
+    return value != 0 ? nlohmann::json(value) : nlohmann::json(nullptr);
+  };
+  return nlohmann::json{{"kind", kind},
+                        {"channel", orNull(channel)},
+                        {"dispenser", orNull(dispenser)},
+                        {"fill_id", orNull(fillId)},
+                        {"detail", detail}}
+      .dump();
 }
 
 }  // namespace quorlan::station

@@ -8,6 +8,7 @@
 #include "quorlan/SerialTransport.h"
 #include "sim/SimDispatcher.h"
 #include "station/EventData.h"
+#include "station/Log.h"
 
 namespace quorlan::station {
 
@@ -15,6 +16,9 @@ namespace {
 
 // The embedded default's prices, grades 1..4.
 constexpr std::array<Cents, 4> kEmbeddedPrices{5290, 5490, 5890, 6190};
+
+// How often the database is looked at.
+constexpr std::chrono::milliseconds kJournalWatch{500};
 
 bool Simulated(const LineConfig& line) {
   return line.port == kSimulatedPort;
@@ -95,11 +99,40 @@ void Station::SeedEmbeddedPrices() {
 
 void Station::Start() {
   for (auto& [channel, worker] : workers_) worker->Start();
+  watching_ = true;
+  watch_ = std::thread([this] { WatchJournal(); });
 }
 
 void Station::Stop() {
+  {
+    std::lock_guard lock(watchMutex_);
+    watching_ = false;
+  }
+  watchWake_.notify_all();
+  if (watch_.joinable()) watch_.join();
   for (auto& [channel, worker] : workers_) worker->Stop();
   if (hub_) hub_->Close();
+}
+
+void Station::WatchJournal() {
+  std::string said;
+  std::unique_lock lock(watchMutex_);
+  while (watching_) {
+    lock.unlock();
+    const std::string problem = store_->Check();
+    if (store_->TakeReopened()) Log("database: opened anew at {}", config_.database);
+    if (problem != said) {
+      if (!problem.empty()) {
+        Log("database: {}; new authorizations are refused until it can be written", problem);
+        hub_->Publish(kAlarmEvent, AlarmEventData(kDatabaseAlarm, 0, 0, 0, problem));
+      } else {
+        Log("database: written again");
+      }
+      said = problem;
+    }
+    lock.lock();
+    watchWake_.wait_for(lock, kJournalWatch, [this] { return !watching_; });
+  }
 }
 
 LineWorker* Station::Line(int channel) {

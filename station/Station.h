@@ -3,10 +3,12 @@
 // lines' transport, and one worker per line.
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quorlan/Driver.h"
@@ -66,6 +68,16 @@ class Station {
   std::vector<PriceResult> ChangePrices(const std::vector<PriceEntry>& entries);
 
  private:
+  // Looks at the database every little while: a journal that cannot be
+  // written is said at once (log, alarm, health), and taken up again when it
+  // can be.
+  void WatchJournal();
+
+  std::mutex watchMutex_;
+  std::condition_variable watchWake_;
+  bool watching_ = false;
+  std::thread watch_;
+
   void SeedEmbeddedPrices();
 
   StationConfig config_;

@@ -1,7 +1,8 @@
 // Kill durability: the service is killed (SIGKILL) at a random moment of
 // polling, authorizations, fills, price changes and journal commits, and
 // started again on the same dispensers. After every round the journal holds
-// each fill the dispensers delivered exactly once, nothing more, every
+// each fill the dispensers delivered exactly once, nothing more, each with
+// the nozzle, grade, price, volume and amount the dispenser charged; every
 // acknowledged price is in the book and the database is sound.
 // QUORLAN_KILL_ROUNDS and QUORLAN_KILL_SEED choose the run (the suite's is
 // short; docs/reliability.md gives the long one).
@@ -50,6 +51,38 @@ std::map<std::pair<int, int>, std::int64_t> StoredVolumes(const std::string& dat
   }
   sqlite3_close(db);
   return sums;
+}
+
+// The dispensers' own record of every sale with fuel against the journal's
+// fills with fuel, dispenser by dispenser in order: the first difference in
+// words, or empty.
+std::string SalesDifference(const std::vector<json>& fills, SimLines& lines) {
+  std::map<std::pair<int, int>, std::vector<json>> journaled;
+  for (const json& fill : fills) {
+    if (Hundredths(fill["volume"]) > 0) {
+      journaled[{fill["channel"].get<int>(), fill["dispenser"].get<int>()}].push_back(fill);
+    }
+  }
+  for (int c = 1; c <= lines.Count(); ++c) {
+    for (int d = 1; d <= lines.Dispensers(); ++d) {
+      std::vector<sim::Sale> sales;
+      for (const auto& sale : lines.Line(c).Snapshot(d).sales) {
+        if (sale.volume > 0) sales.push_back(sale);
+      }
+      const auto& mine = journaled[{c, d}];
+      const std::string where = std::to_string(c) + "/" + std::to_string(d) + ": ";
+      if (mine.size() != sales.size()) {
+        return where + std::to_string(sales.size()) + " sales, " + std::to_string(mine.size()) +
+               " fills journaled";
+      }
+      for (std::size_t i = 0; i < sales.size(); ++i) {
+        if (auto difference = Difference(mine[i], sales[i]); !difference.empty()) {
+          return where + difference;
+        }
+      }
+    }
+  }
+  return {};
 }
 
 // What clients did to the service of one round.
@@ -166,6 +199,7 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
     ASSERT_TRUE(balanced) << difference;
     ASSERT_FALSE(journal.duplicate);
     fillsChecked = journal.fills;
+    ASSERT_EQ(SalesDifference(CompletedFills(*view), lines), "");
 
     const auto prices = view->Get("/api/v1/prices");
     ASSERT_TRUE(prices && prices->status == 200);

@@ -37,12 +37,14 @@ class FillTrackerTest : public ::testing::Test {
     driver_->OpenLine(kChannel);
     for (Grade g = 1; g <= kTableGrades; ++g) driver_->SetPrice(kChannel, kDispenser, g, 50 + g);
     driver_->DownloadPrices(kChannel, kDispenser);
+    prices_ = std::make_unique<PriceSync>(*driver_, gate_, *store_, kChannel,
+                                          std::vector<int>{kDispenser});
     tracker_ = NewTracker();
   }
   ~FillTrackerTest() override { std::filesystem::remove_all(folder_); }
 
   std::unique_ptr<FillTracker> NewTracker() {
-    return std::make_unique<FillTracker>(*driver_, *store_, *hub_, kChannel,
+    return std::make_unique<FillTracker>(*driver_, gate_, *store_, *hub_, *prices_, kChannel,
                                          std::vector<int>{kDispenser});
   }
 
@@ -81,13 +83,17 @@ class FillTrackerTest : public ::testing::Test {
   std::shared_ptr<sim::Line> line_;
   sim::SimDispatcher dispatcher_;
   std::unique_ptr<Driver> driver_;
+  LineGate gate_;
+  std::unique_ptr<PriceSync> prices_;
   std::unique_ptr<FillTracker> tracker_;
 };
 
 TEST_F(FillTrackerTest, AnAuthorizedFillEndsWithItsReadoutAndOneEvent) {
   const std::int64_t id = Authorize(*tracker_, 2);
   ASSERT_TRUE(line_->Lift(kDispenser, 2));
-  EXPECT_EQ(Poll(*tracker_), FillTracker::Change::None);
+  // The nozzle and the fuel are news once, stored at once.
+  EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Changed);
+  EXPECT_EQ(store_->Fill(id)->nozzle, 2);
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::None);
   line_->Hang(kDispenser);
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Ended);
