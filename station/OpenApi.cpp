@@ -23,12 +23,13 @@ constexpr std::string_view kDocument = R"json({
         "properties": {"volume": {"type": "number"}, "amount": {"type": "number"}}},
       "Dispenser": {"type": "object", "properties": {
         "channel": {"type": "integer"}, "dispenser": {"type": "integer"},
-        "state": {"type": "string", "enum": ["idle", "authorized", "filling", "stopped", "finished", "no prices", "no reply", "unknown"]},
+        "state": {"type": "string", "enum": ["idle", "calling", "authorized", "filling", "stopped", "finished", "no prices", "no reply", "unknown"]},
         "code": {"type": "integer", "minimum": 0, "maximum": 255},
         "nozzle": {"type": "integer"}, "volume": {"type": "number"}, "amount": {"type": "number"},
         "grade": {"type": "integer", "nullable": true}, "price": {"type": "number", "nullable": true},
         "limit": {"$ref": "#/components/schemas/Limit"},
         "fill_id": {"type": "integer", "nullable": true},
+        "requested_grade": {"type": "integer", "nullable": true},
         "link": {"type": "string", "enum": ["ok", "no reply", "bad reply", "line down"]},
         "updated_at": {"type": "string", "format": "date-time"}}},
       "Fill": {"type": "object", "properties": {
@@ -39,7 +40,12 @@ constexpr std::string_view kDocument = R"json({
         "authorized_by": {"type": "string", "nullable": true},
         "authorized_at": {"type": "string", "format": "date-time", "nullable": true},
         "finished_at": {"type": "string", "format": "date-time", "nullable": true},
-        "recovered": {"type": "boolean"}}},
+        "recovered": {"type": "boolean"},
+        "status": {"type": "string", "enum": ["authorized", "filling", "completed", "cancelled"]},
+        "requested_grade": {"type": "integer", "nullable": true},
+        "mismatch": {"type": "boolean"},
+        "settled_from": {"type": "string", "enum": ["readout", "totals", "last seen"]},
+        "refund": {"type": "number", "nullable": true}}},
       "Price": {"type": "object", "additionalProperties": false,
         "required": ["channel", "dispenser", "grade", "price"], "properties": {
         "channel": {"type": "integer", "minimum": 1, "maximum": 32},
