@@ -218,7 +218,7 @@ void FillTracker::Complete(int dispenser, Cents volume, Cents amount, SettledFro
   } else {
     if (fill.mismatch) {
       Alarm(fill, kMismatchAlarm,
-            fmt::format("fill {}: amount {} is not price {} x volume {}", fill.id,
+            fmt::format("fill {}: amount {:.2f} is not price {:.2f} x volume {:.2f}", fill.id,
                         FromCents(amount), FromCents(*fill.price), FromCents(volume)));
     }
     if (from == SettledFrom::LastSeen) {

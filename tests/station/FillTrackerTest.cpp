@@ -112,6 +112,29 @@ TEST_F(FillTrackerTest, AnAuthorizedFillEndsWithItsReadoutAndOneEvent) {
   EXPECT_EQ(FillEvents().size(), 1u);
 }
 
+// The dispenser sells at 52.00 what the service believes is 60.00: the fill
+// is journaled as read, marked, and an alarm says so.
+TEST_F(FillTrackerTest, AnAmountThatIsNotPriceTimesVolumeIsKeptAsReadWithAnAlarm) {
+  driver_->SetPrice(kChannel, kDispenser, 2, 60);
+  const std::int64_t id = Authorize(*tracker_, 2);
+  ASSERT_TRUE(line_->Lift(kDispenser, 2));
+  Poll(*tracker_);
+  Poll(*tracker_);
+  line_->Hang(kDispenser);
+  ASSERT_EQ(Poll(*tracker_), FillTracker::Change::Ended);
+  const auto fill = store_->Fill(id);
+  ASSERT_TRUE(fill);
+  EXPECT_TRUE(fill->mismatch);
+  EXPECT_EQ(fill->price, 6000);
+  EXPECT_EQ(fill->amount, line_->Snapshot(kDispenser).sales.back().amount);
+  bool lost = false;
+  std::size_t alarms = 0;
+  for (auto& event : hub_->Wait(0, std::chrono::milliseconds(0), lost)) {
+    if (event.name == kAlarmEvent && event.data.find("mismatch") != std::string::npos) ++alarms;
+  }
+  EXPECT_EQ(alarms, 1u);
+}
+
 TEST_F(FillTrackerTest, AnAuthorizationTheDispenserNeverSawLeavesNoRow) {
   FillRecord fill;
   fill.channel = kChannel;
