@@ -135,6 +135,7 @@ void Store::Open() {
 
 std::string Store::Check() {
   std::lock_guard lock(mutex_);
+  std::string problem;
   struct stat file {};
   const bool present = ::stat(path_.c_str(), &file) == 0;
   const bool same = present && file.st_dev == device_ && file.st_ino == inode_;
@@ -145,23 +146,23 @@ std::string Store::Check() {
     // the journal goes on in a database opened there again.
     try {
       Open();
-      problem_.clear();
       reopened_ = true;
     } catch (const std::exception& error) {
-      problem_ = "the database " + path_ + " cannot be opened again: " + error.what();
+      problem = "the database " + path_ + " cannot be opened again: " + error.what();
     }
   } else if (!same) {
-    problem_ = "the database " + path_ + " is gone" + (present ? " (replaced)" : "");
+    problem = "the database " + path_ + " is gone" + (present ? " (replaced)" : "");
   } else if (!folderWritable || ::access(path_.c_str(), W_OK) != 0) {
-    problem_ = "the database " + path_ + " cannot be written";
-  } else {
-    problem_.clear();
+    problem = "the database " + path_ + " cannot be written";
   }
+  std::lock_guard said(problemMutex_);
+  problem_ = problem;
   return problem_;
 }
 
 std::string Store::Problem() {
-  std::lock_guard lock(mutex_);
+  // Never behind a write that waits for the database: health asks this.
+  std::lock_guard said(problemMutex_);
   return problem_;
 }
 

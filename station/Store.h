@@ -78,6 +78,7 @@ class Store {
   // The file open, to tell it from one that took its place.
   dev_t device_ = 0;
   ino_t inode_ = 0;
+  std::mutex problemMutex_;  // problem_ is written under both, read under either
   std::string problem_;
   bool reopened_ = false;
   std::int64_t highestFill_ = 0;
