@@ -6,12 +6,14 @@
 #include "station/JsonInput.h"
 #include "station/LogText.h"
 #include "station/RepeatFilter.h"
+#include "station/Sqlite.h"
 
 namespace quorlan::station {
 
 namespace {
 
-// A failure that repeats is written once, then summarized.
+// A database that stays unavailable fails every request: its cause is
+// written once, then summarized.
 void WriteCause(const std::string& cause) {
   static RepeatFilter repeats;
   for (const auto& line : repeats.Take(LogText(cause))) {
@@ -23,11 +25,16 @@ void WriteCause(const std::string& cause) {
 
 int StatusFor(const std::exception& error) {
   if (dynamic_cast<const InputError*>(&error)) return 400;
+  if (dynamic_cast<const sql::Unavailable*>(&error)) return 503;
   return 500;
 }
 
 std::string DetailFor(const std::exception& error) {
   if (dynamic_cast<const InputError*>(&error)) return error.what();
+  if (const auto* database = dynamic_cast<const sql::Unavailable*>(&error)) {
+    WriteCause(database->Cause());
+    return std::string("the journal is unavailable: ") + error.what();
+  }
   WriteCause(error.what());
   return "an unexpected failure; the service log has its cause";
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 // What a failure that no route turned into an answer itself means to the
-// client: a body the API cannot take is 400, anything else 500. The detail
-// never quotes a library.
+// client: a body the API cannot take is 400, a database that cannot serve is
+// 503, anything else 500. The detail never quotes a library.
 
 #include <exception>
 #include <string>
