@@ -11,6 +11,7 @@
 #include "station/Api.h"
 #include "station/Audit.h"
 #include "station/Auth.h"
+#include "station/LogText.h"
 #include "station/Station.h"
 
 namespace quorlan::station {
@@ -107,7 +108,7 @@ int RunServe(const ServeArgs& args) {
   try {
     return Serve(args, signals);
   } catch (const ConfigError& error) {
-    fmt::print(stderr, "quorlan serve: {}\n", error.what());
+    fmt::print(stderr, "quorlan serve: {}\n", LogText(error.what()));
     return error.ExitCode();
   }
 }
