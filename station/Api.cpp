@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "station/Failure.h"
+#include "station/JsonInput.h"
 #include "station/JsonViews.h"
 #include "web/Assets.h"
 
@@ -78,11 +80,7 @@ int PathNumber(const httplib::Request& req, std::size_t index) {
 }
 
 json ParseBody(const httplib::Request& req) {
-  try {
-    return json::parse(req.body);
-  } catch (const json::exception& error) {
-    throw Problem{400, std::string("malformed JSON: ") + error.what()};
-  }
+  return ParseRequestBody(req.body);
 }
 
 void OnlyKeys(const json& object, std::initializer_list<std::string_view> known,
@@ -179,7 +177,7 @@ httplib::Server::Handler Api::Guard(Role role, Handler handler) {
     } catch (const Problem& problem) {
       WriteProblem(res, problem.status, problem.detail);
     } catch (const std::exception& error) {
-      WriteProblem(res, 500, error.what());
+      WriteProblem(res, StatusFor(error), DetailFor(error));
     }
   };
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "station/Clock.h"
+#include "station/LogText.h"
 
 namespace quorlan::station {
 
@@ -24,12 +25,10 @@ AuditLog::~AuditLog() {
 
 void AuditLog::Record(std::string_view who, std::string_view method, std::string_view path,
                       int status, std::string_view detail) {
-  std::string line = fmt::format("{} {} {} {} {}", NowUtc(), who, method, path, status);
-  if (!detail.empty()) line += fmt::format(" {}", detail);
-  // One line, whatever a client put into the path.
-  for (char& ch : line) {
-    if (ch == '\n' || ch == '\r') ch = ' ';
-  }
+  // One line, and no control character, whatever a client put into the path.
+  std::string line =
+      fmt::format("{} {} {} {} {}", NowUtc(), LogText(who), LogText(method), LogText(path), status);
+  if (!detail.empty()) line += fmt::format(" {}", LogText(detail));
   std::lock_guard lock(mutex_);
   std::fputs((line + "\n").c_str(), file_);
   std::fflush(file_);

@@ -53,7 +53,7 @@ constexpr std::string_view kDocument = R"json({
         "type": {"type": "string"}, "title": {"type": "string"}, "status": {"type": "integer"}, "detail": {"type": "string"}}}
     },
     "responses": {
-      "Problem": {"description": "400 bad input, 401 no or wrong token, 403 role too low, 404 unknown route, dispenser or fill, 408 a body slower than 30 s, 409 refused by the dispenser's state, 413 body over 64 KiB, 502 not acknowledged, 503 line down or too many streams",
+      "Problem": {"description": "400 bad input, 401 no or wrong token, 403 role too low, 404 unknown route, dispenser or fill, 408 a body slower than 30 s, 409 refused by the dispenser's state, 413 body over 64 KiB, 502 not acknowledged, 503 line down, too many streams or the journal's database unavailable",
         "content": {"application/problem+json": {"schema": {"$ref": "#/components/schemas/Problem"}}}}
     }
   },

@@ -26,6 +26,10 @@ constexpr std::array<std::string_view, 1> kMigrations{
 
 constexpr std::string_view kEventIdCounter = "event_id";
 
+// Counts the service's starts; its write at each start proves the database
+// writable.
+constexpr std::string_view kStartsCounter = "starts";
+
 constexpr std::array<std::string_view, 4> kStatusNames{"pending", "open", "done", "cancelled"};
 
 std::string StatusName(FillStatus status) {
@@ -71,6 +75,26 @@ Store::Store(const std::string& path) : db_(path) {
   db_.Execute("PRAGMA synchronous=FULL");
   db_.Execute("PRAGMA foreign_keys=ON");
   Migrate();
+  CheckUsable();
+  reader_ = std::make_unique<sql::Database>(path);
+  reader_->Execute("PRAGMA query_only=ON");
+}
+
+void Store::CheckUsable() {
+  auto check = db_.Prepare("PRAGMA quick_check(1)");
+  if (check.Step() && check.Text(0) != "ok") {
+    throw sql::Unavailable(sql::Unavailable::Reason::Corrupt, "quick check: " + check.Text(0));
+  }
+  // SQLite opens a file it may not write read-only without a word; only a
+  // committed write proves the journal can take a fill.
+  if (!db_.Writable()) {
+    throw sql::Unavailable(sql::Unavailable::Reason::ReadOnly, "opened read-only");
+  }
+  db_.Prepare(
+         "INSERT INTO counters(name, value) VALUES(?, 1) "
+         "ON CONFLICT(name) DO UPDATE SET value = value + 1")
+      .Bind(1, std::string(kStartsCounter))
+      .Run();
 }
 
 void Store::Migrate() {
@@ -90,8 +114,8 @@ void Store::Migrate() {
 }
 
 std::vector<PriceEntry> Store::Prices() {
-  std::lock_guard lock(mutex_);
-  auto query = db_.Prepare(
+  std::lock_guard lock(readMutex_);
+  auto query = reader_->Prepare(
       "SELECT channel, dispenser, grade, price FROM prices ORDER BY channel, dispenser, grade");
   std::vector<PriceEntry> entries;
   while (query.Step()) {
@@ -195,8 +219,9 @@ bool Store::CompleteFill(const FillRecord& fill, const StoredEvent& event) {
 
 std::vector<FillRecord> Store::QueryFills(const std::string& where, std::int64_t a,
                                           std::int64_t b) {
-  std::lock_guard lock(mutex_);
-  auto query = db_.Prepare("SELECT " + std::string(kFillColumns) + " FROM fills WHERE " + where);
+  std::lock_guard lock(readMutex_);
+  auto query =
+      reader_->Prepare("SELECT " + std::string(kFillColumns) + " FROM fills WHERE " + where);
   query.Bind(1, a).Bind(2, b);
   std::vector<FillRecord> fills;
   while (query.Step()) fills.push_back(ReadFill(query));
@@ -227,9 +252,9 @@ void Store::InsertEvent(const StoredEvent& event) {
 }
 
 std::vector<StoredEvent> Store::EventsAfter(std::int64_t after, std::int64_t upTo, int limit) {
-  std::lock_guard lock(mutex_);
-  auto query =
-      db_.Prepare("SELECT id, name, data FROM events WHERE id > ? AND id <= ? ORDER BY id LIMIT ?");
+  std::lock_guard lock(readMutex_);
+  auto query = reader_->Prepare(
+      "SELECT id, name, data FROM events WHERE id > ? AND id <= ? ORDER BY id LIMIT ?");
   query.Bind(1, after).Bind(2, upTo).Bind(3, std::int64_t{limit});
   std::vector<StoredEvent> events;
   while (query.Step()) events.push_back({query.Integer(0), query.Text(1), query.Text(2)});
@@ -237,8 +262,8 @@ std::vector<StoredEvent> Store::EventsAfter(std::int64_t after, std::int64_t upT
 }
 
 std::int64_t Store::EventIdFloor() {
-  std::lock_guard lock(mutex_);
-  auto query = db_.Prepare(
+  std::lock_guard lock(readMutex_);
+  auto query = reader_->Prepare(
       "SELECT max(coalesce((SELECT max(id) FROM events), 0), "
       "coalesce((SELECT value FROM counters WHERE name = ?), 0))");
   query.Bind(1, std::string(kEventIdCounter));

@@ -5,6 +5,7 @@
 // publishes it. Safe to share between threads.
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,8 +20,13 @@ namespace quorlan::station {
 class Store {
  public:
   // Opens or creates the database and brings its schema up to date; throws
-  // sql::Error, also for a database of a newer release.
+  // sql::Error, also for a database of a newer release, and
+  // sql::Unavailable for one that cannot be written or fails SQLite's quick
+  // check: a journal that would fail its first fill is refused at the start.
   explicit Store(const std::string& path);
+
+  // How many times a write found another process's lock and waited for it.
+  std::uint64_t LockWaits() const { return db_.LockWaits(); }
 
   std::vector<PriceEntry> Prices();
   std::vector<PriceEntry> PricesOf(int channel, int dispenser);
@@ -49,11 +55,16 @@ class Store {
 
  private:
   void Migrate();
+  void CheckUsable();
   void InsertEvent(const StoredEvent& event);
   std::vector<FillRecord> QueryFills(const std::string& where, std::int64_t a, std::int64_t b);
 
+  // Writes go through db_; reads through their own connection, which WAL
+  // lets read while a write (ours or another process's) waits for a lock.
   std::mutex mutex_;
   sql::Database db_;
+  std::mutex readMutex_;
+  std::unique_ptr<sql::Database> reader_;
 };
 
 }  // namespace quorlan::station

@@ -70,7 +70,8 @@ struct Driver::Core {
   Core(TPortDispatcher& port, const DriverOptions& options)
       : transport(port),
         logger(SystemLogPlatform()),
-        state(port, logger, options.amountFromVolume, PriceSource::GivenOnly) {
+        state(port, logger, options.amountFromVolume, PriceSource::GivenOnly,
+              ReplyDigits::Checked) {
     logger.SetFileName(options.logFile);
   }
 
@@ -161,6 +162,10 @@ Status Driver::Poll(Channel channel, Dispenser dispenser, std::uint8_t nozzleMod
     // Sends the grade 1 price when one is pending and the book has it.
     PrepareNozzleStatus(s, channel, dispenser, nozzleMode);
     const PollResult result = PollDispenser(s, channel, dispenser);
+    if (result.badDigit) {
+      throw LinkFailure(Code(LinkError::BadDigit), "status reply on " + Where(channel, dispenser) +
+                                                       ": " + Describe(Code(LinkError::BadDigit)));
+    }
     Status status;
     status.state = StateOf(result.code, result.status);
     status.code = static_cast<std::uint8_t>(result.code);
