@@ -20,6 +20,7 @@ namespace quorlan::station {
 namespace {
 
 constexpr int kExitNoListen = 1;
+constexpr int kExitFailure = 1;  // any other failure of the start
 constexpr std::chrono::milliseconds kSignalWait{1000};
 
 std::string Address(const StationConfig& config, int port) {
@@ -156,6 +157,11 @@ int RunServe(const ServeArgs& args) {
       lines.remove_prefix(std::min(end + 1, lines.size()));
     }
     return error.ExitCode();
+  } catch (const std::exception& error) {
+    // E.g. an audit log that cannot be opened: said, and the stack unwound
+    // so that a database this start created goes again.
+    fmt::print(stderr, "quorlan serve: {}\n", error.what());
+    return kExitFailure;
   }
 }
 

@@ -173,6 +173,38 @@ TEST(StationConfig, ACheckOfASoundConfigurationSaysSoAndTakesTheNewKeys) {
   EXPECT_EQ(embedded.err, "--listen 'nowhere': expected HOST:PORT\n");
 }
 
+// A start that fails after the configuration was read (a log that cannot
+// be opened, a port, a database folder) leaves no file of its own behind.
+TEST(StationConfig, AStartThatFailsLeavesNothingItCreated) {
+  struct Case {
+    const char* what;
+    std::string extra;  // root keys
+    std::string database;
+    std::string port;
+    int exitCode;
+    std::string message;
+  };
+  Scratch scratch;
+  const Case cases[] = {
+      {"audit log in no folder", "audit_log = \"" + scratch.File("none/audit.log") + "\"\n",
+       scratch.File("station.db"), "sim", 1, "cannot open the audit log"},
+      {"port", "", scratch.File("station.db"), "/dev/no-such-port", 3, "cannot open the port"},
+      {"database in no folder", "", scratch.File("none/station.db"), "sim", 2,
+       "cannot open the database"},
+  };
+  for (const Case& c : cases) {
+    const std::string config = scratch.File("station.toml");
+    std::ofstream(config) << "database = \"" << c.database << "\"\n"
+                          << c.extra << "[[line]]\nchannel = 1\nport = \"" << c.port
+                          << "\"\ndispensers = [1]\n";
+    const ProcessResult result =
+        RunQuorlan({"serve", "--config", config, "--listen", "127.0.0.1:0"});
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.what << ": " << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.what << ": " << result.err;
+    EXPECT_EQ(scratch.Entries(), 1u) << c.what << ": a failed start left a file";
+  }
+}
+
 // One service per database: a second start on it ends at once and takes
 // nothing from the first, which runs on (SIGHUP included) and ends cleanly;
 // once it has, the database is free again.

@@ -66,11 +66,16 @@ TEST(ServiceLogs, AreStampedLinesAndSighupMovesTheAuditLogToANewFile) {
     return reply && reply->status == 200;
   };
   ASSERT_TRUE(request());
+  // The audit line may follow the answer: waited for, so that it is not the
+  // one to find the new file.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (Read(dir / "audit.log").empty() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 
   // logrotate renames, then reloads the service.
   std::filesystem::rename(dir / "audit.log", dir / "audit.log.1");
   service.Signal(SIGHUP);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   bool moved = false;
   while (!moved && std::chrono::steady_clock::now() < deadline) {
     ASSERT_TRUE(request()) << "the service did not survive SIGHUP";
