@@ -69,6 +69,8 @@ install(FILES ${QUORLAN_PACKAGING_DIR}/debian/quorlan.service DESTINATION /lib/s
         COMPONENT station)
 install(FILES ${QUORLAN_PACKAGING_DIR}/debian/station.toml
         DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quorlan COMPONENT station)
+install(FILES ${QUORLAN_PACKAGING_DIR}/debian/quorlan.logrotate
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/logrotate.d RENAME quorlan COMPONENT station)
 install(FILES ${QUORLAN_PACKAGING_DIR}/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quorlan COMPONENT station)
 foreach(page cli.md service.md packaging.md)

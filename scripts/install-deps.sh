@@ -14,7 +14,7 @@ native=(build-essential cmake ninja-build pkg-config git
         libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
         libedit-dev python3)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386 chromium)
-package=(dpkg-dev file help2man lintian man-db systemd unzip bash-completion curl)
+package=(dpkg-dev file help2man lintian man-db systemd unzip bash-completion curl logrotate)
 
 wanted=("${native[@]}")
 case "${1:-native}" in

@@ -9,7 +9,7 @@
 
 namespace quorlan::station {
 
-AuditLog::AuditLog(const std::string& path) {
+AuditLog::AuditLog(const std::string& path) : path_(path) {
   if (path.empty()) {
     file_ = stderr;
     return;
@@ -17,6 +17,15 @@ AuditLog::AuditLog(const std::string& path) {
   file_ = std::fopen(path.c_str(), "a");
   if (!file_) throw std::runtime_error("cannot open the audit log " + path);
   owned_ = true;
+}
+
+void AuditLog::Reopen() {
+  if (!owned_) return;
+  std::FILE* reopened = std::fopen(path_.c_str(), "a");
+  if (!reopened) return;
+  std::lock_guard lock(mutex_);
+  std::fclose(file_);
+  file_ = reopened;
 }
 
 AuditLog::~AuditLog() {

@@ -47,6 +47,7 @@ Station::Station(const StationConfig& config) : config_(config) {
   }
   DriverOptions options;
   options.logFile = config_.driverLog;
+  options.logLevel = config_.driverLogLevel;
   driver_ = std::make_unique<Driver>(*transport, options);
 
   for (const LineConfig& line : config_.lines) {

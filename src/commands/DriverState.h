@@ -44,7 +44,9 @@ struct DriverState {
     return priceSource == PriceSource::Placeholders || priceGiven[c][d][g] != 0;
   }
 
+  // Every exchange's line; a command's own line is worth the info level.
   void Trace(std::string_view text) { link.Log().Log(kTraceLevel, text); }
+  void Info(std::string_view text) { link.Log().Log(kInfoLevel, text); }
 
   Link link;
   const bool amountFromVolume;

@@ -3,11 +3,14 @@
 // one-shot commands on a serial line served by `quorlan sim`.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "Process.h"
 
@@ -179,6 +182,48 @@ TEST(QuorlanLog, ALogThatCannotBeWrittenWarnsOnceAndTheCommandsRun) {
             0u)
       << result.err;
   EXPECT_EQ(LineCount(result.err), 1) << result.err;
+}
+
+// Without --log the log goes to the user's state directory, never beside
+// the executable: UTF-8 lines with RFC 3339 stamps, commands but no exchange.
+TEST(QuorlanLog, TheDefaultLogIsInTheUsersStateDirectoryInStampedLines) {
+  const auto scratch =
+      std::filesystem::temp_directory_path() / ("quorlan-cli-state-" + std::to_string(getpid()));
+  struct Case {
+    const char* stateHome;  // nullptr: unset
+    std::filesystem::path log;
+  };
+  const Case cases[] = {
+      {"xdg", scratch / "xdg" / "quorlan" / "quorlan.log"},
+      {nullptr, scratch / "home" / ".local" / "state" / "quorlan" / "quorlan.log"},
+      {"relative/is/ignored", scratch / "home" / ".local" / "state" / "quorlan" / "quorlan.log"},
+  };
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d) \S.*)");
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(scratch);
+    setenv("HOME", (scratch / "home").c_str(), 1);
+    if (c.stateHome == nullptr) {
+      unsetenv("XDG_STATE_HOME");
+    } else if (c.stateHome[0] == 'r') {
+      setenv("XDG_STATE_HOME", c.stateHome, 1);
+    } else {
+      setenv("XDG_STATE_HOME", (scratch / c.stateHome).c_str(), 1);
+    }
+    const auto result = RunQuorlan({"demo"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::ifstream in(c.log, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    EXPECT_FALSE(text.empty()) << c.log;
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(text.find("Verif("), std::string::npos) << "an exchange at the info level";
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    }
+  }
+  std::filesystem::remove_all(scratch);
 }
 
 // quorlan sim on one end of a pseudo-terminal, one-shot commands on the other.

@@ -16,7 +16,7 @@ struct PortSpec {
 struct GlobalOptions {
   std::vector<std::string> ports;  // "[CHANNEL=]PATH"; none: the embedded simulator
   bool trace = false;
-  std::string logPath;     // empty: next to the executable
+  std::string logPath;     // empty: in the user's state directory
   std::string pricesFile;  // empty: the book starts empty
 };
 
