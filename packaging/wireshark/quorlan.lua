@@ -230,7 +230,7 @@ local function dissect_reply(tvb, pinfo, tree)
   tree:add(f.request_in, request.frame)
   tree:add(f.dispenser, request.dispenser)
   tree:add(f.request, kind.name)
-  tree:add(f.reply_time, (pinfo.abs_ts - request.time) * 1000)
+  tree:add(f.reply_time, math.floor((pinfo.abs_ts - request.time) * 1e6 + 0.5) / 1000)
   complement_verdict(tree, tvb, broken)
   local expected = 2 * kind.reply
   local verdict, summary
@@ -246,7 +246,7 @@ local function dissect_reply(tvb, pinfo, tree)
   if verdict == "valid" then summary = reply_fields(tree, tvb, kind, info) end
   add_pairs(tree:add(quorlan, tvb(), "Pairs"), tvb, {})
   pinfo.cols.info = string.format("dispenser %d %s reply: %s%s", request.dispenser, kind.name,
-                                  verdict, summary and (";" .. summary) or "")
+                                  verdict, (summary and summary ~= "") and (";" .. summary) or "")
 end
 
 local encapsulations = DissectorTable.get("wtap_encap")
