@@ -116,6 +116,18 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommand{"DemoOnAPort", {"--port", "/dev/null", "demo"}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// What a new user tripped over: messages that say what is wrong and how.
+INSTANTIATE_TEST_SUITE_P(
+    Mends, QuorlanBadCommand,
+    ::testing::Values(
+        BadCommand{"DispenserNotAWholeNumber", {"status", "-d", "x"}, 2, "x is not a whole number"},
+        BadCommand{"DispenserOutsideItsRange", {"status", "-d", "33"}, 2, "33 is outside 1..32"},
+        BadCommand{"GlobalOptionHintWithItsValue",
+                   {"status", "--port", "/dev/ttyS9"},
+                   2,
+                   "as in quorlan --port /dev/ttyS9 status ..."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct JsonCommand {
   const char* name;
   std::vector<std::string> args;
@@ -258,6 +270,24 @@ TEST_F(QuorlanOnASimulatedLine, NozzleEventsOnTheServersInputShowInAStatus) {
   EXPECT_EQ(status.exitCode, 0) << status.err;
   EXPECT_NE(status.out.find("channel 1, dispenser 2: idle, nozzle 3"), std::string::npos)
       << status.out;
+}
+
+TEST_F(QuorlanOnASimulatedLine, APresetOnADispenserWithoutPricesSaysSo) {
+  const auto result = OnLine({"preset", "-d", "2", "--volume", "5", "--price", "52.90"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("as one without prices does; send them with quorlan price"),
+            std::string::npos)
+      << result.err;
+}
+
+TEST(QuorlanHelp, HelpAsACommandShowsTheHelpAndRangesReadably) {
+  const auto top = Quorlan({"help"});
+  EXPECT_EQ(top.exitCode, 0) << top.err;
+  EXPECT_NE(top.out.find("Usage"), std::string::npos) << top.out;
+  const auto status = Quorlan({"help", "status"});
+  EXPECT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_NE(status.out.find("-d,--dispenser 1..32"), std::string::npos) << status.out;
+  EXPECT_EQ(status.out.find("INT"), std::string::npos) << status.out;
 }
 
 TEST_F(QuorlanOnASimulatedLine, ADispenserThatDoesNotAnswerGivesOneEnglishLine) {

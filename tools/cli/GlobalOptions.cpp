@@ -23,6 +23,9 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                              kPortVariable))
       ->type_name("[CHANNEL=]PATH");
   app.add_flag("--trace", options.trace, "Hex dump of every request (->) and reply (<-) on stderr");
+  app.add_flag("--echo", options.echo,
+               "The serial lines' adapters hear their own requests (two-wire): read back and "
+               "check each request before its reply");
   app.add_option("--log", options.logPath,
                  "Driver log file (default: $XDG_STATE_HOME/quorlan/quorlan.log, else "
                  "~/.local/state/quorlan/quorlan.log)")
@@ -33,9 +36,18 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
 }
 
 const std::vector<std::string>& GlobalOptionNames() {
-  static const std::vector<std::string> names{"--port", "--trace", "--log", "--prices-file",
-                                              "--version"};
+  static const std::vector<std::string> names{"--port", "--trace",       "--echo",
+                                              "--log",  "--prices-file", "--version"};
   return names;
+}
+
+std::size_t CommandPosition(const std::vector<std::string>& args) {
+  std::size_t at = 0;
+  while (at < args.size() && args[at].starts_with("-")) {
+    const bool valued = args[at] == "--port" || args[at] == "--log" || args[at] == "--prices-file";
+    at += valued ? 2 : 1;
+  }
+  return std::min(at, args.size());
 }
 
 void ApplyEnvironment(GlobalOptions& options) {

@@ -26,6 +26,7 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
     serialPort_ = std::make_unique<serial::SerialDispatcher>();
     for (const auto& spec : ports) {
       serialPort_->MapChannel(spec.channel, spec.path);
+      serialPort_->SetEcho(spec.channel, options.echo);
       channels_.insert(spec.channel);
       paths_[spec.channel] = spec.path;
     }
