@@ -42,8 +42,11 @@ struct ServerOptions {
   std::string cors_methods = "GET, POST, PUT, DELETE";
   std::string cors_headers = "Authorization, Content-Type, Idempotency-Key, Last-Event-ID";
 
-  unsigned io_threads = 2;       // network work: never blocks
-  unsigned handler_threads = 4;  // routes run here, so a slow route holds no socket work up
+  unsigned io_threads = 2;  // network work: never blocks
+  // Routes run on a pool of their own, so a slow route holds no socket work
+  // up; each request then crosses threads twice. 0: routes run on the network
+  // threads, for routes that never wait.
+  unsigned handler_threads = 4;
 };
 
 }  // namespace quorlan::http

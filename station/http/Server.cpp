@@ -98,6 +98,8 @@ void Server::Impl::Admit(tcp::socket socket) {
     socket.close(ec);
     return;
   }
+  // An event is one small write: it goes out at once, not after an acknowledgement.
+  socket.set_option(tcp::no_delay(true), ec);
   if (tls) {
     std::make_shared<TlsSession>(context, std::move(*slot),
                                  beast::ssl_stream<beast::tcp_stream>(std::move(socket), *tls))
@@ -147,8 +149,10 @@ void Server::Start() {
   impl.heartbeat.emplace(*impl.strand);
   impl.retry.emplace(*impl.strand);
   impl.work.emplace(impl.io->get_executor());
-  impl.routes = std::make_unique<asio::thread_pool>(std::max(1u, options.handler_threads));
-  impl.context.routes = impl.routes.get();
+  if (options.handler_threads > 0) {
+    impl.routes = std::make_unique<asio::thread_pool>(options.handler_threads);
+    impl.context.routes = impl.routes.get();
+  }
   asio::post(*impl.strand, [&impl] {
     impl.Accept();
     impl.Beat();
@@ -178,7 +182,7 @@ void Server::Stop() {
   impl.io->stop();
   for (auto& thread : impl.threads) thread.join();
   impl.threads.clear();
-  impl.routes->join();
+  if (impl.routes) impl.routes->join();
   // Publishers may hold streams longer than the server lives: from here on
   // their writes return false and reach nothing of it.
   impl.context.streams->ForEach([](EventStream& stream) { stream.Ended(); });

@@ -153,13 +153,14 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
                     {}},
                    "preflight", !keep_alive_);
     }
+    if (!context_.routes) return Route(std::move(request));
     boost::asio::post(*context_.routes,
                       [self = this->shared_from_this(), request = std::move(request)]() mutable {
                         self->Route(std::move(request));
                       });
   }
 
-  // On the route pool.
+  // On the route pool, or inline on the connection's strand without one.
   void Route(Request request) {
     Answer answer(request, context_.streams, Options().stream_buffer_limit);
     try {
@@ -169,12 +170,13 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     }
     if (!answer.Given()) answer.Respond(Problem(404, "no such resource"));
     std::string route = answer.Route().empty() ? "other" : answer.Route();
-    boost::asio::post(stream_.get_executor(),
-                      [self = this->shared_from_this(), response = *answer.Given(),
-                       stream = answer.Opened(), route = std::move(route)]() mutable {
-                        if (stream) return self->StartStream(std::move(response), stream, route);
-                        self->Reply(std::move(response), route, !self->keep_alive_);
-                      });
+    auto finish = [self = this->shared_from_this(), response = *answer.Given(),
+                   stream = answer.Opened(), route = std::move(route)]() mutable {
+      if (stream) return self->StartStream(std::move(response), stream, route);
+      self->Reply(std::move(response), route, !self->keep_alive_);
+    };
+    if (!context_.routes) return finish();  // already on the connection's strand
+    boost::asio::post(stream_.get_executor(), std::move(finish));
   }
 
   void Decorate(Headers& headers) const {

@@ -102,8 +102,9 @@ TEST(FrontDoor, AnswersEveryKindOfRequestWithItsStatusAndTheSecurityHeaders) {
   EXPECT_EQ(service.Counted("other", 404), 1);
 }
 
-TEST(FrontDoor, KeepsAConnectionAliveAcrossRequests) {
-  TestService service(Quick());
+// Requests one after another, and two in one write, on one connection.
+void KeepAlive(const ServerOptions& options) {
+  TestService service(options);
   RawClient client(service.Port());
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(client.Send("POST /echo HTTP/1.1\r\n\r\n"));
@@ -114,6 +115,15 @@ TEST(FrontDoor, KeepsAConnectionAliveAcrossRequests) {
       client.Send("GET /page HTTP/1.1\r\n\r\nPOST /echo HTTP/1.1\r\nContent-Length: 1\r\n\r\nx"));
   EXPECT_EQ(client.Read().body, "<p>page</p>");
   EXPECT_EQ(client.Read().body, "length=1");
+}
+
+TEST(FrontDoor, KeepsAConnectionAliveAcrossRequestsWithRoutesOnTheirPoolOrInline) {
+  for (const unsigned handler_threads : {4u, 0u}) {
+    SCOPED_TRACE(handler_threads);
+    auto options = Quick();
+    options.handler_threads = handler_threads;
+    KeepAlive(options);
+  }
 }
 
 TEST(FrontDoor, ClosesClientsThatRunOutOfTime) {
