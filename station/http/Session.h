@@ -48,7 +48,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
       stream_.async_handshake(boost::asio::ssl::stream_base::server,
                               [self = this->shared_from_this()](boost::beast::error_code ec) {
                                 if (ec) return self->Close();
-                                self->ReadHeader();
+                                self->ReadHeader(false);
                               });
     } else {
       ReadHeader();
@@ -69,12 +69,14 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         });
   }
 
-  void ReadHeader() {
+  // `rearm` false: the handshake's deadline runs on, so that the handshake
+  // and the headers together get the header deadline.
+  void ReadHeader(bool rearm = true) {
     origin_.clear();
     parser_.emplace();
     parser_->body_limit(Options().body_limit);
     parser_->header_limit(static_cast<std::uint32_t>(Options().header_limit));
-    Lowest().expires_after(Options().header_timeout);
+    if (rearm) Lowest().expires_after(Options().header_timeout);
     boost::beast::http::async_read_header(
         stream_, buffer_, *parser_,
         [self = this->shared_from_this()](boost::beast::error_code ec, std::size_t) {
