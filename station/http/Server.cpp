@@ -189,7 +189,8 @@ void Server::Stop() {
   impl.heartbeat.reset();
   impl.retry.reset();
   impl.acceptor.reset();
-  impl.io.reset();  // ends every session, giving back its connection slot
+  impl.strand.reset();  // belongs to the io_context's services
+  impl.io.reset();      // ends every session, giving back its connection slot
   impl.routes.reset();
   impl.context.routes = nullptr;
 }
