@@ -11,7 +11,7 @@ set -euo pipefail
 native=(build-essential cmake ninja-build pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         libasio-dev libcli11-dev libfmt-dev clang clang-format
-        libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
+        libsqlite3-dev libssl-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
         libedit-dev python3)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386 chromium)
 package=(dpkg-dev file help2man lintian man-db systemd unzip bash-completion curl)
