@@ -7,6 +7,12 @@ namespace quorlan::station {
 
 namespace {
 
+// What a totalizer counted from `open` to `close`.
+Cents Counted(Cents open, Cents close, Cents wrap) {
+  const Cents counted = close - open;
+  return counted < 0 && wrap > 0 ? counted + wrap : counted;
+}
+
 void Add(SalesLine& line, const Totals& sold) {
   ++line.count;
   line.sold.volume += sold.volume;
@@ -68,8 +74,10 @@ ShiftReport BuildShiftReport(const ShiftInput& input) {
     }
     if (reading.open && reading.close) {
       balance.difference =
-          Totals{reading.close->volume - reading.open->volume - balance.journal.volume,
-                 reading.close->amount - reading.open->amount - balance.journal.amount};
+          Totals{Counted(reading.open->volume, reading.close->volume, input.wrap.volume) -
+                     balance.journal.volume,
+                 Counted(reading.open->amount, reading.close->amount, input.wrap.amount) -
+                     balance.journal.amount};
     }
     if (!reading.close) report.unanswered.push_back(reading.nozzle);
     report.nozzles.push_back(balance);

@@ -52,6 +52,8 @@ struct ShiftInput {
   std::map<int, std::string> gradeNames;
   std::vector<ShiftFill> fills;        // the shift's completed and cancelled fills
   std::vector<NozzleReading> nozzles;  // every configured nozzle
+  // Where a totalizer rolls over to zero; zero: it never does.
+  Totals wrap;
   // Every completed unpaid fill of the station at the close, whatever its shift.
   int unpaidCount = 0;
   Cents unpaidAmount = 0;
@@ -81,7 +83,8 @@ struct NozzleBalance {
   std::optional<Totals> open;
   std::optional<Totals> close;
   Totals journal;
-  // (close - open) - journal; nullopt when either reading is missing.
+  // (close - open) - journal, a rollover between counted once; nullopt when
+  // either reading is missing.
   std::optional<Totals> difference;
 };
 

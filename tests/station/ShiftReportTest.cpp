@@ -75,6 +75,16 @@ TEST(ShiftReport, FuelWithoutASaleIsADifferenceAndASilentNozzleIsNamed) {
   EXPECT_FALSE(report.nozzles[3].difference);  // 1/2/2: no closing totals
 }
 
+TEST(ShiftReport, ATotalizerThatRollsOverStillBalances) {
+  ShiftInput input = OrdinaryShift();
+  input.wrap = {10'000'000'000, 1'000'000'000'000};
+  input.nozzles[1].open = Totals{9'999'999'900, 999'999'999'000};  // 1/1/1, just before zero
+  input.nozzles[1].close = Totals{1150, 65125};
+  const ShiftReport report = BuildShiftReport(input);
+  EXPECT_EQ(report.nozzles[0].difference, Totals{});
+  EXPECT_TRUE(Discrepancies(report).empty());
+}
+
 TEST(ShiftCsv, OneRowPerNozzleWithTwoDecimalsAndNoFormulas) {
   const nlohmann::json report = {{"id", 4},
                                  {"opened_at", "2026-12-07T06:00:00+01:00"},
