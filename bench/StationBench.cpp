@@ -108,14 +108,21 @@ void AdaptivePolling(benchmark::State& state) {
   for (auto _ : state) {
     StationRig rig(32, false);
     station::LineWorker& worker = *rig.Station().Line(1);
+    // The service authorizes only a dispenser it has seen idle: the rig waits
+    // for the first answers as a point of sale would.
+    Require(WaitFor([&] {
+              return worker.View(kFilling[0]).state == DispenserState::Idle &&
+                     worker.View(kFilling[1]).state == DispenserState::Idle;
+            }),
+            "the dispensers never answered");
     for (int d : kFilling) {
       const auto result = worker.Authorize(d, 1, {}, "bench").get();
       Require(result.outcome == station::Outcome::Done, "the authorization failed");
       rig.Line().Lift(d, 1);
     }
     Require(WaitFor([&] {
-              return worker.View(kFilling[0]).state == "filling" &&
-                     worker.View(kFilling[1]).state == "filling";
+              return worker.View(kFilling[0]).state == DispenserState::Filling &&
+                     worker.View(kFilling[1]).state == DispenserState::Filling;
             }),
             "the fills did not start");
     rig.Clear();

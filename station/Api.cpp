@@ -16,8 +16,6 @@ using nlohmann::json;
 
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
-constexpr std::chrono::seconds kCommandWait{60};
-constexpr std::chrono::seconds kKeepAliveComment{15};
 constexpr std::chrono::seconds kHeaderTime{10};
 constexpr std::chrono::seconds kBodyTime{30};
 constexpr int kDefaultFills = 100;
@@ -134,14 +132,10 @@ int QueryInteger(const httplib::Request& req, const char* key, int fallback, int
   return value;
 }
 
-void Answer(httplib::Response& res, std::future<CommandResult> future) {
-  if (future.wait_for(kCommandWait) != std::future_status::ready) {
-    throw Problem{503, "the line did not take the command in time"};
-  }
-  const CommandResult result = future.get();
+void Answer(httplib::Response& res, const CommandResult& result) {
   switch (result.outcome) {
     case Outcome::Done:
-      return WriteJson(res, result.body);
+      return WriteJson(res, PayloadJson(result.body));
     case Outcome::Refused:
       throw Problem{409, result.detail};
     case Outcome::NoAck:
@@ -152,19 +146,24 @@ void Answer(httplib::Response& res, std::future<CommandResult> future) {
   }
 }
 
-std::string EventText(const StoredEvent& event) {
-  return "id: " + std::to_string(event.id) + "\nevent: " + event.name + "\ndata: " + event.data +
-         "\n\n";
-}
-
-// Who is being served on this thread, for the audit line written after the
-// answer.
-thread_local std::string currentCaller;
-
 }  // namespace
 
 Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
-    : station_(station), authenticator_(authenticator), audit_(audit) {}
+    : station_(station), authenticator_(authenticator), audit_(audit), streams_(station) {}
+
+void Api::Identify(const httplib::Response& res, const std::string& caller) {
+  std::lock_guard lock(callersMutex_);
+  callers_[&res] = caller;
+}
+
+std::string Api::Forget(const httplib::Response& res) {
+  std::lock_guard lock(callersMutex_);
+  const auto at = callers_.find(&res);
+  if (at == callers_.end()) return "-";
+  std::string caller = std::move(at->second);
+  callers_.erase(at);
+  return caller.empty() ? "-" : caller;
+}
 
 httplib::Server::Handler Api::Guard(Role role, Handler handler) {
   return [this, role, handler](const httplib::Request& req, httplib::Response& res) {
@@ -174,7 +173,7 @@ httplib::Server::Handler Api::Guard(Role role, Handler handler) {
         res.set_header("WWW-Authenticate", "Bearer");
         throw Problem{401, "a valid bearer token is needed"};
       }
-      currentCaller = caller->name;
+      Identify(res, caller->name);
       if (caller->role < role) throw Problem{403, "the token's role is too low for this route"};
       handler(req, res, *caller);
     } catch (const Problem& problem) {
@@ -255,19 +254,16 @@ void Api::Register(httplib::Server& server) {
     WriteProblem(res, res.status, detail);
   });
   server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-    audit_.Record(currentCaller.empty() ? "-" : currentCaller, req.method, req.path, res.status);
-    currentCaller.clear();
+    audit_.Record(Forget(res), req.method, req.path, res.status);
   });
 }
 
 namespace {
 
-LineWorker& FindLine(Station& station, int channel, int dispenser) {
-  LineWorker* line = station.Line(channel);
-  if (!line || !line->Has(dispenser)) {
+void FindDispenser(Station& station, int channel, int dispenser) {
+  if (!station.Has(channel, dispenser)) {
     throw Problem{404, "no dispenser " + std::to_string(channel) + "/" + std::to_string(dispenser)};
   }
-  return *line;
 }
 
 }  // namespace
@@ -284,20 +280,19 @@ void Api::Health(const httplib::Request&, httplib::Response& res) {
 
 void Api::Dispensers(const httplib::Request&, httplib::Response& res) {
   json all = json::array();
-  for (LineWorker* line : station_.Lines()) {
-    for (const auto& view : line->Views()) all.push_back(DispenserJson(view));
-  }
+  for (const auto& view : station_.Views()) all.push_back(DispenserJson(view));
   WriteJson(res, all);
 }
 
 void Api::Dispenser(const httplib::Request& req, httplib::Response& res) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2);
-  WriteJson(res, DispenserJson(FindLine(station_, c, d).View(d)));
+  FindDispenser(station_, c, d);
+  WriteJson(res, DispenserJson(station_.Line(c)->View(d)));
 }
 
 void Api::Authorize(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2);
-  LineWorker& line = FindLine(station_, c, d);
+  FindDispenser(station_, c, d);
   const json body = ParseBody(req);
   OnlyKeys(body, {"grade", "volume", "amount"}, "the authorization");
   const int grade = IntegerField(body, "grade", 1, kLastGrade);
@@ -309,31 +304,18 @@ void Api::Authorize(const httplib::Request& req, httplib::Response& res, const C
     limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", 1, kMaxLimit)};
   if (body.contains("amount"))
     limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", 1, kMaxLimit)};
-  Answer(res, line.Authorize(d, grade, limit, caller.name));
+  Answer(res, station_.Authorize(c, d, grade, limit, caller.name));
 }
 
 void Api::StopOne(const httplib::Request& req, httplib::Response& res) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2);
-  Answer(res, FindLine(station_, c, d).StopDispenser(d));
+  FindDispenser(station_, c, d);
+  Answer(res, station_.StopDispenser(c, d));
 }
 
 void Api::StopAll(const httplib::Request&, httplib::Response& res) {
-  // Every line at once: each worker takes its stops ahead of anything queued.
-  std::vector<std::pair<LineWorker*, std::future<CommandResult>>> pending;
-  for (LineWorker* line : station_.Lines()) pending.emplace_back(line, line->StopAll());
   json results = json::array();
-  for (auto& [line, future] : pending) {
-    if (future.wait_for(kCommandWait) != std::future_status::ready) {
-      results.push_back({{"channel", line->Channel()}, {"result", "no answer in time"}});
-      continue;
-    }
-    const CommandResult result = future.get();
-    if (result.outcome != Outcome::Done) {
-      results.push_back({{"channel", line->Channel()}, {"result", result.detail}});
-      continue;
-    }
-    for (const auto& entry : result.body) results.push_back(entry);
-  }
+  for (const auto& result : station_.StopAll()) results.push_back(StopResultJson(result));
   WriteJson(res, {{"dispensers", results}});
 }
 
@@ -357,8 +339,7 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
     entry.grade = IntegerField(item, "grade", 1, kLastGrade);
     if (!item.contains("price")) throw Problem{400, "'price' is missing"};
     entry.price = MoneyField(item, "price", kMinPrice, kMaxPrice);
-    const LineWorker* line = station_.Line(entry.channel);
-    if (!line || !line->Has(entry.dispenser)) {
+    if (!station_.Has(entry.channel, entry.dispenser)) {
       throw Problem{400, "no dispenser " + std::to_string(entry.channel) + "/" +
                              std::to_string(entry.dispenser)};
     }
@@ -367,31 +348,9 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
     }
     entries.push_back(entry);
   }
-  const auto book = station_.Journal().Prices();
-  std::vector<PriceEntry> changed;
-  for (const auto& entry : entries) {
-    if (std::find(book.begin(), book.end(), entry) == book.end()) changed.push_back(entry);
-  }
   json results = json::array();
-  if (!changed.empty()) {
-    json data = json::array();
-    for (const auto& entry : changed) data.push_back(PriceJson(entry));
-    station_.Events().PublishCommitted("prices", data.dump(), [&](const StoredEvent& event) {
-      station_.Journal().SavePrices(changed, event);
-      return true;
-    });
-    std::map<int, std::set<int>> dispensers;
-    for (const auto& entry : changed) dispensers[entry.channel].insert(entry.dispenser);
-    std::vector<std::future<CommandResult>> pending;
-    for (const auto& [channel, set] : dispensers) {
-      pending.push_back(station_.Line(channel)->ApplyPrices({set.begin(), set.end()}));
-    }
-    for (auto& future : pending) {
-      if (future.wait_for(kCommandWait) != std::future_status::ready) continue;
-      const CommandResult result = future.get();
-      for (const auto& entry : result.body) results.push_back(entry);
-    }
-  }
+  for (const auto& result : station_.ChangePrices(entries))
+    results.push_back(PriceResultJson(result));
   WriteJson(res, {{"dispensers", results}});
 }
 
@@ -413,16 +372,12 @@ void Api::Fill(const httplib::Request& req, httplib::Response& res) {
 
 void Api::Totals(const httplib::Request& req, httplib::Response& res) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2), n = PathNumber(req, 3);
-  LineWorker& line = FindLine(station_, c, d);
+  FindDispenser(station_, c, d);
   if (n < 1 || n > 8) throw Problem{400, "the nozzle must be 1..8"};
-  Answer(res, line.Totals(d, n));
+  Answer(res, station_.Totals(c, d, n));
 }
 
 void Api::Events(const httplib::Request& req, httplib::Response& res) {
-  for (int now = streams_->load();;) {
-    if (now >= kMaxStreams) throw Problem{503, "too many event streams"};
-    if (streams_->compare_exchange_weak(now, now + 1)) break;
-  }
   std::optional<std::int64_t> resumeAfter;
   if (req.has_header("Last-Event-ID")) {
     const std::string text = req.get_header_value("Last-Event-ID");
@@ -430,65 +385,7 @@ void Api::Events(const httplib::Request& req, httplib::Response& res) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
     if (error == std::errc() && end == text.data() + text.size() && id >= 0) resumeAfter = id;
   }
-  struct StreamState {
-    bool started = false;
-    std::int64_t lastSent = 0;
-  };
-  auto state = std::make_shared<StreamState>();
-  res.set_header("Cache-Control", "no-cache");
-  res.set_header("X-Accel-Buffering", "no");
-  auto streams = streams_;
-  auto released = std::make_shared<std::atomic<bool>>(false);
-  res.set_chunked_content_provider(
-      "text/event-stream",
-      [this, state, resumeAfter](std::size_t, httplib::DataSink& sink) {
-        EventHub& hub = station_.Events();
-        std::string out;
-        if (!state->started) {
-          state->started = true;
-          std::vector<DispenserView> views;
-          const auto lines = station_.Lines();
-          std::size_t count = 0;
-          for (LineWorker* line : lines) count += line->Views().size();
-          // Ids first, views after: whatever changes meanwhile comes later
-          // with a larger id.
-          const std::int64_t first = hub.ReserveIds(static_cast<int>(count));
-          if (resumeAfter) {
-            for (const auto& event : station_.Journal().EventsAfter(*resumeAfter, first - 1)) {
-              out += EventText(event);
-            }
-          }
-          std::int64_t id = first;
-          for (LineWorker* line : lines) {
-            for (const auto& view : line->Views()) {
-              if (id >= first + static_cast<std::int64_t>(count)) break;
-              out += EventText({id++, "dispenser", DispenserJson(view).dump()});
-            }
-          }
-          state->lastSent = first + static_cast<std::int64_t>(count) - 1;
-          return sink.write(out.data(), out.size());
-        }
-        bool lost = false;
-        const auto events = hub.Wait(state->lastSent, kKeepAliveComment, lost);
-        if (hub.Closed()) return false;
-        if (lost) {
-          // Too slow a reader: fills and prices come again from the database.
-          const std::int64_t upTo = events.empty() ? hub.LastId() : events.front().id - 1;
-          for (const auto& event : station_.Journal().EventsAfter(state->lastSent, upTo)) {
-            out += EventText(event);
-          }
-          state->lastSent = std::max(state->lastSent, upTo);
-        }
-        for (const auto& event : events) {
-          out += EventText(event);
-          state->lastSent = event.id;
-        }
-        if (out.empty()) out = ": keep-alive\n\n";
-        return sink.write(out.data(), out.size());
-      },
-      [streams, released](bool) {
-        if (!released->exchange(true)) --*streams;
-      });
+  if (!streams_.Open(resumeAfter, res)) throw Problem{503, "too many event streams"};
 }
 
 }  // namespace quorlan::station

@@ -3,15 +3,17 @@
 
 #include <httplib.h>
 
-#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "station/Audit.h"
 #include "station/Auth.h"
+#include "station/EventStream.h"
 #include "station/Station.h"
 
 namespace quorlan::station {
 
-inline constexpr int kMaxStreams = 64;
 inline constexpr std::size_t kMaxBody = 64 * 1024;
 // Streams never take the last threads: requests keep being answered.
 inline constexpr int kServerThreads = kMaxStreams + 32;
@@ -46,10 +48,17 @@ class Api {
   void Events(const httplib::Request&, httplib::Response&);
   void Health(const httplib::Request&, httplib::Response&);
 
+  // Who is being served, for the audit line written after the answer: by
+  // the response, which the handler and the logger share.
+  void Identify(const httplib::Response& res, const std::string& caller);
+  std::string Forget(const httplib::Response& res);
+
   Station& station_;
   const Authenticator& authenticator_;
   AuditLog& audit_;
-  std::shared_ptr<std::atomic<int>> streams_ = std::make_shared<std::atomic<int>>(0);
+  EventStreams streams_;
+  std::mutex callersMutex_;
+  std::map<const httplib::Response*, std::string> callers_;
 };
 
 }  // namespace quorlan::station

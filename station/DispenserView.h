@@ -1,35 +1,44 @@
 #pragma once
 // A dispenser as clients see it: the last poll, the open fill, the link.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "quorlan/Driver.h"
 #include "station/Money.h"
+#include "station/Records.h"
 
 namespace quorlan::station {
+
+// How the last exchange with a dispenser went.
+enum class Link : std::uint8_t { Ok, NoReply, BadReply, LineDown };
+
+inline constexpr std::array<std::string_view, 4> kLinkNames{"ok", "no reply", "bad reply",
+                                                            "line down"};
+// "ok", "no reply", "bad reply", "line down".
+constexpr std::string_view LinkName(Link link) {
+  return kLinkNames[static_cast<std::size_t>(link)];
+}
 
 struct DispenserView {
   int channel = 0;
   int dispenser = 0;
-  std::string state = "unknown";
+  DispenserState state = DispenserState::Unknown;
   int code = 0;
   int nozzle = 0;
   Cents volume = 0;
   Cents amount = 0;
-  // Of the open fill; none when there is no open fill.
-  std::optional<int> grade;
-  std::optional<Cents> price;
-  FillLimit limit;
-  std::optional<std::int64_t> fillId;
-  std::string link = "ok";  // or the last failure: "no reply", "bad reply", "line down"
+  std::optional<OpenFill> fill;
+  Link link = Link::Ok;  // or the last failure
   std::string updatedAt;
 
   // Everything a client would notice, the time aside.
   bool SameAs(const DispenserView& other) const {
     return state == other.state && code == other.code && nozzle == other.nozzle &&
-           volume == other.volume && amount == other.amount && grade == other.grade &&
-           price == other.price && limit == other.limit && fillId == other.fillId &&
+           volume == other.volume && amount == other.amount && fill == other.fill &&
            link == other.link;
   }
 };

@@ -1,5 +1,8 @@
 #include "station/EventHub.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace quorlan::station {
 
 namespace {
@@ -24,7 +27,10 @@ std::int64_t EventHub::AllocateLocked() {
 }
 
 void EventHub::PushLocked(StoredEvent event) {
-  recent_.push_back(std::move(event));
+  // A committed event may land behind passing ones published meanwhile.
+  auto at = recent_.end();
+  while (at != recent_.begin() && std::prev(at)->id > event.id) --at;
+  recent_.insert(at, std::move(event));
   while (recent_.size() > kKeptEvents) {
     forgotten_ = recent_.front().id;
     recent_.pop_front();
@@ -39,17 +45,41 @@ std::int64_t EventHub::Publish(const std::string& name, const std::string& data)
   return id;
 }
 
+std::int64_t EventHub::HorizonLocked() const {
+  return committing_ ? *committing_ : next_;
+}
+
 bool EventHub::PublishCommitted(const std::string& name, const std::string& data,
                                 const Commit& commit) {
-  // Held across the commit, so that events appear in id order.
+  std::lock_guard order(commitMutex_);
+  StoredEvent event{0, name, data};
+  {
+    std::lock_guard lock(mutex_);
+    event.id = AllocateLocked();
+    committing_ = event.id;
+  }
+  bool stored = false;
+  try {
+    stored = commit(event);
+  } catch (...) {
+    std::lock_guard lock(mutex_);
+    committing_.reset();
+    changed_.notify_all();
+    throw;
+  }
   std::lock_guard lock(mutex_);
-  StoredEvent event{AllocateLocked(), name, data};
-  if (!commit(event)) return false;
-  PushLocked(std::move(event));
-  return true;
+  committing_.reset();
+  if (stored) {
+    PushLocked(std::move(event));
+  } else {
+    changed_.notify_all();  // what waited behind the id may go
+  }
+  return stored;
 }
 
 std::int64_t EventHub::ReserveIds(int count) {
+  // After any commit under way: every id below the block is in the database.
+  std::lock_guard order(commitMutex_);
   std::lock_guard lock(mutex_);
   const std::int64_t first = next_;
   for (int i = 0; i < count; ++i) AllocateLocked();
@@ -58,20 +88,25 @@ std::int64_t EventHub::ReserveIds(int count) {
 
 std::int64_t EventHub::LastId() {
   std::lock_guard lock(mutex_);
-  return next_ - 1;
+  return HorizonLocked() - 1;
 }
 
 std::vector<StoredEvent> EventHub::Wait(std::int64_t after, std::chrono::milliseconds wait,
                                         bool& lost) {
   std::unique_lock lock(mutex_);
-  const auto ready = [&] { return closed_ || (!recent_.empty() && recent_.back().id > after); };
-  changed_.wait_for(lock, wait, ready);
+  // The first event after `after`, unless it waits behind a commit.
+  const auto next = [&] {
+    auto at =
+        std::upper_bound(recent_.begin(), recent_.end(), after,
+                         [](std::int64_t id, const StoredEvent& event) { return id < event.id; });
+    return at != recent_.end() && at->id < HorizonLocked() ? at : recent_.end();
+  };
+  changed_.wait_for(lock, wait, [&] { return closed_ || next() != recent_.end(); });
   lost = after < forgotten_;
   std::vector<StoredEvent> events;
   if (closed_) return events;
-  for (const auto& event : recent_) {
-    if (event.id > after) events.push_back(event);
-  }
+  const std::int64_t horizon = HorizonLocked();
+  for (auto at = next(); at != recent_.end() && at->id < horizon; ++at) events.push_back(*at);
   return events;
 }
 

@@ -4,6 +4,11 @@
 // database, so a restart starts above anything ever handed out). Fill and
 // price events are written to the database in the same transaction as the
 // change they announce, before anyone sees them.
+//
+// Lock order: commitMutex_, then mutex_, then the Store's own. A committed
+// event's transaction (and its fsync) runs under commitMutex_ alone, so the
+// dispensers' passing events never wait behind it; readers see no event
+// above one still being committed, so ids still reach every stream in order.
 
 #include <chrono>
 #include <condition_variable>
@@ -11,9 +16,11 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "station/Records.h"
 #include "station/Store.h"
 
 namespace quorlan::station {
@@ -34,6 +41,7 @@ class EventHub {
   // later one a larger.
   std::int64_t ReserveIds(int count);
 
+  // The last id a reader may have: none above it is still being committed.
   std::int64_t LastId();
   // Events after `after`, waiting up to `wait` when there is none; empty
   // after the wait, or when the hub closes. `lost` is set when events after
@@ -45,11 +53,14 @@ class EventHub {
  private:
   std::int64_t AllocateLocked();
   void PushLocked(StoredEvent event);
+  std::int64_t HorizonLocked() const;  // the first id not yet visible
 
   Store& store_;
+  std::mutex commitMutex_;  // one committed event at a time, and no snapshot meanwhile
   std::mutex mutex_;
+  std::optional<std::int64_t> committing_;  // the id whose transaction runs
   std::condition_variable changed_;
-  std::deque<StoredEvent> recent_;
+  std::deque<StoredEvent> recent_;  // in id order
   std::int64_t next_ = 1;
   std::int64_t reserved_ = 0;
   std::int64_t forgotten_ = 0;  // the highest id no longer in memory

@@ -1,10 +1,12 @@
 #pragma once
-// The JSON objects of the API: a dispenser, a fill, a price book entry.
+// The JSON objects of the API: a dispenser, a fill, a price book entry, the
+// results of commands. The one place where the station's values become words.
 
 #include <nlohmann/json.hpp>
 
 #include "station/DispenserView.h"
-#include "station/Store.h"
+#include "station/Records.h"
+#include "station/Results.h"
 
 namespace quorlan::station {
 
@@ -12,5 +14,9 @@ nlohmann::json LimitJson(const FillLimit& limit);
 nlohmann::json DispenserJson(const DispenserView& view);
 nlohmann::json FillJson(const FillRecord& fill);
 nlohmann::json PriceJson(const PriceEntry& entry);
+nlohmann::json PriceResultJson(const PriceResult& result);
+nlohmann::json StopResultJson(const StopResult& result);
+// A command's answer: its payload as the API shows it.
+nlohmann::json PayloadJson(const Payload& payload);
 
 }  // namespace quorlan::station

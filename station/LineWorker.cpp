@@ -3,7 +3,8 @@
 #include <fmt/format.h>
 
 #include "station/Clock.h"
-#include "station/JsonViews.h"
+#include "station/EventData.h"
+#include "station/Log.h"
 
 namespace quorlan::station {
 
@@ -13,21 +14,6 @@ namespace {
 // a command (which wakes it at once). A real line's poll takes longer, so it
 // polls back to back; a simulated line answers at once and would spin.
 constexpr std::chrono::milliseconds kShortestPollCycle{10};
-
-constexpr std::string_view kLineDown = "line down";
-
-std::string LinkReason(std::uint32_t code) {
-  switch (static_cast<LinkError>(code)) {
-    case LinkError::LineFailure:
-      return std::string(kLineDown);
-    case LinkError::BadLength:
-    case LinkError::BadComplement:
-    case LinkError::VerifierException:
-      return "bad reply";
-    default:
-      return "no reply";
-  }
-}
 
 bool Busy(DispenserState state) {
   return state == DispenserState::Authorized || state == DispenserState::Filling ||
@@ -43,7 +29,9 @@ LineWorker::LineWorker(Driver& driver, const LineConfig& line, Store& store, Eve
       store_(store),
       hub_(hub),
       lineProblem_(std::move(lineProblem)),
-      schedule_(line.dispensers) {
+      schedule_(line.dispensers),
+      fills_(driver, store, hub, line.channel, line.dispensers),
+      prices_(driver, store, line.channel, line.dispensers) {
   const std::string now = NowUtc();
   for (int d : line_.dispensers) {
     DispenserView view;
@@ -51,7 +39,6 @@ LineWorker::LineWorker(Driver& driver, const LineConfig& line, Store& store, Eve
     view.dispenser = d;
     view.updatedAt = now;
     views_[d] = view;
-    tracked_[d] = Tracked{};
   }
 }
 
@@ -120,13 +107,10 @@ std::future<CommandResult> LineWorker::StopDispenser(int dispenser) {
 std::future<CommandResult> LineWorker::StopAll() {
   return Queue(
       [this] {
-        nlohmann::json results = nlohmann::json::array();
+        std::vector<StopResult> results;
         for (int d : line_.dispensers) {
           const CommandResult result = DoStop(d);
-          results.push_back(
-              {{"channel", line_.channel},
-               {"dispenser", d},
-               {"result", result.outcome == Outcome::Done ? "stopped" : result.detail}});
+          results.push_back({line_.channel, d, result.outcome == Outcome::Done, result.detail});
         }
         return CommandResult{Outcome::Done, "", results};
       },
@@ -143,19 +127,19 @@ std::future<CommandResult> LineWorker::ApplyPrices(std::vector<int> dispensers) 
 
 void LineWorker::Run() {
   try {
-    for (int d : line_.dispensers) LoadBook(d);
+    for (int d : line_.dispensers) prices_.Load(d);
     Reconcile();
     // The dispensers hold the book from the start, whatever they were given
     // while the service was away; a running fill gets it after its end.
-    for (auto& [d, tracked] : tracked_) {
-      if (tracked.fill) {
-        tracked.pricesDeferred = true;
+    for (const auto& [d, view] : views_) {  // the keys never change
+      if (fills_.Open(d)) {
+        prices_.Defer(d);
       } else {
-        DownloadBook(d);
+        Download(d);
       }
     }
   } catch (const std::exception& error) {
-    fmt::print(stderr, "quorlan serve: channel {}: {}\n", line_.channel, error.what());
+    Log("channel {}: {}", line_.channel, error.what());
   }
   for (;;) {
     std::shared_ptr<Command> command;
@@ -184,7 +168,7 @@ void LineWorker::Run() {
     } catch (const std::exception& error) {
       // The journal could not be written: the row stays open and the next
       // poll of the dispenser tries again.
-      fmt::print(stderr, "quorlan serve: channel {}: {}\n", line_.channel, error.what());
+      Log("channel {}: {}", line_.channel, error.what());
     }
     std::unique_lock lock(queueMutex_);
     queueChanged_.wait_until(lock, pollStarted + kShortestPollCycle,
@@ -198,53 +182,44 @@ void LineWorker::Run() {
 }
 
 void LineWorker::Reconcile() {
-  for (const FillRecord& fill : store_.OpenFills(line_.channel)) {
-    auto at = tracked_.find(fill.dispenser);
-    if (at == tracked_.end()) {
-      fmt::print(stderr,
-                 "quorlan serve: fill {} is open on dispenser {}/{}, which is not configured\n",
-                 fill.id, fill.channel, fill.dispenser);
-      continue;
-    }
-    at->second.fill = fill;
-    at->second.reconciling = true;
-    schedule_.SetBusy(fill.dispenser, true);
+  const std::vector<int> open = fills_.Reconcile();
+  for (int d : open) {
+    schedule_.SetBusy(d, true);
+    // Only the row's id: what else it holds shows once the fill ends.
     std::lock_guard lock(viewsMutex_);
-    views_[fill.dispenser].fillId = fill.id;
+    views_[d].fill = OpenFill{fills_.Open(d)->id, {}, {}, {}};
   }
   // Settle every open row now; a dispenser that does not answer is settled
   // by its first answer later.
-  for (auto& [d, tracked] : tracked_) {
-    if (tracked.fill) Poll(d);
-  }
+  for (int d : open) Poll(d);
 }
 
 void LineWorker::Poll(int dispenser) {
   Status status;
-  std::string failure;
+  Link failure = Link::Ok;
   try {
     status = driver_.Poll(static_cast<quorlan::Channel>(line_.channel),
                           static_cast<quorlan::Dispenser>(dispenser),
                           static_cast<std::uint8_t>(line_.nozzleMode));
   } catch (const LinkFailure& error) {
     status = Status{};
-    failure = LinkReason(error.Code());
+    failure = LinkOf(error.Code());
   }
-  if (status.state == DispenserState::NoReply && failure.empty()) failure = "no reply";
+  if (status.state == DispenserState::NoReply && failure == Link::Ok) failure = Link::NoReply;
   SetLink(dispenser, failure);
   Track(dispenser, status);
 }
 
-void LineWorker::SetLink(int dispenser, const std::string& failure) {
+void LineWorker::SetLink(int dispenser, Link failure) {
   const std::string problem = lineProblem_();
-  const bool up = problem.empty() && failure != kLineDown;
+  const bool up = problem.empty() && failure != Link::LineDown;
   if (up != up_.exchange(up)) {
-    const std::string reason = up ? "" : (problem.empty() ? failure : problem);
-    hub_.Publish("line",
-                 nlohmann::json{{"channel", line_.channel}, {"up", up}, {"reason", reason}}.dump());
+    const std::string reason =
+        up ? "" : (problem.empty() ? std::string(LinkName(failure)) : problem);
+    hub_.Publish(kLineEvent, LineEventData(line_.channel, up, reason));
   }
   DispenserView view = View(dispenser);
-  view.link = failure.empty() ? "ok" : (up ? failure : std::string(kLineDown));
+  view.link = failure == Link::Ok ? Link::Ok : (up ? failure : Link::LineDown);
   Publish(dispenser, view);
 }
 
@@ -256,13 +231,12 @@ void LineWorker::Publish(int dispenser, DispenserView view) {
     view.updatedAt = NowUtc();
     current = view;
   }
-  hub_.Publish("dispenser", DispenserJson(view).dump());
+  hub_.Publish(kDispenserEvent, DispenserEventData(view));
 }
 
 void LineWorker::Track(int dispenser, const Status& status) {
-  Tracked& tracked = tracked_[dispenser];
   DispenserView view = View(dispenser);
-  view.state = std::string(StateName(status.state));
+  view.state = status.state;
   view.code = status.code;
   if (status.state == DispenserState::NoReply) {
     Publish(dispenser, view);
@@ -273,165 +247,59 @@ void LineWorker::Track(int dispenser, const Status& status) {
   view.amount = RoundCents(status.amount);
   Publish(dispenser, view);
 
-  switch (status.state) {
-    case DispenserState::Authorized:
-    case DispenserState::Filling:
-    case DispenserState::Stopped:
-      if (!tracked.fill) {
-        // Fuel we did not authorize is journaled all the same.
-        FillRecord fill;
-        fill.channel = line_.channel;
-        fill.dispenser = dispenser;
-        fill.nozzle = status.nozzle;
-        fill.status = FillStatus::Open;
-        fill.id = store_.InsertFill(fill);
-        tracked.fill = fill;
-        view.fillId = fill.id;
-        Publish(dispenser, view);
-      } else if (tracked.fill->status == FillStatus::Pending) {
-        // The authorization did reach the dispenser.
-        store_.AcknowledgeFill(tracked.fill->id, tracked.fill->authorizedAt.value_or(NowUtc()));
-        tracked.fill->status = FillStatus::Open;
-      }
-      if (status.nozzle > 0) tracked.fill->nozzle = status.nozzle;
-      if (status.state != DispenserState::Authorized) tracked.sawFuel = true;
-      // From here on the fill ends as any other.
-      tracked.reconciling = false;
+  switch (fills_.Track(dispenser, status, view.volume, view.amount)) {
+    case FillTracker::Change::Opened:
+      view.fill = fills_.Open(dispenser)->Shown();
+      Publish(dispenser, view);
       break;
-    case DispenserState::Finished:
-      if (tracked.fill) {
-        const Reading reading = driver_.Transaction(static_cast<quorlan::Channel>(line_.channel),
-                                                    static_cast<quorlan::Dispenser>(dispenser));
-        Complete(dispenser, RoundCents(reading.volume), RoundCents(reading.amount),
-                 tracked.fill->nozzle);
-      }
+    case FillTracker::Change::Ended:
+      FillEnded(dispenser);
       break;
-    case DispenserState::Idle:
-      if (tracked.fill) {
-        const FillRecord& fill = *tracked.fill;
-        // Authorizing zeroes the display: once the dispenser took the
-        // authorization any volume is this fill's, also when its end passed
-        // unseen. Before that, only a display other than the one shown then.
-        const bool fuel =
-            view.volume > 0 && (fill.status == FillStatus::Open || tracked.sawFuel ||
-                                view.volume != fill.shownVolume || view.amount != fill.shownAmount);
-        if (fuel) {
-          Complete(dispenser, view.volume, view.amount, fill.nozzle);
-        } else {
-          CloseWithoutFuel(dispenser);
-        }
-      }
-      break;
-    case DispenserState::NoPrices:
-      if (!tracked.fill) DownloadBook(dispenser);
-      break;
-    default:
+    case FillTracker::Change::None:
       break;
   }
-  if (status.state == DispenserState::Idle && !tracked.fill) ApplyDeferred(dispenser);
-  schedule_.SetBusy(dispenser, Busy(status.state) || tracked.fill.has_value());
+  const bool open = fills_.Open(dispenser) != nullptr;
+  if (status.state == DispenserState::NoPrices && !open) Download(dispenser);
+  if (status.state == DispenserState::Idle && !open) SendDeferred(dispenser);
+  schedule_.SetBusy(dispenser, Busy(status.state) || open);
 }
 
-void LineWorker::Complete(int dispenser, Cents volume, Cents amount, int nozzle) {
-  Tracked& tracked = tracked_[dispenser];
-  FillRecord fill = *tracked.fill;
-  fill.volume = volume;
-  fill.amount = amount;
-  fill.nozzle = nozzle;
-  fill.finishedAt = NowUtc();
-  fill.recovered = tracked.reconciling;
-  fill.status = FillStatus::Done;
-  if (!fill.grade && nozzle >= 1 && nozzle <= kLastGrade) {
-    // A fill nobody authorized: its grade is the nozzle's, at the book's price.
-    fill.grade = nozzle;
-    const auto price =
-        driver_.Price(static_cast<quorlan::Channel>(line_.channel),
-                      static_cast<quorlan::Dispenser>(dispenser), static_cast<Grade>(nozzle));
-    if (price) fill.price = RoundCents(*price);
-  }
-  const bool stored = hub_.PublishCommitted(
-      "fill", FillJson(fill).dump(),
-      [&](const StoredEvent& event) { return store_.CompleteFill(fill, event); });
-  if (!stored) {
-    fmt::print(stderr, "quorlan serve: fill {} was already completed\n", fill.id);
-  }
-  ForgetFill(dispenser);
-}
-
-// The dispenser has no open fill any more: its view loses the fill's figures
-// and the prices held back for it go out.
-void LineWorker::ForgetFill(int dispenser) {
-  Tracked& tracked = tracked_[dispenser];
-  tracked.fill.reset();
-  tracked.reconciling = false;
-  tracked.sawFuel = false;
+// The view loses the fill's figures and the prices held back for it go out.
+void LineWorker::FillEnded(int dispenser) {
   DispenserView view = View(dispenser);
-  view.fillId.reset();
-  view.grade.reset();
-  view.price.reset();
-  view.limit = {};
+  view.fill.reset();
   Publish(dispenser, view);
-  ApplyDeferred(dispenser);
+  SendDeferred(dispenser);
 }
 
-void LineWorker::CloseWithoutFuel(int dispenser) {
-  Tracked& tracked = tracked_[dispenser];
-  if (tracked.fill->status == FillStatus::Pending) {
-    store_.DeleteFill(tracked.fill->id);
-  } else {
-    store_.CancelFill(tracked.fill->id);
-  }
-  ForgetFill(dispenser);
+DownloadResult LineWorker::Download(int dispenser) {
+  const DownloadResult result = prices_.Download(dispenser);
+  if (result.download == Download::LinkFailed) SetLink(dispenser, result.link);
+  return result;
 }
 
-void LineWorker::LoadBook(int dispenser) {
-  for (const PriceEntry& entry : store_.PricesOf(line_.channel, dispenser)) {
-    driver_.SetPrice(static_cast<quorlan::Channel>(entry.channel),
-                     static_cast<quorlan::Dispenser>(entry.dispenser),
-                     static_cast<Grade>(entry.grade), FromCents(entry.price));
-  }
-}
-
-std::string LineWorker::DownloadBook(int dispenser) {
-  LoadBook(dispenser);
-  const auto c = static_cast<quorlan::Channel>(line_.channel);
-  const auto d = static_cast<quorlan::Dispenser>(dispenser);
-  for (Grade g = 1; g <= kTableGrades; ++g) {
-    if (!driver_.Price(c, d, g)) return "not downloaded: the book lacks grades 1..4";
-  }
-  try {
-    driver_.DownloadPrices(c, d);
-    return "downloaded";
-  } catch (const LinkFailure& error) {
-    SetLink(dispenser, LinkReason(error.Code()));
-    tracked_[dispenser].pricesDeferred = true;
-    return LinkReason(error.Code());
-  } catch (const NoPrice& error) {
-    return std::string("not downloaded: ") + error.what();
-  }
-}
-
-void LineWorker::ApplyDeferred(int dispenser) {
-  Tracked& tracked = tracked_[dispenser];
-  if (!tracked.pricesDeferred) return;
-  tracked.pricesDeferred = false;
-  // A failure on the line sets the flag again and is retried at the next
-  // idle poll; only a book that lacks grades is worth a word.
-  const std::string result = DownloadBook(dispenser);
-  if (!tracked.pricesDeferred && result != "downloaded") {
-    fmt::print(stderr, "quorlan serve: deferred prices of dispenser {}/{}: {}\n", line_.channel,
-               dispenser, result);
+void LineWorker::SendDeferred(int dispenser) {
+  if (!prices_.Deferred(dispenser)) return;
+  // A failure on the line defers it again, to the next idle poll; only a
+  // book that lacks grades is worth a word.
+  const auto result = prices_.SendDeferred(dispenser);
+  if (result->download == Download::LinkFailed) {
+    SetLink(dispenser, result->link);
+  } else if (result->download != Download::Downloaded) {
+    Log("deferred prices of dispenser {}/{}: not downloaded: {}", line_.channel, dispenser,
+        result->download == Download::Incomplete ? "the book lacks grades 1..4" : result->detail);
   }
 }
 
 CommandResult LineWorker::Failure(int dispenser, const std::exception& error) {
   const std::string where = fmt::format("dispenser {}/{}: ", line_.channel, dispenser);
   if (const auto* link = dynamic_cast<const LinkFailure*>(&error)) {
-    const std::string reason = LinkReason(link->Code());
+    const Link reason = LinkOf(link->Code());
     SetLink(dispenser, reason);
-    const Outcome outcome = reason == kLineDown ? Outcome::LineDown : Outcome::NoAck;
+    const Outcome outcome = reason == Link::LineDown ? Outcome::LineDown : Outcome::NoAck;
+    const std::string word(LinkName(reason));
     const std::string described = Describe(link->Code());
-    return {outcome, where + reason + (described == reason ? "" : " (" + described + ")"), {}};
+    return {outcome, where + word + (described == word ? "" : " (" + described + ")"), {}};
   }
   if (dynamic_cast<const NoPrice*>(&error) || dynamic_cast<const InvalidArgument*>(&error)) {
     return {Outcome::Refused, where + error.what(), {}};
@@ -442,40 +310,33 @@ CommandResult LineWorker::Failure(int dispenser, const std::exception& error) {
 CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
                                       const std::string& by) {
   if (!up_) return {Outcome::LineDown, fmt::format("channel {}: line down", line_.channel), {}};
-  Tracked& tracked = tracked_[dispenser];
   DispenserView view = View(dispenser);
   const std::string where = fmt::format("dispenser {}/{}", line_.channel, dispenser);
-  if (tracked.fill) return {Outcome::Refused, where + " has a fill open", {}};
-  if (view.state == StateName(DispenserState::NoPrices)) {
+  if (fills_.Open(dispenser)) return {Outcome::Refused, where + " has a fill open", {}};
+  if (view.state == DispenserState::NoPrices) {
     return {Outcome::Refused, where + " has no prices", {}};
   }
   // Only a display seen idle tells a later readout from this fill's.
-  if (view.state == StateName(DispenserState::NoReply))
-    return {Outcome::NoAck, where + ": no reply", {}};
-  if (view.state != StateName(DispenserState::Idle)) {
-    return {Outcome::Refused, fmt::format("{} is {}", where, view.state), {}};
+  if (view.state == DispenserState::NoReply) return {Outcome::NoAck, where + ": no reply", {}};
+  if (view.state != DispenserState::Idle) {
+    return {Outcome::Refused, fmt::format("{} is {}", where, StateName(view.state)), {}};
   }
   const auto c = static_cast<quorlan::Channel>(line_.channel);
   const auto d = static_cast<quorlan::Dispenser>(dispenser);
   const auto price = driver_.Price(c, d, static_cast<Grade>(grade));
   if (!price) return {Outcome::Refused, fmt::format("{}: grade {} has no price", where, grade), {}};
 
-  // The row exists before the authorization goes out, so that a crash in
-  // between cannot lose the fill; it counts once the dispenser took it.
-  FillRecord fill;
-  fill.channel = line_.channel;
-  fill.dispenser = dispenser;
-  fill.grade = grade;
-  fill.price = RoundCents(*price);
-  fill.limit = limit;
-  fill.authorizedBy = by;
-  fill.authorizedAt = NowUtc();
-  fill.shownVolume = view.volume;
-  fill.shownAmount = view.amount;
-  fill.status = FillStatus::Pending;
-  fill.id = store_.InsertFill(fill);
-  tracked.fill = fill;
-  tracked.sawFuel = false;
+  FillRecord pending;
+  pending.channel = line_.channel;
+  pending.dispenser = dispenser;
+  pending.grade = grade;
+  pending.price = RoundCents(*price);
+  pending.limit = limit;
+  pending.authorizedBy = by;
+  pending.authorizedAt = NowUtc();
+  pending.shownVolume = view.volume;
+  pending.shownAmount = view.amount;
+  const FillRecord fill = fills_.Begin(pending);
   schedule_.SetBusy(dispenser, true);
 
   Limit driverLimit = Limit::None();
@@ -487,19 +348,14 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
     // It may have arrived all the same: the next poll settles the row.
     return Failure(dispenser, error);
   } catch (const std::exception& error) {
-    store_.DeleteFill(fill.id);
-    tracked.fill.reset();
+    fills_.Abandon(dispenser);
     return Failure(dispenser, error);
   }
-  store_.AcknowledgeFill(fill.id, *fill.authorizedAt);
-  tracked.fill->status = FillStatus::Open;
-  view.state = StateName(DispenserState::Authorized);
-  view.fillId = fill.id;
-  view.grade = grade;
-  view.price = fill.price;
-  view.limit = limit;
+  fills_.Acknowledge(dispenser);
+  view.state = DispenserState::Authorized;
+  view.fill = fill.Shown();
   Publish(dispenser, view);
-  return {Outcome::Done, "", DispenserJson(View(dispenser))};
+  return {Outcome::Done, "", View(dispenser)};
 }
 
 CommandResult LineWorker::DoStop(int dispenser) {
@@ -510,7 +366,7 @@ CommandResult LineWorker::DoStop(int dispenser) {
   } catch (const std::exception& error) {
     return Failure(dispenser, error);
   }
-  return {Outcome::Done, "", DispenserJson(View(dispenser))};
+  return {Outcome::Done, "", View(dispenser)};
 }
 
 CommandResult LineWorker::DoTotals(int dispenser, int nozzle) {
@@ -519,30 +375,26 @@ CommandResult LineWorker::DoTotals(int dispenser, int nozzle) {
     const Reading totals =
         driver_.Totals(static_cast<quorlan::Channel>(line_.channel),
                        static_cast<quorlan::Dispenser>(dispenser), static_cast<Nozzle>(nozzle));
-    return {Outcome::Done,
-            "",
-            {{"volume_total", FromCents(RoundCents(totals.volume))},
-             {"amount_total", FromCents(RoundCents(totals.amount))}}};
+    return {Outcome::Done, "", TotalsReading{RoundCents(totals.volume), RoundCents(totals.amount)}};
   } catch (const std::exception& error) {
     return Failure(dispenser, error);
   }
 }
 
 CommandResult LineWorker::DoApplyPrices(const std::vector<int>& dispensers) {
-  nlohmann::json results = nlohmann::json::array();
+  std::vector<PriceResult> results;
   for (int d : dispensers) {
-    Tracked& tracked = tracked_[d];
-    std::string result;
-    if (tracked.fill) {
+    DownloadResult result;
+    if (fills_.Open(d)) {
       // The running fill keeps the price it was authorized with.
-      tracked.pricesDeferred = true;
-      result = "deferred";
+      prices_.Defer(d);
+      result.download = Download::Deferred;
     } else {
-      result = DownloadBook(d);
+      result = Download(d);
       // The answer's clients see the dispenser as it is with its prices.
-      if (result == "downloaded") Poll(d);
+      if (result.download == Download::Downloaded) Poll(d);
     }
-    results.push_back({{"channel", line_.channel}, {"dispenser", d}, {"result", result}});
+    results.push_back({line_.channel, d, result});
   }
   return {Outcome::Done, "", results};
 }

@@ -2,7 +2,8 @@
 // One serial line's worker: the only thread that calls the driver for its
 // channel. It runs the commands clients queue (a stop goes ahead of
 // everything else queued), polls the dispensers in between, keeps the view
-// clients read, and writes every fill to the journal as it opens and ends.
+// clients read. The fills' journal (FillTracker) and the book's tables
+// (PriceSync) are its rooms, called from this thread only.
 
 #include <atomic>
 #include <condition_variable>
@@ -12,8 +13,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <nlohmann/json.hpp>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,25 +21,13 @@
 #include "station/Config.h"
 #include "station/DispenserView.h"
 #include "station/EventHub.h"
+#include "station/FillTracker.h"
 #include "station/PollSchedule.h"
+#include "station/PriceSync.h"
+#include "station/Results.h"
 #include "station/Store.h"
 
 namespace quorlan::station {
-
-// How a command ended, in the API's terms.
-enum class Outcome : std::uint8_t {
-  Done,
-  Refused,      // the dispenser's state refuses it (409)
-  NoAck,        // the dispenser did not acknowledge (502)
-  LineDown,     // (503)
-  Unavailable,  // the service is stopping (503)
-};
-
-struct CommandResult {
-  Outcome outcome = Outcome::Done;
-  std::string detail;
-  nlohmann::json body;
-};
 
 class LineWorker {
  public:
@@ -77,28 +64,17 @@ class LineWorker {
     std::function<CommandResult()> run;
     std::promise<CommandResult> promise;
   };
-  // What the worker knows of a dispenser beyond its view.
-  struct Tracked {
-    std::optional<FillRecord> fill;  // the pending or open journal row
-    bool reconciling = false;        // the row is older than this start
-    bool sawFuel = false;            // the row's fill was seen running
-    // The book's table is still to go out: after the fill, or again after a
-    // download that failed on the line.
-    bool pricesDeferred = false;
-  };
 
   std::future<CommandResult> Queue(std::function<CommandResult()> run, bool first);
   void Run();
   void Reconcile();
   void Poll(int dispenser);
   void Track(int dispenser, const Status& status);
-  void Complete(int dispenser, Cents volume, Cents amount, int nozzle);
-  void CloseWithoutFuel(int dispenser);
-  void ForgetFill(int dispenser);
-  void LoadBook(int dispenser);
-  std::string DownloadBook(int dispenser);
-  void ApplyDeferred(int dispenser);
-  void SetLink(int dispenser, const std::string& failure);
+  // The dispenser has no open fill any more.
+  void FillEnded(int dispenser);
+  DownloadResult Download(int dispenser);
+  void SendDeferred(int dispenser);
+  void SetLink(int dispenser, Link failure);
   void Publish(int dispenser, DispenserView view);
   CommandResult Failure(int dispenser, const std::exception& error);
   CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by);
@@ -112,7 +88,9 @@ class LineWorker {
   EventHub& hub_;
   std::function<std::string()> lineProblem_;
   PollSchedule schedule_;
-  std::map<int, Tracked> tracked_;  // the worker thread's own
+  // The worker thread's own.
+  FillTracker fills_;
+  PriceSync prices_;
 
   mutable std::mutex viewsMutex_;
   std::map<int, DispenserView> views_;

@@ -11,6 +11,7 @@
 #include "station/Api.h"
 #include "station/Audit.h"
 #include "station/Auth.h"
+#include "station/Log.h"
 #include "station/Station.h"
 
 namespace quorlan::station {
@@ -68,8 +69,7 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
     port = -1;
   }
   if (port <= 0) {
-    fmt::print(stderr, "quorlan serve: cannot listen on {}:{}\n", config.listenHost,
-               config.listenPort);
+    Log("cannot listen on {}:{}", config.listenHost, config.listenPort);
     return kExitNoListen;
   }
 
@@ -107,7 +107,7 @@ int RunServe(const ServeArgs& args) {
   try {
     return Serve(args, signals);
   } catch (const ConfigError& error) {
-    fmt::print(stderr, "quorlan serve: {}\n", error.what());
+    Log("{}", error.what());
     return error.ExitCode();
   }
 }

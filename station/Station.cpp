@@ -3,10 +3,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <set>
 
 #include "quorlan/SerialTransport.h"
 #include "sim/SimDispatcher.h"
-#include "station/JsonViews.h"
+#include "station/EventData.h"
 
 namespace quorlan::station {
 
@@ -87,13 +88,9 @@ void Station::SeedEmbeddedPrices() {
       }
     }
   }
-  if (missing.empty()) return;
-  nlohmann::json data = nlohmann::json::array();
-  for (const auto& entry : missing) data.push_back(PriceJson(entry));
-  hub_->PublishCommitted("prices", data.dump(), [&](const StoredEvent& event) {
-    store_->SavePrices(missing, event);
-    return true;
-  });
+  // No worker runs yet: the book is only stored, and each worker downloads
+  // it as it starts.
+  ChangePrices(missing);
 }
 
 void Station::Start() {
@@ -120,6 +117,91 @@ std::uint64_t Station::Heartbeat() const {
   std::uint64_t sum = 0;
   for (const auto& [channel, worker] : workers_) sum += worker->Heartbeat();
   return sum;
+}
+
+namespace {
+
+CommandResult Await(std::future<CommandResult> future) {
+  if (future.wait_for(kCommandWait) != std::future_status::ready) {
+    return {Outcome::Unavailable, "the line did not take the command in time", {}};
+  }
+  return future.get();
+}
+
+}  // namespace
+
+bool Station::Has(int channel, int dispenser) {
+  const LineWorker* line = Line(channel);
+  return line && line->Has(dispenser);
+}
+
+std::vector<DispenserView> Station::Views() {
+  std::vector<DispenserView> all;
+  for (LineWorker* line : Lines()) {
+    for (const auto& view : line->Views()) all.push_back(view);
+  }
+  return all;
+}
+
+CommandResult Station::Authorize(int channel, int dispenser, int grade, FillLimit limit,
+                                 const std::string& by) {
+  return Await(Line(channel)->Authorize(dispenser, grade, limit, by));
+}
+
+CommandResult Station::StopDispenser(int channel, int dispenser) {
+  return Await(Line(channel)->StopDispenser(dispenser));
+}
+
+std::vector<StopResult> Station::StopAll() {
+  std::vector<std::pair<LineWorker*, std::future<CommandResult>>> pending;
+  for (LineWorker* line : Lines()) pending.emplace_back(line, line->StopAll());
+  std::vector<StopResult> results;
+  for (auto& [line, future] : pending) {
+    if (future.wait_for(kCommandWait) != std::future_status::ready) {
+      results.push_back({line->Channel(), std::nullopt, false, "no answer in time"});
+      continue;
+    }
+    const CommandResult result = future.get();
+    if (result.outcome != Outcome::Done) {
+      results.push_back({line->Channel(), std::nullopt, false, result.detail});
+      continue;
+    }
+    for (const auto& stop : std::get<std::vector<StopResult>>(result.body)) results.push_back(stop);
+  }
+  return results;
+}
+
+CommandResult Station::Totals(int channel, int dispenser, int nozzle) {
+  return Await(Line(channel)->Totals(dispenser, nozzle));
+}
+
+std::vector<PriceResult> Station::ChangePrices(const std::vector<PriceEntry>& entries) {
+  const auto book = store_->Prices();
+  std::vector<PriceEntry> changed;
+  for (const auto& entry : entries) {
+    if (std::find(book.begin(), book.end(), entry) == book.end()) changed.push_back(entry);
+  }
+  std::vector<PriceResult> results;
+  if (changed.empty()) return results;
+  hub_->PublishCommitted(kPricesEvent, PricesEventData(changed), [&](const StoredEvent& event) {
+    store_->SavePrices(changed, event);
+    return true;
+  });
+  std::map<int, std::set<int>> dispensers;
+  for (const auto& entry : changed) dispensers[entry.channel].insert(entry.dispenser);
+  std::vector<std::future<CommandResult>> pending;
+  for (const auto& [channel, set] : dispensers) {
+    if (LineWorker* line = Line(channel))
+      pending.push_back(line->ApplyPrices({set.begin(), set.end()}));
+  }
+  for (auto& future : pending) {
+    if (future.wait_for(kCommandWait) != std::future_status::ready) continue;
+    const CommandResult result = future.get();
+    if (const auto* list = std::get_if<std::vector<PriceResult>>(&result.body)) {
+      results.insert(results.end(), list->begin(), list->end());
+    }
+  }
+  return results;
 }
 
 }  // namespace quorlan::station

@@ -226,11 +226,11 @@ void Store::InsertEvent(const StoredEvent& event) {
       .Run();
 }
 
-std::vector<StoredEvent> Store::EventsAfter(std::int64_t after, std::int64_t upTo) {
+std::vector<StoredEvent> Store::EventsAfter(std::int64_t after, std::int64_t upTo, int limit) {
   std::lock_guard lock(mutex_);
   auto query =
-      db_.Prepare("SELECT id, name, data FROM events WHERE id > ? AND id <= ? ORDER BY id");
-  query.Bind(1, after).Bind(2, upTo);
+      db_.Prepare("SELECT id, name, data FROM events WHERE id > ? AND id <= ? ORDER BY id LIMIT ?");
+  query.Bind(1, after).Bind(2, upTo).Bind(3, std::int64_t{limit});
   std::vector<StoredEvent> events;
   while (query.Step()) events.push_back({query.Integer(0), query.Text(1), query.Text(2)});
   return events;

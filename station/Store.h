@@ -11,49 +11,10 @@
 #include <vector>
 
 #include "station/Money.h"
+#include "station/Records.h"
 #include "station/Sqlite.h"
 
 namespace quorlan::station {
-
-struct PriceEntry {
-  int channel = 0;
-  int dispenser = 0;
-  int grade = 0;
-  Cents price = 0;
-  friend bool operator==(const PriceEntry&, const PriceEntry&) = default;
-};
-
-// pending: the authorization is being sent; open: acknowledged, or a fill
-// seen without one; done: completed; cancelled: the authorization ended
-// without fuel.
-enum class FillStatus : std::uint8_t { Pending, Open, Done, Cancelled };
-
-struct FillRecord {
-  std::int64_t id = 0;
-  int channel = 0;
-  int dispenser = 0;
-  int nozzle = 0;
-  std::optional<int> grade;
-  std::optional<Cents> price;
-  FillLimit limit;
-  std::optional<std::string> authorizedBy;  // null: not authorized by us
-  std::optional<std::string> authorizedAt;
-  std::optional<std::string> finishedAt;
-  Cents volume = 0;
-  Cents amount = 0;
-  // The display when the authorization was sent: tells after a crash whether
-  // the dispenser ever took it.
-  Cents shownVolume = 0;
-  Cents shownAmount = 0;
-  bool recovered = false;
-  FillStatus status = FillStatus::Pending;
-};
-
-struct StoredEvent {
-  std::int64_t id = 0;
-  std::string name;
-  std::string data;  // one line of JSON
-};
 
 class Store {
  public:
@@ -79,8 +40,9 @@ class Store {
   std::vector<FillRecord> CompletedFills(std::int64_t after, int limit);
   std::optional<FillRecord> Fill(std::int64_t id);  // open or done
 
-  // Events with after < id <= upTo, oldest first.
-  std::vector<StoredEvent> EventsAfter(std::int64_t after, std::int64_t upTo);
+  // Events with after < id <= upTo, oldest first; at most `limit` of them
+  // (a negative limit: all).
+  std::vector<StoredEvent> EventsAfter(std::int64_t after, std::int64_t upTo, int limit = -1);
   // The highest event id ever handed out or reserved.
   std::int64_t EventIdFloor();
   void ReserveEventIds(std::int64_t upTo);

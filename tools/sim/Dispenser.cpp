@@ -1,7 +1,10 @@
 #include "Dispenser.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+
+#include "quorlan/Driver.h"
 
 namespace quorlan::sim {
 namespace {
@@ -41,21 +44,13 @@ std::uint8_t StatusByteOf(DispenserState state) {
 }
 
 std::string_view StateName(DispenserState state) {
-  switch (state) {
-    case DispenserState::NoPrices:
-      return "no prices";
-    case DispenserState::Idle:
-      return "idle";
-    case DispenserState::Authorized:
-      return "authorized";
-    case DispenserState::Filling:
-      return "filling";
-    case DispenserState::Stopped:
-      return "stopped";
-    case DispenserState::Finished:
-      return "finished";
-  }
-  return "?";
+  // The driver's words for the same states, in this enum's order.
+  static constexpr std::array<quorlan::DispenserState, 6> kDriverStates{
+      quorlan::DispenserState::NoPrices,   quorlan::DispenserState::Idle,
+      quorlan::DispenserState::Authorized, quorlan::DispenserState::Filling,
+      quorlan::DispenserState::Stopped,    quorlan::DispenserState::Finished};
+  const auto index = static_cast<std::size_t>(state);
+  return index < kDriverStates.size() ? quorlan::StateName(kDriverStates[index]) : "?";
 }
 
 Dispenser::Dispenser(bool withPrices)

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+// The records the station keeps and passes around: a price of the book, a
+// fill of the journal, an event of the log. Plain values: the database, the
+// event log and the views all speak them without depending on each other.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "station/Money.h"
+
+namespace quorlan::station {
+
+struct PriceEntry {
+  int channel = 0;
+  int dispenser = 0;
+  int grade = 0;
+  Cents price = 0;
+  friend bool operator==(const PriceEntry&, const PriceEntry&) = default;
+};
+
+// pending: the authorization is being sent; open: acknowledged, or a fill
+// seen without one; done: completed; cancelled: the authorization ended
+// without fuel.
+enum class FillStatus : std::uint8_t { Pending, Open, Done, Cancelled };
+
+// What clients see of a fill while it runs: none of it is known for fuel
+// nobody authorized but the row's id.
+struct OpenFill {
+  std::int64_t id = 0;
+  std::optional<int> grade;
+  std::optional<Cents> price;
+  FillLimit limit;
+  friend bool operator==(const OpenFill&, const OpenFill&) = default;
+};
+
+struct FillRecord {
+  std::int64_t id = 0;
+  int channel = 0;
+  int dispenser = 0;
+  int nozzle = 0;
+  std::optional<int> grade;
+  std::optional<Cents> price;
+  FillLimit limit;
+  std::optional<std::string> authorizedBy;  // null: not authorized by us
+  std::optional<std::string> authorizedAt;
+  std::optional<std::string> finishedAt;
+  Cents volume = 0;
+  Cents amount = 0;
+  // The display when the authorization was sent: tells after a crash whether
+  // the dispenser ever took it.
+  Cents shownVolume = 0;
+  Cents shownAmount = 0;
+  bool recovered = false;
+  FillStatus status = FillStatus::Pending;
+
+  OpenFill Shown() const { return {id, grade, price, limit}; }
+};
+
+struct StoredEvent {
+  std::int64_t id = 0;
+  std::string name;
+  std::string data;  // one line of JSON
+};
+
+}  // namespace quorlan::station
