@@ -72,7 +72,7 @@ class Reader {
 
   LineConfig Line(const toml::table& table) {
     const int at = LineOf(table);
-    CheckKeys(table, {"channel", "port", "dispensers", "nozzle_mode"}, " in [[line]]");
+    CheckKeys(table, {"channel", "port", "dispensers", "nozzle_mode", "nozzles"}, " in [[line]]");
     LineConfig line;
     const toml::node* channel = table.get("channel");
     if (!channel) Fail(file_, at, "[[line]] needs a 'channel'");
@@ -93,6 +93,19 @@ class Reader {
     }
     if (const toml::node* mode = table.get("nozzle_mode")) {
       line.nozzleMode = Integer(*mode, "nozzle_mode", 0, 255);
+    }
+    if (const toml::node* nozzles = table.get("nozzles")) {
+      if (!nozzles->is_array() || nozzles->as_array()->empty()) {
+        Fail(file_, LineOf(*nozzles), "'nozzles' must be a list of nozzle numbers");
+      }
+      line.nozzles.clear();
+      std::set<int> present;
+      for (const toml::node& nozzle : *nozzles->as_array()) {
+        const int n = Integer(nozzle, "nozzles", 1, kLastNozzle);
+        if (!present.insert(n).second)
+          Fail(file_, LineOf(nozzle), fmt::format("nozzle {} twice", n));
+        line.nozzles.push_back(n);
+      }
     }
     return line;
   }
@@ -142,6 +155,36 @@ class Reader {
     return token;
   }
 
+  void Grade(const toml::table& table, StationConfig& config) {
+    const int at = LineOf(table);
+    CheckKeys(table, {"number", "name"}, " in [[grade]]");
+    const toml::node* number = table.get("number");
+    if (!number) Fail(file_, at, "[[grade]] needs a 'number'");
+    const int grade = Integer(*number, "number", 1, kLastGrade);
+    const std::string name = String(table, "name", at);
+    if (!config.grades.emplace(grade, name).second) {
+      Fail(file_, LineOf(*number), fmt::format("grade {} is named twice", grade));
+    }
+  }
+
+  // "90s", "10m", "2h".
+  std::chrono::seconds Duration(const toml::table& table, std::string_view key) {
+    const std::string text = String(table, key, 0);
+    const int at = LineOf(*table.get(key));
+    std::size_t used = 0;
+    long long count = -1;
+    try {
+      count = std::stoll(text, &used);
+    } catch (const std::exception&) {
+    }
+    const std::string unit = used < text.size() ? text.substr(used) : "";
+    const int scale = unit == "s" ? 1 : unit == "m" ? 60 : unit == "h" ? 3600 : 0;
+    if (count <= 0 || count > 7 * 24 * 3600 || scale == 0) {
+      Fail(file_, at, fmt::format("'{}' must be a duration like \"90s\", \"10m\" or \"2h\"", key));
+    }
+    return std::chrono::seconds(count * scale);
+  }
+
   const std::string& File() const { return file_; }
 
  private:
@@ -179,7 +222,10 @@ StationConfig LoadConfig(const std::string& path) {
   }
   StationConfig config;
   config.file = path;
-  reader.CheckKeys(root, {"listen", "database", "driver_log", "audit_log", "line", "token"}, "");
+  reader.CheckKeys(root,
+                   {"listen", "database", "driver_log", "audit_log", "line", "token", "currency",
+                    "unpaid_limit", "grade", "drive_off_after"},
+                   "");
   if (const auto listen = reader.OptionalString(root, "listen")) {
     try {
       ParseListen(*listen, config);
@@ -190,6 +236,20 @@ StationConfig LoadConfig(const std::string& path) {
   if (const auto database = reader.OptionalString(root, "database")) config.database = *database;
   if (const auto log = reader.OptionalString(root, "driver_log")) config.driverLog = *log;
   if (const auto log = reader.OptionalString(root, "audit_log")) config.auditLog = *log;
+  if (const auto currency = reader.OptionalString(root, "currency")) {
+    const bool code =
+        currency->size() == 3 && std::all_of(currency->begin(), currency->end(),
+                                             [](char c) { return c >= 'A' && c <= 'Z'; });
+    if (!code)
+      Fail(path, LineOf(*root.get("currency")), "'currency' must be an ISO 4217 code like \"EUR\"");
+    config.currency = *currency;
+  }
+  if (const toml::node* limit = root.get("unpaid_limit")) {
+    config.unpaidLimit = reader.Integer(*limit, "unpaid_limit", 0, kMaxUnpaidLimit);
+  }
+  if (root.get("drive_off_after")) config.driveOffAfter = reader.Duration(root, "drive_off_after");
+  for (const toml::node& node : reader.Tables(root, "grade"))
+    reader.Grade(*node.as_table(), config);
 
   std::set<int> channels;
   for (const toml::node& node : reader.Tables(root, "line")) {

@@ -3,7 +3,10 @@
 // where it keeps its database. Read from TOML, or the embedded default of
 // one simulated line.
 
+#include <chrono>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,6 +30,7 @@ struct LineConfig {
   int portLine = 0;  // where the port stands in the file, for the start error
   std::vector<int> dispensers;
   int nozzleMode = 1;
+  std::vector<int> nozzles{1, 2, 3, 4};  // present on each dispenser of the line
 };
 
 struct StationConfig {
@@ -38,6 +42,10 @@ struct StationConfig {
   std::string auditLog;   // empty: standard error
   std::vector<LineConfig> lines;
   std::vector<TokenConfig> tokens;
+  std::string currency;               // ISO 4217, shown in reports; empty: not said
+  std::map<int, std::string> grades;  // grade number -> name
+  int unpaidLimit = 0;                // completed unpaid fills a dispenser may hold; 0: no limit
+  std::optional<std::chrono::seconds> driveOffAfter;  // unpaid that long: an alarm
 };
 
 // One line for the operator; the exit code the start ends with.
@@ -54,6 +62,7 @@ class ConfigError : public std::runtime_error {
 inline constexpr int kExitConfig = 2;
 inline constexpr int kExitPort = 3;
 inline constexpr std::size_t kMinSecretLength = 16;
+inline constexpr int kMaxUnpaidLimit = 99;
 
 StationConfig LoadConfig(const std::string& path);
 // One simulated line (channel 1, dispensers 1..4) and one admin token, fresh
