@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 #include "ServiceFixture.h"
 
 namespace quorlan::testing {
@@ -219,6 +222,39 @@ TEST(StationTill, AnswersEveryErrorOfItsRoutes) {
   EXPECT_EQ(station.Get("/api/v1/session").body, json({{"name", "view"}, {"role", "view"}}));
   EXPECT_EQ(station.Call("GET", "/api/v1/session", kSecondTill).body,
             json({{"name", "pos-2"}, {"role", "operate"}}));
+  EXPECT_EQ(station.StopService(), 0);
+}
+
+}  // namespace
+}  // namespace quorlan::testing
+
+namespace quorlan::testing {
+namespace {
+
+TEST(StationTill, AFillLeftUnpaidRaisesADriveOffAlarm) {
+  ServiceFixture station({.dispensers = 1, .flowRate = 4, .autoNozzle = true});
+  station.Configure({"drive_off_after = \"1s\"\n", "", ""});
+  station.StartService();
+  ASSERT_EQ(station.Call("PUT", "/api/v1/prices", kAdminSecret, std::string(kTable)).status, 200);
+  station.WaitFor("/api/v1/dispensers/1/1", Idle());
+  // The stream is open before the sale: the alarm is a passing event.
+  std::mutex mutex;
+  std::string events;
+  std::thread reader([&] {
+    station.ReadEvents("", [&](const std::string& text) {
+      std::lock_guard lock(mutex);
+      events = text;
+      const auto alarm = text.find(R"("kind":"drive-off")");
+      return alarm != std::string::npos && text.find("\n\n", alarm) != std::string::npos;
+    });
+  });
+  ServiceFixture::WaitUntil([&] {
+    std::lock_guard lock(mutex);
+    return events.find("event: dispenser") != std::string::npos;
+  });
+  const std::int64_t fill = Till(station).Sell("1.00");
+  reader.join();
+  EXPECT_NE(events.find(R"("fill_id":)" + std::to_string(fill)), std::string::npos) << events;
   EXPECT_EQ(station.StopService(), 0);
 }
 
