@@ -178,6 +178,10 @@ void Api::Idempotent(const httplib::Request& req, httplib::Response& res, const 
       return;
     case Idempotency::Verdict::OtherBody:
       throw Problem{422, "this Idempotency-Key was used with another body on this route"};
+    case Idempotency::Verdict::Interrupted:
+      throw Problem{409,
+                    "the first request with this Idempotency-Key was cut off by a restart of "
+                    "the service before it answered: look up its outcome before sending another"};
     case Idempotency::Verdict::Run:
       break;
   }

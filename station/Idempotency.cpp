@@ -46,30 +46,41 @@ Idempotency::Decision Idempotency::Begin(const IdempotencyScope& scope, const st
   // Storage is read under the lock, so that two first requests cannot both run.
   if (const auto record = storage_.Find(scope, now - kIdempotencyRetention)) {
     if (record->bodyHash != bodyHash) return {Verdict::OtherBody, {}};
+    if (record->answer.status == kNoAnswerYet) return {Verdict::Interrupted, {}};
     return {Verdict::Replay, record->answer};
   }
   running_.emplace(scope, bodyHash);
+  lock.unlock();
+  try {
+    storage_.Save(scope, {bodyHash, {kNoAnswerYet, "", ""}, now}, now - kIdempotencyRetention);
+  } catch (...) {
+    Release(scope);
+    throw;
+  }
   return {Verdict::Run, {}};
 }
 
 void Idempotency::Finish(const IdempotencyScope& scope, const std::string& bodyHash,
                          const StoredAnswer& answer, Instant now) {
-  struct Release {
+  struct Releasing {
     Idempotency& self;
     const IdempotencyScope& scope;
-    ~Release() {
-      {
-        std::lock_guard lock(self.mutex_);
-        self.running_.erase(scope);
-      }
-      self.finished_.notify_all();
-    }
-  } release{*this, scope};
+    ~Releasing() { self.Release(scope); }
+  } releasing{*this, scope};
   // Written before the scope is released: a repeat finds it stored.
   storage_.Save(scope, {bodyHash, answer, now}, now - kIdempotencyRetention);
 }
 
 void Idempotency::Abandon(const IdempotencyScope& scope) {
+  try {
+    storage_.Forget(scope);
+  } catch (...) {
+    // The key stays taken: a repeat is told its first was cut off.
+  }
+  Release(scope);
+}
+
+void Idempotency::Release(const IdempotencyScope& scope) {
   {
     std::lock_guard lock(mutex_);
     running_.erase(scope);

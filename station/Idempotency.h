@@ -35,6 +35,9 @@ struct IdempotencyScope {
   friend auto operator<=>(const IdempotencyScope&, const IdempotencyScope&) = default;
 };
 
+// The status of a key taken before its command ran, with no answer yet.
+inline constexpr int kNoAnswerYet = 0;
+
 struct StoredAnswer {
   int status = 200;
   std::string contentType;
@@ -48,14 +51,16 @@ struct IdempotencyRecord {
 };
 
 // Where answers outlive the process. Find sees only records newer than
-// `since`; Save keeps the first record of a scope and forgets records older
-// than `forgetBefore` in the same write.
+// `since`; Save writes the record of a scope (a key first taken, then its
+// answer) and forgets records older than `forgetBefore` in the same write;
+// Forget drops a scope's record.
 class IdempotencyStorage {
  public:
   virtual ~IdempotencyStorage() = default;
   virtual std::optional<IdempotencyRecord> Find(const IdempotencyScope& scope, Instant since) = 0;
   virtual void Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
                     Instant forgetBefore) = 0;
+  virtual void Forget(const IdempotencyScope& scope) = 0;
 };
 
 class Idempotency {
@@ -66,24 +71,30 @@ class Idempotency {
     Run,        // the first: act, then Finish
     Replay,     // a repeat: give `answer`
     OtherBody,  // the key was used with another body: 422
+    // The first was cut off by a restart before it answered: its outcome is unknown.
+    Interrupted,
   };
   struct Decision {
     Verdict verdict = Verdict::Run;
     StoredAnswer answer;
   };
 
-  // Waits while a request of the same scope runs. A Run must be followed by
-  // Finish or Abandon (Ticket does it), or repeats wait for ever.
+  // Waits while a request of the same scope runs. A Run has taken the key in
+  // the storage, so that a restart never runs it twice, and must be followed
+  // by Finish or Abandon (Ticket does it), or repeats wait for ever.
   Decision Begin(const IdempotencyScope& scope, const std::string& bodyHash, Instant now);
   // Stores the answer, then lets the waiting repeats read it.
   void Finish(const IdempotencyScope& scope, const std::string& bodyHash,
               const StoredAnswer& answer, Instant now);
-  // The first ended without an answer (it threw): a waiting repeat runs itself.
+  // The first ended without an answer (it threw): the key is free again and
+  // a waiting repeat runs itself.
   void Abandon(const IdempotencyScope& scope);
   // Repeats now waiting for a first answer.
   int Waiting();
 
  private:
+  void Release(const IdempotencyScope& scope);
+
   IdempotencyStorage& storage_;
   std::mutex mutex_;
   std::condition_variable finished_;

@@ -435,7 +435,7 @@ void Store::Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
   db_.Prepare("DELETE FROM idempotency WHERE created_at < ?")
       .Bind(1, std::int64_t{forgetBefore.time_since_epoch().count()})
       .Run();
-  // An expired answer of the same scope gives way to the new one.
+  // The answer replaces the key's reservation; an expired record gives way.
   db_.Prepare(
          "INSERT INTO idempotency(token, method, path, key, body_hash, status, content_type, "
          "body, created_at) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) "
@@ -453,6 +453,16 @@ void Store::Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
       .Bind(9, std::int64_t{record.createdAt.time_since_epoch().count()})
       .Run();
   transaction.Commit();
+}
+
+void Store::Forget(const IdempotencyScope& scope) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare("DELETE FROM idempotency WHERE token = ? AND method = ? AND path = ? AND key = ?")
+      .Bind(1, scope.token)
+      .Bind(2, scope.method)
+      .Bind(3, scope.path)
+      .Bind(4, scope.key)
+      .Run();
 }
 
 namespace {

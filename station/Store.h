@@ -63,6 +63,7 @@ class Store : public IdempotencyStorage {
   std::optional<IdempotencyRecord> Find(const IdempotencyScope& scope, Instant since) override;
   void Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
             Instant forgetBefore) override;
+  void Forget(const IdempotencyScope& scope) override;
 
   // The open shift, opened now (at `openedAt`) when there is none yet.
   struct OpenShift {

@@ -27,7 +27,11 @@ class MemoryStorage : public IdempotencyStorage {
     std::lock_guard lock(mutex_);
     std::erase_if(records_,
                   [&](const auto& entry) { return entry.second.createdAt < forgetBefore; });
-    records_.emplace(scope, record);
+    records_.insert_or_assign(scope, record);
+  }
+  void Forget(const IdempotencyScope& scope) override {
+    std::lock_guard lock(mutex_);
+    records_.erase(scope);
   }
   std::size_t Size() {
     std::lock_guard lock(mutex_);
@@ -124,7 +128,21 @@ TEST(Idempotency, FirstThatFailsLetsTheRepeatRun) {
     // The ticket ends unfinished, as when the handler throws.
   }
   EXPECT_EQ(repeat.get().verdict, Idempotency::Verdict::Run);
-  EXPECT_EQ(storage.Size(), 0U);
+  EXPECT_EQ(storage.Size(), 1U);  // the repeat took the key
+}
+
+TEST(Idempotency, AFirstCutOffByARestartIsNeverRunAgain) {
+  MemoryStorage storage;
+  const std::string body = BodyHash("{}");
+  {
+    Idempotency before(storage);
+    ASSERT_EQ(before.Begin(kScope, body, kNow).verdict, Idempotency::Verdict::Run);
+    // The process dies here: no Finish, no Abandon.
+  }
+  Idempotency after(storage);
+  EXPECT_EQ(after.Begin(kScope, body, kNow + 1s).verdict, Idempotency::Verdict::Interrupted);
+  EXPECT_EQ(after.Begin(kScope, BodyHash("[]"), kNow + 1s).verdict,
+            Idempotency::Verdict::OtherBody);
 }
 
 }  // namespace
