@@ -315,7 +315,8 @@ void Store::ReserveEventIds(std::int64_t upTo) {
 void Store::CountUnpaid() {
   std::lock_guard lock(mutex_);
   auto query = db_.Prepare(
-      "SELECT channel, dispenser, count(*) FROM fills WHERE status = ? AND paid = 0 "
+      "SELECT channel, dispenser, count(*) FROM fills INDEXED BY fills_by_payment "
+      "WHERE status = ? AND paid = 0 "
       "GROUP BY channel, dispenser");
   query.Bind(1, kStatusWords.completed.front());
   std::map<std::pair<int, int>, int> counts;
@@ -329,7 +330,8 @@ void Store::CountUnpaid() {
 
 void Store::RecountUnpaidLocked(int channel, int dispenser) {
   auto query = db_.Prepare(
-      "SELECT count(*) FROM fills WHERE status = ? AND paid = 0 AND channel = ? AND "
+      "SELECT count(*) FROM fills INDEXED BY fills_by_payment "
+      "WHERE status = ? AND paid = 0 AND channel = ? AND "
       "dispenser = ?");
   query.Bind(1, kStatusWords.completed.front()).Bind(2, channel).Bind(3, dispenser);
   query.Step();
@@ -392,7 +394,8 @@ void Store::WriteSettlement(const FillRecord& fill, const StoredEvent& event) {
 std::vector<std::int64_t> Store::UnpaidFills(int channel, int dispenser) {
   std::lock_guard lock(mutex_);
   auto query = db_.Prepare(
-      "SELECT id FROM fills WHERE status = ? AND paid = 0 AND dispenser = ? AND channel = ? "
+      "SELECT id FROM fills INDEXED BY fills_by_payment "
+      "WHERE status = ? AND paid = 0 AND dispenser = ? AND channel = ? "
       "ORDER BY id");
   query.Bind(1, kStatusWords.completed.front()).Bind(2, dispenser).Bind(3, channel);
   std::vector<std::int64_t> ids;
@@ -402,10 +405,11 @@ std::vector<std::int64_t> Store::UnpaidFills(int channel, int dispenser) {
 
 std::vector<FillRecord> Store::UnpaidBefore(const std::string& finishedBefore, std::int64_t after) {
   std::lock_guard lock(mutex_);
-  auto query = db_.Prepare(fmt::format(
-      "SELECT {} FROM fills WHERE status = ? AND paid = 0 AND id > ? AND finished_at < ? "
-      "ORDER BY id",
-      kFillColumns));
+  auto query =
+      db_.Prepare(fmt::format("SELECT {} FROM fills INDEXED BY fills_by_payment "
+                              "WHERE status = ? AND paid = 0 AND id > ? AND finished_at < ? "
+                              "ORDER BY id",
+                              kFillColumns));
   query.Bind(1, kStatusWords.completed.front()).Bind(2, after).Bind(3, finishedBefore);
   std::vector<FillRecord> fills;
   while (query.Step()) fills.push_back(ReadFill(query));
@@ -536,7 +540,9 @@ std::string Store::CloseShift(const ShiftClosing& closing, const MakeReport& mak
   std::lock_guard lock(mutex_);
   sql::Transaction transaction(db_);
   // Every fill ended by now is the closing shift's; later ones the next's.
-  auto assign = db_.Prepare("UPDATE fills SET shift = ? WHERE shift IS NULL AND status IN (?, ?)");
+  auto assign = db_.Prepare(
+      "UPDATE fills INDEXED BY fills_by_shift SET shift = ? "
+      "WHERE shift IS NULL AND status IN (?, ?)");
   assign.Bind(1, closing.shift)
       .Bind(2, kStatusWords.completed.front())
       .Bind(3, kStatusWords.cancelled.front())
@@ -549,8 +555,8 @@ std::string Store::CloseShift(const ShiftClosing& closing, const MakeReport& mak
   if (!opened.Step()) throw sql::Error(fmt::format("shift {} is not open", closing.shift));
   input.openedAt = opened.Text(0);
   auto fills = db_.Prepare(
-      "SELECT channel, dispenser, nozzle, grade, volume, amount, status FROM fills "
-      "WHERE shift = ? AND status IN (?, ?)");
+      "SELECT channel, dispenser, nozzle, grade, volume, amount, status "
+      "FROM fills INDEXED BY fills_by_shift WHERE shift = ? AND status IN (?, ?)");
   fills.Bind(1, closing.shift)
       .Bind(2, kStatusWords.completed.front())
       .Bind(3, kStatusWords.cancelled.front());
@@ -564,7 +570,8 @@ std::string Store::CloseShift(const ShiftClosing& closing, const MakeReport& mak
     input.fills.push_back(fill);
   }
   auto unpaid = db_.Prepare(
-      "SELECT count(*), coalesce(sum(amount), 0) FROM fills WHERE status = ? AND paid = 0");
+      "SELECT count(*), coalesce(sum(amount), 0) FROM fills INDEXED BY fills_by_payment "
+      "WHERE status = ? AND paid = 0");
   unpaid.Bind(1, kStatusWords.completed.front());
   unpaid.Step();
   input.unpaidCount = static_cast<int>(unpaid.Integer(0));
