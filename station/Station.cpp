@@ -280,18 +280,26 @@ std::vector<FillRecord> Station::Fills(const FillQuery& query) {
 std::vector<std::pair<NozzleId, std::optional<station::Totals>>> Station::ReadTotals() {
   // Every exchange is queued before any is awaited: each line reads its
   // nozzles back to back, and the lines at once.
-  std::vector<std::pair<NozzleId, std::future<CommandResult>>> pending;
+  // A dispenser that does not answer its polls now is not asked: its
+  // nozzles are unanswered at once, not after a timeout each.
+  std::vector<std::pair<NozzleId, std::optional<std::future<CommandResult>>>> pending;
   for (const LineConfig& line : config_.lines) {
     LineWorker* worker = Line(line.channel);
     for (int d : line.dispensers) {
+      const bool answers = worker->Up() && worker->View(d).link == Link::Ok;
       for (int n : line.nozzles) {
-        pending.emplace_back(NozzleId{line.channel, d, n}, worker->Totals(d, n));
+        pending.emplace_back(NozzleId{line.channel, d, n},
+                             answers ? std::optional(worker->Totals(d, n)) : std::nullopt);
       }
     }
   }
   std::vector<std::pair<NozzleId, std::optional<station::Totals>>> readings;
   for (auto& [nozzle, future] : pending) {
-    const CommandResult result = Await(std::move(future));
+    if (!future) {
+      readings.emplace_back(nozzle, std::nullopt);
+      continue;
+    }
+    const CommandResult result = Await(std::move(*future));
     const auto* totals = std::get_if<TotalsReading>(&result.body);
     readings.emplace_back(nozzle, result.outcome == Outcome::Done && totals
                                       ? std::optional<station::Totals>(
