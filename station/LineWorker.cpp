@@ -66,13 +66,28 @@ bool LineWorker::Has(int dispenser) const {
 std::vector<DispenserView> LineWorker::Views() const {
   std::lock_guard lock(viewsMutex_);
   std::vector<DispenserView> views;
-  for (const auto& [d, view] : views_) views.push_back(view);
+  for (const auto& [d, view] : views_) {
+    views.push_back(view);
+    views.back().unpaid = store_.Unpaid(line_.channel, d);
+  }
   return views;
 }
 
 DispenserView LineWorker::View(int dispenser) const {
   std::lock_guard lock(viewsMutex_);
-  return views_.at(dispenser);
+  DispenserView view = views_.at(dispenser);
+  view.unpaid = store_.Unpaid(line_.channel, dispenser);
+  return view;
+}
+
+void LineWorker::Refresh(int dispenser) {
+  // On the worker's thread, so that no newer view is overwritten.
+  Queue(
+      [this, dispenser] {
+        Publish(dispenser, View(dispenser));
+        return CommandResult{};
+      },
+      false);
 }
 
 std::future<CommandResult> LineWorker::Queue(std::function<CommandResult()> run, bool first) {
@@ -224,6 +239,7 @@ void LineWorker::SetLink(int dispenser, Link failure) {
 }
 
 void LineWorker::Publish(int dispenser, DispenserView view) {
+  view.unpaid = store_.Unpaid(line_.channel, dispenser);
   {
     std::lock_guard lock(viewsMutex_);
     DispenserView& current = views_[dispenser];

@@ -56,6 +56,8 @@ class LineWorker {
   std::future<CommandResult> StopDispenser(int dispenser);
   std::future<CommandResult> StopAll();
   std::future<CommandResult> Totals(int dispenser, int nozzle);
+  // Announces the dispenser again once its unpaid fills changed.
+  void Refresh(int dispenser);
   // The book changed for these dispensers: download now or after their fill.
   std::future<CommandResult> ApplyPrices(std::vector<int> dispensers);
 

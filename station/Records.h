@@ -9,6 +9,7 @@
 #include <string>
 
 #include "station/Money.h"
+#include "station/Settlement.h"
 
 namespace quorlan::station {
 
@@ -54,6 +55,7 @@ struct FillRecord {
   Cents shownAmount = 0;
   bool recovered = false;
   FillStatus status = FillStatus::Pending;
+  Settlement settlement;  // a completed fill's payment and lock
 
   OpenFill Shown() const { return {id, grade, price, limit}; }
 };

@@ -25,6 +25,7 @@ using Nozzle = std::uint8_t;     // 1..8; 0 means none
 inline constexpr Channel kLastChannel = 32;
 inline constexpr Dispenser kLastDispenser = 32;
 inline constexpr Grade kLastGrade = 8;
+inline constexpr Nozzle kLastNozzle = 8;
 inline constexpr Grade kTableGrades = 4;
 
 // What a status poll says of a dispenser, in words a person or a client uses.

@@ -26,7 +26,6 @@ namespace {
 constexpr std::int64_t kLowestPrice = 1;      // hundredths
 constexpr std::int64_t kHighestPrice = 9999;  // four digits go on the line
 constexpr double kHighestLimit = 9999.99;     // six digits go on the line
-constexpr Nozzle kLastNozzle = 8;
 
 // The English words for the failure each core message names.
 std::string EnglishFor(std::string_view message) {
