@@ -203,8 +203,8 @@ class Client {
   }
 
   // The broker's reason code for one QoS 1 message.
-  int Publish(const std::string& topic) {
-    const auto id = client_.Publish(topic, R"({"schema":1})", 1, false);
+  int Publish(const std::string& topic, const std::string& payload = R"({"schema":1})") {
+    const auto id = client_.Publish(topic, payload, 1, false);
     EXPECT_TRUE(id);
     if (!id) return -1;
     EXPECT_TRUE(Poll([&] {
@@ -255,6 +255,46 @@ TEST_F(FleetTest, ShippedAclKeepsEachStationUnderItsOwnIdAndCommandsToHeadOffice
     const int reason = client->Publish(each.topic);
     EXPECT_EQ(reason < fleet::kFirstRefusalReason ? kAccepted : reason, each.reason);
   }
+}
+
+TEST_F(FleetTest, HeadOfficeDropsUnreadableRecordsAndKeepsIngesting) {
+  HeadOffice office(broker_, postgres_);
+  Client forger(broker_, "station-1");
+  const auto envelope = [](json changes) {
+    json record{{"schema", 1},
+                {"station", "station-1"},
+                {"seq", 1},
+                {"kind", "fill"},
+                {"id", "1"},
+                {"version", 1},
+                {"at", "2026-12-07T09:00:00Z"},
+                {"data", Fill(1, 1, 1, 1, 1)}};
+    record.merge_patch(changes);
+    return record.dump();
+  };
+  const std::vector<std::string> garbage{
+      "not json",
+      "[]",
+      "\xff\xfe",
+      envelope({{"schema", 2}}),
+      envelope({{"station", "station-2"}}),  // another station's name on our topic
+      envelope({{"kind", "shift"}}),         // another kind than the topic's
+      envelope({{"id", std::string(65, '1')}}),
+      envelope({{"version", "1"}}),
+      envelope({{"data", "a fill"}}),
+      envelope({{"seq", nullptr}}),
+  };
+  for (const auto& payload : garbage) {
+    EXPECT_LT(forger.Publish(fleet::RecordTopic("station-1", fleet::Kind::Fill), payload),
+              fleet::kFirstRefusalReason);
+  }
+  // Behind the garbage on the same topic: when this one is in, all were seen.
+  TestStation station("station-1", broker_);
+  station.AddFill(7, 1, Fill(7, 1, 1, 1, 1));
+  station.Start();
+  ASSERT_TRUE(WaitFor([&] { return station.Unconfirmed() == 0; }, kLong));
+  EXPECT_EQ(FillRows(postgres_, "station-1"), 1);
+  EXPECT_EQ(postgres_.Scalar("SELECT fill_id FROM fills"), "7");
 }
 
 TEST_F(FleetTest, PricePushReachesAnOfflineStationOnceAndItsOutcomeComesBack) {

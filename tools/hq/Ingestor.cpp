@@ -87,8 +87,9 @@ void Ingestor::OnMessage(const std::string& topic, const std::string& payload) {
       }
       return;
     }
-    if (parts->rest.size() != 1 || !fleet::KindFromName(parts->rest[0])) return;
-    const auto record = ReadEnvelope(parts->station, payload);
+    const auto kind = parts->rest.size() == 1 ? fleet::KindFromName(parts->rest[0]) : std::nullopt;
+    if (!kind) return;
+    const auto record = ReadEnvelope(parts->station, *kind, payload);
     if (!record) {
       // Unreadable here (a newer schema?): no receipt, so the station keeps it.
       std::fprintf(stderr, "hq: unreadable record on %s\n", topic.c_str());

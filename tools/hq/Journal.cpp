@@ -113,7 +113,8 @@ nlohmann::json ParseJson(const pqxx::field& field) {
 
 }  // namespace
 
-std::optional<Record> ReadEnvelope(const std::string& topicStation, const std::string& payload) {
+std::optional<Record> ReadEnvelope(const std::string& topicStation, fleet::Kind topicKind,
+                                   const std::string& payload) {
   const auto envelope = nlohmann::json::parse(payload, nullptr, false);
   if (!envelope.is_object() || envelope.value("schema", 0) != fleet::kSchemaVersion) {
     return std::nullopt;
@@ -131,7 +132,7 @@ std::optional<Record> ReadEnvelope(const std::string& topicStation, const std::s
   Record record;
   record.station = envelope["station"].get<std::string>();
   const auto kind = fleet::KindFromName(envelope["kind"].get<std::string>());
-  if (record.station != topicStation || !kind) return std::nullopt;
+  if (record.station != topicStation || kind != topicKind) return std::nullopt;
   record.kind = *kind;
   record.id = envelope["id"].get<std::string>();
   record.version = envelope["version"].get<std::int64_t>();

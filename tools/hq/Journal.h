@@ -34,8 +34,9 @@ struct Record {
 
 // A record from a station's envelope; nullopt when it is not one this head
 // office can read (another schema, a field missing or of the wrong type, or
-// another station's name than the topic's).
-std::optional<Record> ReadEnvelope(const std::string& topicStation, const std::string& payload);
+// another station or kind than the topic's).
+std::optional<Record> ReadEnvelope(const std::string& topicStation, fleet::Kind topicKind,
+                                   const std::string& payload);
 
 struct FillFilter {
   std::optional<std::string> station;
