@@ -289,12 +289,18 @@ TEST_F(FleetTest, HeadOfficeDropsUnreadableRecordsAndKeepsIngesting) {
               fleet::kFirstRefusalReason);
   }
   // Behind the garbage on the same topic: when this one is in, all were seen.
+  // A record PostgreSQL refuses is set aside, not retried forever in front
+  // of the next one.
   TestStation station("station-1", broker_);
+  auto refused = Fill(6, 1, 1, 1, 1);
+  refused["volume"] = "lots";
+  station.AddFill(6, 1, refused);
   station.AddFill(7, 1, Fill(7, 1, 1, 1, 1));
   station.Start();
   ASSERT_TRUE(WaitFor([&] { return station.Unconfirmed() == 0; }, kLong));
   EXPECT_EQ(FillRows(postgres_, "station-1"), 1);
   EXPECT_EQ(postgres_.Scalar("SELECT fill_id FROM fills"), "7");
+  EXPECT_EQ(postgres_.Scalar("SELECT record_id FROM rejected_records"), "6");
 }
 
 TEST_F(FleetTest, PricePushReachesAnOfflineStationOnceAndItsOutcomeComesBack) {

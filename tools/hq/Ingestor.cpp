@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
 
 namespace quorlan::hq {
 
@@ -10,6 +11,8 @@ namespace {
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
 constexpr int kAtLeastOnce = 1;
+// Records committed in one transaction at most.
+constexpr std::size_t kBatch = 500;
 
 }  // namespace
 
@@ -56,6 +59,7 @@ void Ingestor::Run() {
   while (running_) {
     client_.Poll(kPoll);
     connected_ = client_.Connected();
+    Flush();
     std::vector<std::pair<std::string, std::string>> commands;
     {
       const std::lock_guard lock(commandsMutex_);
@@ -67,6 +71,29 @@ void Ingestor::Run() {
   }
   client_.Disconnect();
   connected_ = false;
+}
+
+void Ingestor::Flush() {
+  for (std::size_t first = 0; first < pending_.size(); first += kBatch) {
+    const std::vector<Record> batch(
+        pending_.begin() + static_cast<std::ptrdiff_t>(first),
+        pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), first + kBatch)));
+    try {
+      journal_.Ingest(batch);
+    } catch (const std::exception& failure) {
+      // Nothing confirmed: every station sends these again.
+      std::fprintf(stderr, "hq: %s\n", failure.what());
+      break;
+    }
+    // Committed: now the stations may forget them.
+    std::map<std::string, std::vector<std::int64_t>> seqs;
+    for (const auto& record : batch) seqs[record.station].push_back(record.seq);
+    for (const auto& [station, committed] : seqs) {
+      const nlohmann::json receipt{{"schema", fleet::kSchemaVersion}, {"seq", committed}};
+      client_.Publish(fleet::ReceiptTopic(station), receipt.dump(), kAtLeastOnce, false);
+    }
+  }
+  pending_.clear();
 }
 
 void Ingestor::OnMessage(const std::string& topic, const std::string& payload) {
@@ -95,10 +122,7 @@ void Ingestor::OnMessage(const std::string& topic, const std::string& payload) {
       std::fprintf(stderr, "hq: unreadable record on %s\n", topic.c_str());
       return;
     }
-    journal_.Ingest(*record);
-    // Committed: now the station may forget it.
-    const nlohmann::json receipt{{"schema", fleet::kSchemaVersion}, {"seq", {record->seq}}};
-    client_.Publish(fleet::ReceiptTopic(record->station), receipt.dump(), kAtLeastOnce, false);
+    pending_.push_back(std::move(*record));
   } catch (const std::exception& failure) {
     // No receipt: the station sends it again.
     std::fprintf(stderr, "hq: %s: %s\n", topic.c_str(), failure.what());

@@ -40,6 +40,8 @@ class Ingestor {
  private:
   void Run();
   void OnMessage(const std::string& topic, const std::string& payload);
+  // Commits what arrived in one poll, then sends the receipts.
+  void Flush();
 
   IngestOptions options_;
   Journal& journal_;
@@ -49,6 +51,7 @@ class Ingestor {
   std::atomic<bool> connected_{false};
   std::mutex commandsMutex_;
   std::vector<std::pair<std::string, std::string>> commands_;
+  std::vector<Record> pending_;  // ingest thread only
 };
 
 }  // namespace quorlan::hq

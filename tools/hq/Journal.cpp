@@ -89,6 +89,12 @@ CREATE TABLE IF NOT EXISTS price_outcomes (
   data jsonb NOT NULL, status text,
   PRIMARY KEY (station, command_id, version)
 );
+CREATE TABLE IF NOT EXISTS rejected_records (
+  station text NOT NULL, kind text NOT NULL, record_id text NOT NULL, version bigint NOT NULL,
+  station_seq bigint NOT NULL, data text NOT NULL, reason text NOT NULL,
+  received_at timestamptz NOT NULL DEFAULT now(),
+  PRIMARY KEY (station, kind, record_id, version)
+);
 CREATE TABLE IF NOT EXISTS live_states (
   station text NOT NULL, channel int NOT NULL, dispenser int NOT NULL,
   state jsonb NOT NULL, updated_at timestamptz NOT NULL DEFAULT now(),
@@ -170,25 +176,60 @@ void Journal::CreateSchema() {
   work.commit();
 }
 
-bool Journal::Ingest(const Record& record) {
+namespace {
+
+Journal::Outcome InsertRecord(pqxx::work& work, const Record& record) {
   const auto& table = TableOf(record.kind);
   const std::string insert = std::string("INSERT INTO ") + table.table + " (station, " +
                              table.idColumn + ", version, station_seq, sent_at, data" +
                              table.extraColumns + ") VALUES ($2, $3, $4, $5, $6, $1::jsonb" +
                              table.extraValues + ") ON CONFLICT DO NOTHING";
+  work.exec_params(
+      "INSERT INTO stations (station, last_seen) VALUES ($1, now()) "
+      "ON CONFLICT (station) DO UPDATE SET last_seen = now()",
+      record.station);
+  const auto inserted = work.exec_params(insert, record.data.dump(), record.station, record.id,
+                                         record.version, record.seq, record.sentAt);
+  return inserted.affected_rows() == 1 ? Journal::Outcome::New : Journal::Outcome::Repeat;
+}
+
+}  // namespace
+
+std::vector<Journal::Outcome> Journal::Ingest(const std::vector<Record>& records) {
+  std::vector<Outcome> outcomes;
   try {
-    pqxx::work work(Open().pq);
-    work.exec_params(
-        "INSERT INTO stations (station, last_seen) VALUES ($1, now()) "
-        "ON CONFLICT (station) DO UPDATE SET last_seen = now()",
-        record.station);
-    const auto inserted = work.exec_params(insert, record.data.dump(), record.station, record.id,
-                                           record.version, record.seq, record.sentAt);
-    work.commit();
-    return inserted.affected_rows() == 1;
+    try {
+      pqxx::work work(Open().pq);
+      for (const auto& record : records) outcomes.push_back(InsertRecord(work, record));
+      work.commit();
+      return outcomes;
+    } catch (const pqxx::sql_error&) {
+      // One of them, alone, is refused: find it.
+    }
+    outcomes.clear();
+    for (const auto& record : records) {
+      try {
+        pqxx::work work(Open().pq);
+        outcomes.push_back(InsertRecord(work, record));
+        work.commit();
+      } catch (const pqxx::sql_error& refused) {
+        pqxx::work work(Open().pq);
+        work.exec_params(
+            "INSERT INTO rejected_records (station, kind, record_id, version, station_seq, "
+            "data, reason) VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT DO NOTHING",
+            record.station, std::string(fleet::KindName(record.kind)), record.id, record.version,
+            record.seq, record.data.dump(), std::string(refused.what()));
+        work.commit();
+        outcomes.push_back(Outcome::Rejected);
+      }
+    }
+    return outcomes;
   } catch (const pqxx::broken_connection&) {
     connection_.reset();
     throw JournalError("PostgreSQL connection lost");
+  } catch (const pqxx::in_doubt_error&) {
+    connection_.reset();
+    throw JournalError("PostgreSQL commit in doubt");
   }
 }
 
