@@ -142,9 +142,12 @@ bool MqttClient::Subscribe(const std::string& filter, int qos) {
          MOSQ_ERR_SUCCESS;
 }
 
-void MqttClient::Disconnect() {
+void MqttClient::Disconnect(bool endSession) {
   if (socketOpen_) {
-    mosquitto_disconnect_v5(handle_, 0, nullptr);
+    mosquitto_property* properties = nullptr;
+    if (endSession) mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0);
+    mosquitto_disconnect_v5(handle_, 0, properties);
+    mosquitto_property_free_all(&properties);
     // Sends the DISCONNECT that was just queued.
     mosquitto_loop(handle_, 100, 1);
   }

@@ -77,8 +77,9 @@ class MqttClient {
   std::optional<int> Publish(const std::string& topic, const std::string& payload, int qos,
                              bool retain);
   bool Subscribe(const std::string& filter, int qos);
-  // A clean DISCONNECT: the broker does not send the will.
-  void Disconnect();
+  // A clean DISCONNECT: the broker does not send the will. `endSession`
+  // drops the session now instead of keeping it for its expiry.
+  void Disconnect(bool endSession = false);
 
  private:
   static void HandleConnect(mosquitto*, void* self, int reason, int flags, const mqtt5__property*);

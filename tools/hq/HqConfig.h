@@ -32,7 +32,10 @@ struct HqConfig {
   std::string brokerPassword;
   std::string caFile;
   std::string clientId = "hq-1";  // one per head office process
-  std::uint32_t sessionExpirySeconds = 7 * 24 * 3600;
+  // Long enough to outlive a restart; short, because until it ends a process
+  // that is gone keeps receiving its share of the records (the stations
+  // resend them, later).
+  std::uint32_t sessionExpirySeconds = 300;
   std::vector<Token> tokens;
 };
 

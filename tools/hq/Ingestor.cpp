@@ -69,7 +69,11 @@ void Ingestor::Run() {
       client_.Publish(fleet::PriceCommandTopic(station), payload, kAtLeastOnce, false);
     }
   }
-  client_.Disconnect();
+  // A planned stop ends the session: a shared subscription would otherwise
+  // keep handing this process its share of the records until the session
+  // expires. Whatever was queued for it is resent by the stations, which
+  // never had a receipt for it.
+  client_.Disconnect(true);
   connected_ = false;
 }
 

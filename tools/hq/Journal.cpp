@@ -2,6 +2,7 @@
 #include "Journal.h"
 
 #include <pqxx/pqxx>
+#include <set>
 
 namespace quorlan::hq {
 
@@ -184,13 +185,22 @@ Journal::Outcome InsertRecord(pqxx::work& work, const Record& record) {
                              table.idColumn + ", version, station_seq, sent_at, data" +
                              table.extraColumns + ") VALUES ($2, $3, $4, $5, $6, $1::jsonb" +
                              table.extraValues + ") ON CONFLICT DO NOTHING";
-  work.exec_params(
-      "INSERT INTO stations (station, last_seen) VALUES ($1, now()) "
-      "ON CONFLICT (station) DO UPDATE SET last_seen = now()",
-      record.station);
   const auto inserted = work.exec_params(insert, record.data.dump(), record.station, record.id,
                                          record.version, record.seq, record.sentAt);
   return inserted.affected_rows() == 1 ? Journal::Outcome::New : Journal::Outcome::Repeat;
+}
+
+// Every station of the records seen now, each once and in one order, so
+// two head office processes never wait on each other's rows in a circle.
+void TouchStations(pqxx::work& work, const std::vector<Record>& records) {
+  std::set<std::string> stations;
+  for (const auto& record : records) stations.insert(record.station);
+  for (const auto& station : stations) {
+    work.exec_params(
+        "INSERT INTO stations (station, last_seen) VALUES ($1, now()) "
+        "ON CONFLICT (station) DO UPDATE SET last_seen = now()",
+        station);
+  }
 }
 
 }  // namespace
@@ -200,6 +210,7 @@ std::vector<Journal::Outcome> Journal::Ingest(const std::vector<Record>& records
   try {
     try {
       pqxx::work work(Open().pq);
+      TouchStations(work, records);
       for (const auto& record : records) outcomes.push_back(InsertRecord(work, record));
       work.commit();
       return outcomes;
@@ -210,9 +221,12 @@ std::vector<Journal::Outcome> Journal::Ingest(const std::vector<Record>& records
     for (const auto& record : records) {
       try {
         pqxx::work work(Open().pq);
+        TouchStations(work, {record});
         outcomes.push_back(InsertRecord(work, record));
         work.commit();
-      } catch (const pqxx::sql_error& refused) {
+      } catch (const pqxx::data_exception& refused) {
+        // Anything else (a deadlock, a missing table) is not the record's
+        // fault: it goes up and nothing is receipted.
         pqxx::work work(Open().pq);
         work.exec_params(
             "INSERT INTO rejected_records (station, kind, record_id, version, station_seq, "
