@@ -58,6 +58,13 @@ bool Ingestor::PublishCommand(const std::string& station, const std::string& pay
 void Ingestor::Run() {
   while (running_) {
     client_.Poll(kPoll);
+    // libmosquitto reads about one packet a call when little is queued:
+    // take what is already waiting too, so one transaction carries it all.
+    std::size_t before = 0;
+    do {
+      before = pending_.size();
+      client_.Poll(std::chrono::milliseconds(0));
+    } while (pending_.size() > before && pending_.size() < kBatch);
     connected_ = client_.Connected();
     Flush();
     std::vector<std::pair<std::string, std::string>> commands;
