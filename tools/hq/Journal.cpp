@@ -11,8 +11,8 @@ namespace {
 // A time with an offset becomes a timestamptz; one without is not guessed
 // at (NULL), its text stays in the record's data.
 constexpr const char* kZonedTime =
-    "CASE WHEN ($1::jsonb->>'%s') ~ '(Z|z|[+-][0-9]{2}:?[0-9]{2})$' "
-    "THEN ($1::jsonb->>'%s')::timestamptz END";
+    "CASE WHEN (r.data->>'%s') ~ '(Z|z|[+-][0-9]{2}:?[0-9]{2})$' "
+    "THEN (r.data->>'%s')::timestamptz END";
 
 std::string Zoned(const std::string& field) {
   char text[256];
@@ -20,7 +20,7 @@ std::string Zoned(const std::string& field) {
   return text;
 }
 
-// Per kind: the table, its id column, and columns taken from the data ($1).
+// Per kind: the table, its id column, and columns taken from the data (r.data).
 struct KindTable {
   fleet::Kind kind;
   const char* table;
@@ -33,24 +33,16 @@ const std::vector<KindTable>& KindTables() {
   static const std::vector<KindTable> tables{
       {fleet::Kind::Fill, "fills", "fill_id",
        ", status, channel, dispenser, grade, volume, amount, finished_at",
-       ", $1::jsonb->>'status', ($1::jsonb->>'channel')::int, ($1::jsonb->>'dispenser')::int, "
-       "($1::jsonb->>'grade')::int, ($1::jsonb->>'volume')::numeric, "
-       "($1::jsonb->>'amount')::numeric, " +
+       ", r.data->>'status', (r.data->>'channel')::int, (r.data->>'dispenser')::int, "
+       "(r.data->>'grade')::int, (r.data->>'volume')::numeric, (r.data->>'amount')::numeric, " +
            Zoned("finished_at")},
       {fleet::Kind::Shift, "shifts", "shift_id", ", closed_at", ", " + Zoned("closed_at")},
       {fleet::Kind::Alarm, "alarms", "alarm_id", ", alarm_kind, active",
-       ", $1::jsonb->>'kind', coalesce(($1::jsonb->>'active')::boolean, true)"},
+       ", r.data->>'kind', coalesce((r.data->>'active')::boolean, true)"},
       {fleet::Kind::PriceOutcome, "price_outcomes", "command_id", ", status",
-       ", $1::jsonb->>'status'"},
+       ", r.data->>'status'"},
   };
   return tables;
-}
-
-const KindTable& TableOf(fleet::Kind kind) {
-  for (const auto& table : KindTables()) {
-    if (table.kind == kind) return table;
-  }
-  throw JournalError("unknown kind");
 }
 
 constexpr const char* kSchema = R"sql(
@@ -179,15 +171,30 @@ void Journal::CreateSchema() {
 
 namespace {
 
-Journal::Outcome InsertRecord(pqxx::work& work, const Record& record) {
-  const auto& table = TableOf(record.kind);
-  const std::string insert = std::string("INSERT INTO ") + table.table + " (station, " +
-                             table.idColumn + ", version, station_seq, sent_at, data" +
-                             table.extraColumns + ") VALUES ($2, $3, $4, $5, $6, $1::jsonb" +
-                             table.extraValues + ") ON CONFLICT DO NOTHING";
-  const auto inserted = work.exec_params(insert, record.data.dump(), record.station, record.id,
-                                         record.version, record.seq, record.sentAt);
-  return inserted.affected_rows() == 1 ? Journal::Outcome::New : Journal::Outcome::Repeat;
+// Every record of the batch in one statement per kind: a round trip per
+// kind, not per record.
+void InsertRecords(pqxx::work& work, const std::vector<Record>& records) {
+  for (const auto& table : KindTables()) {
+    auto rows = nlohmann::json::array();
+    for (const auto& record : records) {
+      if (record.kind != table.kind) continue;
+      rows.push_back({{"station", record.station},
+                      {"id", record.id},
+                      {"version", record.version},
+                      {"seq", record.seq},
+                      {"sent_at", record.sentAt},
+                      {"data", record.data}});
+    }
+    if (rows.empty()) continue;
+    work.exec_params(std::string("INSERT INTO ") + table.table + " (station, " + table.idColumn +
+                         ", version, station_seq, sent_at, data" + table.extraColumns +
+                         ") SELECT r.station, r.id, r.version, r.seq, r.sent_at, r.data" +
+                         table.extraValues +
+                         " FROM jsonb_to_recordset($1::jsonb) AS r(station text, id text, "
+                         "version bigint, seq bigint, sent_at text, data jsonb) "
+                         "ON CONFLICT DO NOTHING",
+                     rows.dump());
+  }
 }
 
 // Every station of the records seen now, each once and in one order, so
@@ -195,34 +202,32 @@ Journal::Outcome InsertRecord(pqxx::work& work, const Record& record) {
 void TouchStations(pqxx::work& work, const std::vector<Record>& records) {
   std::set<std::string> stations;
   for (const auto& record : records) stations.insert(record.station);
-  for (const auto& station : stations) {
-    work.exec_params(
-        "INSERT INTO stations (station, last_seen) VALUES ($1, now()) "
-        "ON CONFLICT (station) DO UPDATE SET last_seen = now()",
-        station);
-  }
+  work.exec_params(
+      "INSERT INTO stations (station, last_seen) "
+      "SELECT name, now() FROM jsonb_array_elements_text($1::jsonb) AS name ORDER BY name "
+      "ON CONFLICT (station) DO UPDATE SET last_seen = now()",
+      nlohmann::json(stations).dump());
 }
 
 }  // namespace
 
-std::vector<Journal::Outcome> Journal::Ingest(const std::vector<Record>& records) {
-  std::vector<Outcome> outcomes;
+std::size_t Journal::Ingest(const std::vector<Record>& records) {
+  std::size_t setAside = 0;
   try {
     try {
       pqxx::work work(Open().pq);
       TouchStations(work, records);
-      for (const auto& record : records) outcomes.push_back(InsertRecord(work, record));
+      InsertRecords(work, records);
       work.commit();
-      return outcomes;
+      return 0;
     } catch (const pqxx::sql_error&) {
       // One of them, alone, is refused: find it.
     }
-    outcomes.clear();
     for (const auto& record : records) {
       try {
         pqxx::work work(Open().pq);
         TouchStations(work, {record});
-        outcomes.push_back(InsertRecord(work, record));
+        InsertRecords(work, {record});
         work.commit();
       } catch (const pqxx::data_exception& refused) {
         // Anything else (a deadlock, a missing table) is not the record's
@@ -234,10 +239,10 @@ std::vector<Journal::Outcome> Journal::Ingest(const std::vector<Record>& records
             record.station, std::string(fleet::KindName(record.kind)), record.id, record.version,
             record.seq, record.data.dump(), std::string(refused.what()));
         work.commit();
-        outcomes.push_back(Outcome::Rejected);
+        ++setAside;
       }
     }
-    return outcomes;
+    return setAside;
   } catch (const pqxx::broken_connection&) {
     connection_.reset();
     throw JournalError("PostgreSQL connection lost");

@@ -60,12 +60,12 @@ class Journal {
 
   void CreateSchema();
 
-  enum class Outcome { New, Repeat, Rejected };
-  // The records in one transaction. When PostgreSQL refuses one (a value it
-  // cannot take), each goes in its own and the refused one is kept in
-  // rejected_records, so it cannot hold back the others forever. A lost
-  // connection throws JournalError: nothing is known committed.
-  std::vector<Outcome> Ingest(const std::vector<Record>& records);
+  // The records in one transaction; a repeat adds nothing. When PostgreSQL
+  // refuses one (a value it cannot take), each goes in its own and the
+  // refused one is kept in rejected_records, so it cannot hold back the
+  // others forever; answers how many were set aside. A lost connection
+  // throws JournalError: nothing is known committed.
+  std::size_t Ingest(const std::vector<Record>& records);
   void SetPresence(const std::string& station, const nlohmann::json& presence);
   void SetLive(const std::string& station, int channel, int dispenser, const nlohmann::json& state);
 
