@@ -5,6 +5,7 @@
 #include <mqtt_protocol.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -18,6 +19,18 @@ constexpr auto kFirstPause = std::chrono::milliseconds(200);
 constexpr auto kLongestPause = std::chrono::seconds(5);
 // QoS 1 messages in flight at once; more wait in the library's queue.
 constexpr int kInflight = 64;
+
+// Callbacks run inside libmosquitto's C code: nothing may be thrown through it.
+template <typename Body>
+void Guarded(const char* what, Body body) {
+  try {
+    body();
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "fleet: %s handler: %s\n", what, failure.what());
+  } catch (...) {
+    std::fprintf(stderr, "fleet: %s handler failed\n", what);
+  }
+}
 
 void InitializeLibraryOnce() {
   static std::once_flag once;
@@ -159,7 +172,9 @@ void MqttClient::HandleConnect(mosquitto*, void* self, int reason, int, const mq
   auto* client = static_cast<MqttClient*>(self);
   if (reason != 0) return;  // refused: the loop ends the socket and retries
   client->connected_ = true;
-  if (client->onConnected_) client->onConnected_();
+  Guarded("connect", [&] {
+    if (client->onConnected_) client->onConnected_();
+  });
 }
 
 void MqttClient::HandleDisconnect(mosquitto*, void* self, int, const mqtt5__property*) {
@@ -169,15 +184,19 @@ void MqttClient::HandleDisconnect(mosquitto*, void* self, int, const mqtt5__prop
 
 void MqttClient::HandlePublish(mosquitto*, void* self, int id, int reason, const mqtt5__property*) {
   auto* client = static_cast<MqttClient*>(self);
-  if (client->onAcknowledged_) client->onAcknowledged_(id, reason);
+  Guarded("acknowledgement", [&] {
+    if (client->onAcknowledged_) client->onAcknowledged_(id, reason);
+  });
 }
 
 void MqttClient::HandleMessage(mosquitto*, void* self, const mosquitto_message* message,
                                const mqtt5__property*) {
   auto* client = static_cast<MqttClient*>(self);
   if (!client->onMessage_ || !message->topic) return;
-  client->onMessage_(message->topic, std::string(static_cast<const char*>(message->payload),
-                                                 static_cast<std::size_t>(message->payloadlen)));
+  Guarded("message", [&] {
+    client->onMessage_(message->topic, std::string(static_cast<const char*>(message->payload),
+                                                   static_cast<std::size_t>(message->payloadlen)));
+  });
 }
 
 }  // namespace quorlan::fleet
