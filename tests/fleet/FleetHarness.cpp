@@ -223,6 +223,11 @@ Postgres::Postgres() {
       throw std::runtime_error("initdb failed; see " + dir_.File("initdb.log"));
     }
   }
+  Start();
+}
+
+void Postgres::Start() {
+  const std::string data = dir_.File("data");
   // A socket in the folder and no TCP at all.
   process_ = std::make_unique<Process>(
       std::vector<std::string>{std::string(kPostgresBin) + "postgres", "-D", data, "-k",
@@ -239,6 +244,12 @@ Postgres::Postgres() {
       },
       std::chrono::seconds(60));
   if (!up) throw std::runtime_error("PostgreSQL did not start; see " + dir_.File("postgres.log"));
+}
+
+void Postgres::Stop() {
+  process_->Signal(SIGINT);  // fast shutdown
+  process_->Wait();
+  process_.reset();
 }
 
 Postgres::~Postgres() {

@@ -91,6 +91,9 @@ class Postgres {
   std::string ConnectionString() const;
   // Runs one statement and answers its first field (empty when none).
   std::string Scalar(const std::string& sql) const;
+  // A fast shutdown, then the same cluster again.
+  void Stop();
+  void Start();
 
  private:
   TempDir dir_;

@@ -186,6 +186,24 @@ TEST_F(FleetTest, HeadOfficeKilledMidIngestLosesAndRepeatsNothing) {
   ExpectJournalEquals(postgres_, "station-1", next - 1, (next - 1) * 2.0);
 }
 
+TEST_F(FleetTest, PostgresRestartedLosesAndRepeatsNothing) {
+  HeadOffice office(broker_, postgres_);
+  TestStation station("station-1", broker_);
+  station.Start();
+  int next = 1;
+  const auto addFills = [&](int count) {
+    for (int i = 0; i < count; ++i, ++next) station.AddFill(next, 1, Fill(next, 1, 1, 1, 2));
+  };
+  addFills(100);
+  ASSERT_TRUE(WaitFor([&] { return FillRows(postgres_, "station-1") > 0; }, kLong));
+  postgres_.Stop();  // with records on their way
+  addFills(50);
+  postgres_.Start();
+  addFills(50);
+  ASSERT_TRUE(WaitFor([&] { return station.Unconfirmed() == 0; }, kLong));
+  ExpectJournalEquals(postgres_, "station-1", next - 1, (next - 1) * 2.0);
+}
+
 // One client of the broker as `user` with the shipped example password.
 class Client {
  public:
