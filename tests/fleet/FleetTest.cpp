@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <signal.h>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 
 #include "FleetHarness.h"
 #include "Mqtt.h"
+#include "Outbox.h"
 #include "Topics.h"
 
 namespace quorlan::fleet_test {
@@ -202,6 +205,57 @@ TEST_F(FleetTest, PostgresRestartedLosesAndRepeatsNothing) {
   addFills(50);
   ASSERT_TRUE(WaitFor([&] { return station.Unconfirmed() == 0; }, kLong));
   ExpectJournalEquals(postgres_, "station-1", next - 1, (next - 1) * 2.0);
+}
+
+TEST_F(FleetTest, StationKilledWhilePublishingLosesAndRepeatsNothing) {
+  HeadOffice office(broker_, postgres_);
+  TempDir dir;
+  { std::ofstream(dir.File("password")) << ExamplePassword("station-1") << "\n"; }
+  const auto start = [&] {
+    // A fill every 20 ms, each committed with its outbox row.
+    return std::make_unique<Process>(
+        std::vector<std::string>{QUORLAN_DEMO_STATION_PATH, broker_.Url(), "station-1",
+                                 dir.File("password"), dir.File("station.db"), "0"},
+        dir.File("station.log"));
+  };
+  auto station = start();
+  constexpr int kRounds = 50;
+  for (int round = 0; round < kRounds; ++round) {
+    const auto before = FillRows(postgres_, "station-1");
+    ASSERT_TRUE(WaitFor([&] { return FillRows(postgres_, "station-1") > before; }, kLong));
+    station->Signal(SIGKILL);
+    station->Wait();
+    station = start();
+  }
+  station->Signal(SIGTERM);
+  station->Wait();
+
+  // What the last run left unconfirmed goes out with a publisher of our own.
+  station::sql::Database database(dir.File("station.db"));
+  fleet::StationSql sql(database);
+  fleet::PublisherOptions options;
+  options.stationId = "station-1";
+  options.mqtt = {.url = broker_.Url(),
+                  .user = "station-1",
+                  .password = ExamplePassword("station-1"),
+                  .keepAliveSeconds = 5};
+  options.resendAfter = std::chrono::seconds(2);
+  fleet::Publisher publisher(options, sql, nullptr);
+  publisher.Start();
+  ASSERT_TRUE(WaitFor([&] { return fleet::Outbox::Unconfirmed(sql) == 0; }, kLong));
+  publisher.Stop();
+
+  std::int64_t fills = 0;
+  double amount = 0;
+  sql.Query(
+      "SELECT count(*), total(json_extract(data, '$.amount')) FROM fleet_outbox "
+      "WHERE kind = 'fill'",
+      {}, [&](const fleet::SqlRow& row) {
+        fills = row.Integer(0);
+        amount = std::stod(row.Text(1));
+      });
+  ASSERT_GT(fills, 0);
+  ExpectJournalEquals(postgres_, "station-1", static_cast<int>(fills), amount);
 }
 
 // One client of the broker as `user` with the shipped example password.

@@ -39,7 +39,9 @@ int main(int argc, char** argv) {
   const std::string station = argv[2];
   std::string password;
   std::ifstream(argv[3]) >> password;
-  const int every = std::max(1, std::atoi(argv[5]));
+  // 0: a fill every 20 ms, for the tests that kill the station while it publishes.
+  const int every = std::max(0, std::atoi(argv[5]));
+  const auto tick = every == 0 ? std::chrono::milliseconds(20) : std::chrono::milliseconds(1000);
   std::signal(SIGINT, RequestStop);
   std::signal(SIGTERM, RequestStop);
   try {
@@ -73,11 +75,11 @@ int main(int argc, char** argv) {
     std::int64_t fillId = 0;
     writerSql.Query("SELECT count(*) FROM fleet_outbox WHERE kind = 'fill'", {},
                     [&](const fleet::SqlRow& row) { fillId = row.Integer(0); });
-    for (int tick = 0; !stopRequested; ++tick) {
+    for (int round = 0; !stopRequested; ++round) {
       const double volume = 5 + static_cast<double>(random() % 4000) / 100;
       publisher.SetLive(1, 1, {{"state", "filling"}, {"volume", volume / 2}});
-      std::this_thread::sleep_for(std::chrono::seconds(1));
-      if (tick % every != every - 1) continue;
+      std::this_thread::sleep_for(tick);
+      if (every > 0 && round % every != every - 1) continue;
       ++fillId;
       const double price = 1.75;
       const nlohmann::json fill{{"id", fillId},
@@ -94,9 +96,11 @@ int main(int argc, char** argv) {
       fleet::Outbox::Add(writerSql, fleet::Kind::Fill, std::to_string(fillId), 1, fill);
       transaction.Commit();
       publisher.SetLive(1, 1, {{"state", "idle"}});
-      std::printf("%s: fill %lld completed, %.2f l\n", station.c_str(),
-                  static_cast<long long>(fillId), volume);
-      std::fflush(stdout);
+      if (every > 0) {
+        std::printf("%s: fill %lld completed, %.2f l\n", station.c_str(),
+                    static_cast<long long>(fillId), volume);
+        std::fflush(stdout);
+      }
     }
     publisher.Stop();
   } catch (const std::exception& failure) {
