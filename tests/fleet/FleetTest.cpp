@@ -174,8 +174,8 @@ TEST_F(FleetTest, HeadOfficeKilledMidIngestLosesAndRepeatsNothing) {
   auto office = std::make_unique<HeadOffice>(broker_, postgres_);
   TestStation station("station-1", broker_);
   station.Start();
-  constexpr int kRounds = 3;
-  constexpr int kPerRound = 150;
+  constexpr int kRounds = 20;
+  constexpr int kPerRound = 50;
   int next = 1;
   for (int round = 0; round < kRounds; ++round) {
     const auto before = FillRows(postgres_, "station-1");
