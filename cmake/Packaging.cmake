@@ -69,9 +69,15 @@ install(FILES ${QUORLAN_PACKAGING_DIR}/debian/quorlan.service DESTINATION /lib/s
         COMPONENT station)
 install(FILES ${QUORLAN_PACKAGING_DIR}/debian/station.toml
         DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quorlan COMPONENT station)
+install(FILES ${QUORLAN_PACKAGING_DIR}/debian/quorlan.logrotate
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/logrotate.d RENAME quorlan COMPONENT station)
 install(FILES ${QUORLAN_PACKAGING_DIR}/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quorlan COMPONENT station)
-foreach(page cli.md service.md packaging.md)
+# Wireshark loads Lua dissectors from its global plugin folder, whatever its
+# version (on Debian /usr/lib/x86_64-linux-gnu/wireshark/plugins).
+install(FILES ${QUORLAN_PACKAGING_DIR}/wireshark/quorlan.lua
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/wireshark/plugins COMPONENT station)
+foreach(page cli.md service.md packaging.md tools.md)
   if(EXISTS ${PROJECT_SOURCE_DIR}/docs/${page})
     install(FILES ${PROJECT_SOURCE_DIR}/docs/${page} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorlan
             COMPONENT station)

@@ -5,8 +5,11 @@
 # - the .debs installed with dpkg into a fresh directory tree whose package
 #   database is this machine's, so their computed dependencies are checked for
 #   real; the installed quorlan prints the project's version and runs its demo;
-#   the unit passes systemd-analyze verify; the default configuration is a
-#   conffile that starts the service on the simulated line; the examples build
+#   the unit passes systemd-analyze verify and reloads with SIGHUP; the
+#   licence is Apache-2.0; the default configuration and the logrotate file
+#   are conffiles; the configuration documents TLS, passes `serve --check`
+#   and starts the service on the simulated line, which survives a SIGHUP
+#   and writes a UTF-8 driver log with RFC 3339 stamps; the examples build
 #   against the installed development files; a purge leaves nothing behind;
 # - the Windows zip unpacked, and the DLL host tests run against its DLL.
 set -euo pipefail
@@ -60,8 +63,14 @@ find /var/lib/dpkg/info -name '*.list' ! -name 'quorlan.list' ! -name 'libquorla
   -exec cp -t "$root/var/lib/dpkg/info" {} +
 dpkg=(dpkg --root="$root" --force-script-chrootless)
 "${dpkg[@]}" --install "${debs[@]}"
-dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Conffiles}\n' quorlan |
-  grep -q '^ /etc/quorlan/station.toml ' || fail "station.toml is not a conffile"
+dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Conffiles}\n' quorlan >"$work/conffiles.txt"
+for conffile in /etc/quorlan/station.toml /etc/logrotate.d/quorlan; do
+  grep -q "^ $conffile " "$work/conffiles.txt" || fail "$conffile is not a conffile"
+done
+for package in quorlan libquorlan-dev; do
+  grep -qx 'License: Apache-2.0' "$root/usr/share/doc/$package/copyright" ||
+    fail "the copyright file of $package does not say Apache-2.0"
+done
 [[ -L $root/etc/systemd/system/multi-user.target.wants/quorlan.service ]] ||
   fail "postinst did not enable quorlan.service"
 dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Package} ${Version}: ${Depends}\n' \
@@ -99,6 +108,16 @@ MANPATH=$root/usr/share/man systemd-analyze verify "$work/verify/quorlan.service
   tee "$work/verify.txt"
 [[ ! -s $work/verify.txt ]] || fail "systemd-analyze verify complained"
 systemd-analyze security --offline=true "$work/verify/quorlan.service" 2>&1 | tail -n 1
+# shellcheck disable=SC2016  # systemd's $MAINPID, as written in the unit
+grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "systemctl reload sends no SIGHUP"
+
+step "logrotate /etc/logrotate.d/quorlan"
+logrotate=$root/etc/logrotate.d/quorlan
+grep -q 'systemctl reload quorlan' "$logrotate" || fail "logrotate does not reload the service"
+# Debug mode reads the file and rotates nothing.
+logrotate --debug --state "$work/logrotate.state" "$logrotate" >"$work/logrotate.txt" 2>&1 ||
+  fail "logrotate cannot read its file: $(cat "$work/logrotate.txt")"
+! grep -qi 'error' "$work/logrotate.txt" || fail "logrotate: $(grep -i error "$work/logrotate.txt")"
 
 step "the service's first start: the token, then the default configuration"
 state=$work/state
@@ -112,6 +131,12 @@ STATE_DIRECTORY=$state eval "$make_token"  # a second start keeps the token
 [[ $(stat -c %a "$state/admin.token") == 600 ]] || fail "the admin token is readable by others"
 sed "s|/var/lib/quorlan|$state|g; s|/var/log/quorlan|$logs|g" "$root/etc/quorlan/station.toml" \
   >"$work/station.toml"
+for documented in '^# tls_cert = ' '^# tls_key = ' '^unpaid_limit = 2 ' '^# audit_log = ' \
+  '^# driver_log_level = ' '^# cors_origins = ' '^# max_connections = ' '^# drive_off_after = '; do
+  grep -q "$documented" "$work/station.toml" || fail "station.toml does not document /$documented/"
+done
+"$quorlan" serve --check --config "$work/station.toml" >"$work/check.txt" 2>&1 ||
+  fail "serve --check rejects the shipped configuration: $(cat "$work/check.txt")"
 "$quorlan" serve --config "$work/station.toml" --listen 127.0.0.1:0 >"$work/serve.txt" 2>&1 &
 server=$!
 # It prints its address once it listens.
@@ -124,10 +149,20 @@ curl -fsS -o "$work/dispensers.json" -H "Authorization: Bearer $(cat "$state/adm
   "$address/api/v1/dispensers" || fail "the admin token was refused"
 head -c 160 "$work/dispensers.json"
 echo
+# logrotate's reload: the service reopens its logs and runs on.
+mv "$logs/driver.log" "$logs/driver.log-rotated"
+kill -HUP "$server"
+curl -fsS -o /dev/null "$address/api/v1/health" || fail "the service did not survive SIGHUP"
 kill -TERM "$server"
 wait "$server" || fail "quorlan serve did not end cleanly on SIGTERM"
 server=
-[[ -s $state/station.db && -s $logs/driver.log ]] || fail "no database or driver log"
+[[ -s $state/station.db && -s $logs/driver.log-rotated ]] || fail "no database or driver log"
+# UTF-8 lines with an RFC 3339 stamp each, no CR.
+! grep -q $'\r' "$logs/driver.log-rotated" || fail "the driver log has CR line ends"
+iconv -f UTF-8 -t UTF-8 "$logs/driver.log-rotated" >/dev/null || fail "the driver log is not UTF-8"
+stamp='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}(Z|[+-][0-9]{2}:[0-9]{2}) '
+! grep -Evq "$stamp" "$logs/driver.log-rotated" || fail "a driver log line without its stamp"
+head -n 2 "$logs/driver.log-rotated"
 
 # The examples, as a user of libquorlan-dev builds them: with CMake's
 # find_package, then each source with the compiler and pkg-config.

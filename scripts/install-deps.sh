@@ -12,9 +12,11 @@ native=(build-essential cmake ninja-build pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         libasio-dev libcli11-dev libfmt-dev clang clang-format
         libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
-        libedit-dev python3)
+        libboost1.81-dev libssl-dev openssl
+        libedit-dev python3 tshark
+        mosquitto libmosquitto-dev postgresql-15 libpqxx-dev)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386 chromium)
-package=(dpkg-dev file help2man lintian man-db systemd unzip bash-completion curl)
+package=(dpkg-dev file help2man lintian man-db systemd unzip bash-completion curl logrotate)
 
 wanted=("${native[@]}")
 case "${1:-native}" in
@@ -37,6 +39,8 @@ if [[ ${#missing[@]} -gt 0 ]]; then
     dpkg --add-architecture i386
   fi
   export DEBIAN_FRONTEND=noninteractive
+  # tshark reads captures in the tests; it needs no capture privileges.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -5,7 +5,12 @@
 #include <map>
 #include <set>
 
+#include "station/Failure.h"
+#include "station/FillQuery.h"
+#include "station/Instant.h"
+#include "station/JsonInput.h"
 #include "station/JsonViews.h"
+#include "station/ShiftCsv.h"
 #include "web/Assets.h"
 
 namespace quorlan::station {
@@ -18,8 +23,10 @@ constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
 constexpr std::chrono::seconds kHeaderTime{10};
 constexpr std::chrono::seconds kBodyTime{30};
-constexpr int kDefaultFills = 100;
-constexpr int kMaxFills = 1000;
+constexpr std::string_view kCsv = "text/csv; charset=utf-8";
+constexpr char kIdempotencyKey[] = "Idempotency-Key";
+constexpr int kDefaultShifts = 100;
+constexpr int kMaxShifts = 1000;
 
 // A request that ends in a problem answer.
 struct Problem {
@@ -43,6 +50,8 @@ std::string_view Title(int status) {
       return "Conflict";
     case 413:
       return "Payload Too Large";
+    case 422:
+      return "Unprocessable Content";
     case 502:
       return "Bad Gateway";
     case 503:
@@ -78,11 +87,7 @@ int PathNumber(const httplib::Request& req, std::size_t index) {
 }
 
 json ParseBody(const httplib::Request& req) {
-  try {
-    return json::parse(req.body);
-  } catch (const json::exception& error) {
-    throw Problem{400, std::string("malformed JSON: ") + error.what()};
-  }
+  return ParseRequestBody(req.body);
 }
 
 void OnlyKeys(const json& object, std::initializer_list<std::string_view> known,
@@ -149,7 +154,46 @@ void Answer(httplib::Response& res, const CommandResult& result) {
 }  // namespace
 
 Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
-    : station_(station), authenticator_(authenticator), audit_(audit), streams_(station) {}
+    : station_(station),
+      authenticator_(authenticator),
+      audit_(audit),
+      streams_(station),
+      idempotency_(station.Journal()) {}
+
+void Api::Idempotent(const httplib::Request& req, httplib::Response& res, const Caller& caller,
+                     const Handler& handler) {
+  const std::string key = req.get_header_value(kIdempotencyKey);
+  if (!ValidIdempotencyKey(key)) {
+    throw Problem{400, "'Idempotency-Key' must be 1..64 visible ASCII characters"};
+  }
+  const IdempotencyScope scope{caller.name, req.method, req.path, key};
+  const std::string hash = BodyHash(req.body);
+  const Idempotency::Decision decision = idempotency_.Begin(scope, hash, Now());
+  switch (decision.verdict) {
+    case Idempotency::Verdict::Replay:
+      res.status = decision.answer.status;
+      res.set_content(decision.answer.body, decision.answer.contentType);
+      return;
+    case Idempotency::Verdict::OtherBody:
+      throw Problem{422, "this Idempotency-Key was used with another body on this route"};
+    case Idempotency::Verdict::Interrupted:
+      throw Problem{409,
+                    "the first request with this Idempotency-Key was cut off by a restart of "
+                    "the service before it answered: look up its outcome before sending another"};
+    case Idempotency::Verdict::Run:
+      break;
+  }
+  // Refusals are answers too, and kept; a failure of the service is not,
+  // and a repeat runs again.
+  IdempotencyTicket ticket(idempotency_, scope, hash);
+  try {
+    handler(req, res, caller);
+  } catch (const Problem& problem) {
+    if (problem.status >= 500) throw;
+    WriteProblem(res, problem.status, problem.detail);
+  }
+  ticket.Finish({res.status, res.get_header_value("Content-Type"), res.body}, Now());
+}
 
 void Api::Identify(const httplib::Response& res, const std::string& caller) {
   std::lock_guard lock(callersMutex_);
@@ -175,11 +219,14 @@ httplib::Server::Handler Api::Guard(Role role, Handler handler) {
       }
       Identify(res, caller->name);
       if (caller->role < role) throw Problem{403, "the token's role is too low for this route"};
+      if ((req.method == "POST" || req.method == "PUT") && req.has_header(kIdempotencyKey)) {
+        return Idempotent(req, res, *caller, handler);
+      }
       handler(req, res, *caller);
     } catch (const Problem& problem) {
       WriteProblem(res, problem.status, problem.detail);
     } catch (const std::exception& error) {
-      WriteProblem(res, 500, error.what());
+      WriteProblem(res, StatusFor(error), DetailFor(error));
     }
   };
 }
@@ -237,6 +284,19 @@ void Api::Register(httplib::Server& server) {
   server.Get(R"(/api/v1/dispensers/(\d+)/(\d+)/totals/(\d+))",
              Guard(Role::View, plain(&Api::Totals)));
   server.Get("/api/v1/events", Guard(Role::View, plain(&Api::Events)));
+  server.Post(R"(/api/v1/fills/(\d+)/(lock|unlock|clear))",
+              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
+                Settle(req, res, caller);
+              }));
+  server.Post("/api/v1/shifts/close",
+              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
+                CloseShift(req, res, caller);
+              }));
+  server.Get("/api/v1/shifts", Guard(Role::View, plain(&Api::Shifts)));
+  server.Get(R"(/api/v1/shifts/(\d+))", Guard(Role::View, plain(&Api::Shift)));
+  server.Get("/api/v1/session", Guard(Role::View, [](const auto&, auto& res, const Caller& caller) {
+               WriteJson(res, SessionJson(caller.name, caller.role));
+             }));
 
   // The dashboard: only what is compiled in; no path reaches the file system.
   server.Get(".*", [](const httplib::Request& req, httplib::Response& res) {
@@ -367,11 +427,12 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Api::Fills(const httplib::Request& req, httplib::Response& res) {
-  const int after = QueryInteger(req, "after", 0, 0, std::numeric_limits<int>::max());
-  const int limit = QueryInteger(req, "limit", kDefaultFills, 1, kMaxFills);
+  const auto parsed = ParseFillQuery(req.params);
+  if (const auto* error = std::get_if<FillQueryError>(&parsed)) throw Problem{400, error->detail};
   json fills = json::array();
-  for (const auto& fill : station_.Journal().CompletedFills(after, limit)) {
-    fills.push_back(FillJson(fill));
+  const Instant now = Now();
+  for (const auto& fill : station_.Fills(std::get<FillQuery>(parsed))) {
+    fills.push_back(FillJson(fill, now));
   }
   WriteJson(res, fills);
 }
@@ -398,6 +459,86 @@ void Api::Events(const httplib::Request& req, httplib::Response& res) {
     if (error == std::errc() && end == text.data() + text.size() && id >= 0) resumeAfter = id;
   }
   if (!streams_.Open(resumeAfter, res)) throw Problem{503, "too many event streams"};
+}
+
+namespace {
+
+// A body that must be empty or an empty object.
+void NoBody(const httplib::Request& req, std::string_view what) {
+  if (req.body.empty()) return;
+  OnlyKeys(ParseBody(req), {}, what);
+}
+
+std::int64_t PathId(const httplib::Request& req, std::size_t index) {
+  const std::string& text = req.matches[static_cast<int>(index)].str();
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) {
+    throw Problem{404, "no such resource: " + req.path};
+  }
+  return value;
+}
+
+}  // namespace
+
+void Api::Settle(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
+  const std::int64_t id = PathId(req, 1);
+  const std::string action = req.matches[2].str();
+  Station::Settled settled;
+  if (action == "clear") {
+    std::optional<std::string> reference;
+    if (!req.body.empty()) {
+      const json body = ParseBody(req);
+      OnlyKeys(body, {"reference"}, "the clear");
+      if (body.contains("reference")) {
+        const json& value = body.at("reference");
+        if (!value.is_string() || !ValidReference(value.get<std::string>())) {
+          throw Problem{400, "'reference' must be text of 1..64 characters"};
+        }
+        reference = value.get<std::string>();
+      }
+    }
+    settled = station_.Clear(id, caller.name, reference);
+  } else {
+    NoBody(req, "the " + action);
+    settled = action == "lock" ? station_.Lock(id, caller.name)
+                               : station_.Unlock(id, caller.name, caller.role == Role::Admin);
+  }
+  if (!settled.fill) throw Problem{404, "no fill " + std::to_string(id)};
+  if (settled.refusal) throw Problem{409, settled.detail};
+  WriteJson(res, FillJson(*settled.fill));
+}
+
+void Api::CloseShift(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
+  NoBody(req, "the shift close");
+  res.status = 200;
+  res.set_content(station_.CloseShift(caller.name), std::string(kJson));
+}
+
+void Api::Shifts(const httplib::Request& req, httplib::Response& res) {
+  for (const auto& [name, value] : req.params) {
+    if (name != "after" && name != "limit") throw Problem{400, "unknown parameter '" + name + "'"};
+  }
+  const int after = QueryInteger(req, "after", 0, 0, std::numeric_limits<int>::max());
+  const int limit = QueryInteger(req, "limit", kDefaultShifts, 1, kMaxShifts);
+  json reports = json::array();
+  for (const auto& report : station_.Journal().ClosedShifts(after, limit)) {
+    reports.push_back(json::parse(report));
+  }
+  WriteJson(res, reports);
+}
+
+void Api::Shift(const httplib::Request& req, httplib::Response& res) {
+  const std::int64_t id = PathId(req, 1);
+  const auto report = station_.Journal().ClosedShift(id);
+  if (!report) throw Problem{404, "no closed shift " + std::to_string(id)};
+  if (req.get_header_value("Accept").find("text/csv") != std::string::npos) {
+    res.status = 200;
+    res.set_content(ShiftCsv(json::parse(*report)), std::string(kCsv));
+    return;
+  }
+  res.status = 200;
+  res.set_content(*report, std::string(kJson));
 }
 
 }  // namespace quorlan::station

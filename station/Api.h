@@ -10,6 +10,7 @@
 #include "station/Audit.h"
 #include "station/Auth.h"
 #include "station/EventStream.h"
+#include "station/Idempotency.h"
 #include "station/Station.h"
 
 namespace quorlan::station {
@@ -47,6 +48,15 @@ class Api {
   void Totals(const httplib::Request&, httplib::Response&);
   void Events(const httplib::Request&, httplib::Response&);
   void Health(const httplib::Request&, httplib::Response&);
+  void Settle(const httplib::Request&, httplib::Response&, const Caller&);
+  void CloseShift(const httplib::Request&, httplib::Response&, const Caller&);
+  void Shifts(const httplib::Request&, httplib::Response&);
+  void Shift(const httplib::Request&, httplib::Response&);
+
+  // A POST or PUT with an Idempotency-Key: the first runs `handler` and
+  // keeps its answer, a repeat gets that answer.
+  void Idempotent(const httplib::Request& req, httplib::Response& res, const Caller& caller,
+                  const Handler& handler);
 
   // Who is being served, for the audit line written after the answer: by
   // the response, which the handler and the logger share.
@@ -59,6 +69,7 @@ class Api {
   EventStreams streams_;
   std::mutex callersMutex_;
   std::map<const httplib::Response*, std::string> callers_;
+  Idempotency idempotency_;
 };
 
 }  // namespace quorlan::station

@@ -21,8 +21,12 @@ class AuditLog {
   // `who` is "-" for a request without a valid token.
   void Record(std::string_view who, std::string_view method, std::string_view path, int status,
               std::string_view detail = {});
+  // For logrotate: appends to a file of the same name from now on; the old
+  // one stays when the new cannot be opened.
+  void Reopen();
 
  private:
+  std::string path_;
   std::mutex mutex_;
   std::FILE* file_ = nullptr;
   bool owned_ = false;

@@ -3,10 +3,13 @@
 // where it keeps its database. Read from TOML, or the embedded default of
 // one simulated line.
 
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "quorlan/Driver.h"
 
 namespace quorlan::station {
 
@@ -27,6 +30,13 @@ struct LineConfig {
   int portLine = 0;  // where the port stands in the file, for the start error
   std::vector<int> dispensers;
   int nozzleMode = 1;
+  std::vector<int> nozzles{1, 2, 3, 4};  // present on each dispenser of the line
+};
+
+// A grade's name for the dashboard, the journal and reports.
+struct GradeConfig {
+  int number = 1;  // 1..8
+  std::string name;
 };
 
 struct StationConfig {
@@ -35,7 +45,21 @@ struct StationConfig {
   int listenPort = 8617;
   std::string database = "quorlan-station.db";
   std::string driverLog;  // empty: no driver log
-  std::string auditLog;   // empty: standard error
+  LogLevel driverLogLevel = LogLevel::Info;
+  std::string auditLog;  // empty: standard error
+  std::string currency;  // ISO 4217 code; empty: none shown
+  std::string timezone;  // IANA zone; empty: the system's
+  // Completed unpaid fills a dispenser may hold before it refuses an
+  // authorization; 0: no limit.
+  int unpaidLimit = 0;
+  std::string tlsCertificate;  // both or neither: HTTPS only
+  std::string tlsKey;
+  std::vector<std::string> corsOrigins;  // none: no cross-origin answer
+  int maxConnections = 256;
+  int maxConnectionsPerClient = 32;
+  // A completed fill unpaid this long raises the drive-off alarm; 0: off.
+  std::chrono::seconds driveOffAfter{0};
+  std::vector<GradeConfig> grades;
   std::vector<LineConfig> lines;
   std::vector<TokenConfig> tokens;
 };
@@ -55,6 +79,17 @@ inline constexpr int kExitConfig = 2;
 inline constexpr int kExitPort = 3;
 inline constexpr std::size_t kMinSecretLength = 16;
 
+// A configuration file read whole: every problem found, one line each
+// ("file:line: problem"), in the order of the file's lines.
+struct ConfigReport {
+  StationConfig config;
+  std::vector<std::string> problems;
+};
+
+// Reads the file and the tokens' secret files, and opens nothing else;
+// with `checkDevices` also notes serial ports that do not exist.
+ConfigReport ReadConfig(const std::string& path, bool checkDevices = false);
+// ReadConfig that throws ConfigError naming every problem, a line each.
 StationConfig LoadConfig(const std::string& path);
 // One simulated line (channel 1, dispensers 1..4) and one admin token, fresh
 // each start.

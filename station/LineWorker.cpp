@@ -66,13 +66,28 @@ bool LineWorker::Has(int dispenser) const {
 std::vector<DispenserView> LineWorker::Views() const {
   std::lock_guard lock(viewsMutex_);
   std::vector<DispenserView> views;
-  for (const auto& [d, view] : views_) views.push_back(view);
+  for (const auto& [d, view] : views_) {
+    views.push_back(view);
+    views.back().unpaid = store_.Unpaid(line_.channel, d);
+  }
   return views;
 }
 
 DispenserView LineWorker::View(int dispenser) const {
   std::lock_guard lock(viewsMutex_);
-  return views_.at(dispenser);
+  DispenserView view = views_.at(dispenser);
+  view.unpaid = store_.Unpaid(line_.channel, dispenser);
+  return view;
+}
+
+void LineWorker::Refresh(int dispenser) {
+  // On the worker's thread, so that no newer view is overwritten.
+  auto command = std::make_shared<Command>();
+  command->run = [this, dispenser] {
+    Publish(dispenser, View(dispenser));
+    return CommandResult{};
+  };
+  Queue(std::move(command));
 }
 
 std::future<CommandResult> LineWorker::Queue(std::shared_ptr<Command> command) {
@@ -94,15 +109,15 @@ int LineWorker::Queued() {
   return static_cast<int>(queue_.size());
 }
 
+std::uint64_t LineWorker::Stops(int dispenser) {
+  std::lock_guard lock(queueMutex_);
+  return stops_[dispenser];
+}
+
 std::future<CommandResult> LineWorker::Authorize(int dispenser, int grade, FillLimit limit,
-                                                 std::string by) {
+                                                 std::string by, std::uint64_t stops) {
   auto command = std::make_shared<Command>();
   command->authorizes = dispenser;
-  std::uint64_t stops = 0;
-  {
-    std::lock_guard lock(queueMutex_);
-    stops = stops_[dispenser];
-  }
   command->run = [=, this] { return DoAuthorize(dispenser, grade, limit, by, stops); };
   return Queue(std::move(command));
 }
@@ -268,6 +283,7 @@ void LineWorker::SetLink(int dispenser, Link failure) {
 }
 
 void LineWorker::Publish(int dispenser, DispenserView view) {
+  view.unpaid = store_.Unpaid(line_.channel, dispenser);
   {
     std::lock_guard lock(viewsMutex_);
     DispenserView& current = views_[dispenser];
@@ -410,12 +426,9 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
   pending.shownVolume = view.volume;
   pending.shownAmount = view.amount;
   // The nozzles' totals before: they settle the fill if its display is lost.
-  std::vector<int> nozzles;
-  if (limit.kind == FillLimit::Kind::None) {
-    for (int n = 1; n <= kTableGrades; ++n) nozzles.push_back(n);
-  } else {
-    nozzles.push_back(grade);
-  }
+  // A plain authorization may end on any nozzle the line has.
+  const std::vector<int> nozzles =
+      limit.kind == FillLimit::Kind::None ? line_.nozzles : std::vector<int>{grade};
   auto totals = fills_.ReadTotals(dispenser, nozzles);
   const FillRecord fill = fills_.Begin(pending, std::move(totals));
   schedule_.SetBusy(dispenser, true);

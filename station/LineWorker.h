@@ -53,7 +53,11 @@ class LineWorker {
   std::vector<DispenserView> Views() const;
   DispenserView View(int dispenser) const;
 
-  std::future<CommandResult> Authorize(int dispenser, int grade, FillLimit limit, std::string by);
+  // The dispenser's stops so far. An authorization given the count from
+  // before a stop gives up, even if it was not queued yet at the stop.
+  std::uint64_t Stops(int dispenser);
+  std::future<CommandResult> Authorize(int dispenser, int grade, FillLimit limit, std::string by,
+                                       std::uint64_t stops);
   // Run on the caller's thread (StopAll on one of its own); the line's
   // authorizations queued for the dispensers answer `stopped`.
   std::future<CommandResult> StopDispenser(int dispenser);
@@ -61,6 +65,8 @@ class LineWorker {
   // Commands waiting for the worker (the one it runs aside).
   int Queued();
   std::future<CommandResult> Totals(int dispenser, int nozzle);
+  // Announces the dispenser again once its unpaid fills changed.
+  void Refresh(int dispenser);
   // The book changed for these dispensers: download now or after their fill.
   std::future<CommandResult> ApplyPrices(std::vector<int> dispensers);
 

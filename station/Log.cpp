@@ -3,10 +3,14 @@
 
 #include <cstdio>
 
+#include "station/LogText.h"
+
 namespace quorlan::station {
 
 void LogLine(std::string_view text) {
-  fmt::print(stderr, "quorlan serve: {}\n", text);
+  // Whatever the line carries (a token name, a client's bytes) stays one
+  // printable line.
+  fmt::print(stderr, "quorlan serve: {}\n", LogText(text));
 }
 
 }  // namespace quorlan::station

@@ -17,6 +17,10 @@ inline constexpr Cents kMaxLimit = 999999;  // what a six-digit display holds: 9
 // A number with at most two decimals as hundredths; nullopt for anything
 // else (three decimals, not finite, beyond any display).
 std::optional<Cents> ExactCents(double value);
+// True when a JSON number's text has a digit other than zero past the
+// hundredths ("52.899999999", "1.005", "1e-3"); "5.000" and "1.25e1" do not.
+// The text has the JSON number grammar.
+bool HasDigitsPastHundredths(std::string_view text);
 // A reading of the driver, to the nearest hundredth.
 Cents RoundCents(double value);
 double FromCents(Cents value);

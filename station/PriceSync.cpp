@@ -10,6 +10,7 @@ Link LinkOf(std::uint32_t code) {
     case LinkError::BadLength:
     case LinkError::BadComplement:
     case LinkError::VerifierException:
+    case LinkError::BadDigit:
       return Link::BadReply;
     default:
       return Link::NoReply;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "station/Money.h"
+#include "station/Settlement.h"
 
 namespace quorlan::station {
 
@@ -65,6 +66,7 @@ struct FillRecord {
   bool filling = false;               // fuel was seen flowing
   bool mismatch = false;              // the amount is not price × volume
   SettledFrom settledFrom = SettledFrom::Readout;
+  Settlement settlement;  // a completed fill's payment and lock
 
   OpenFill Shown() const { return {id, grade, price, limit, requestedGrade}; }
 };

@@ -5,6 +5,7 @@
 #include <pthread.h>
 #include <systemd/sd-daemon.h>
 
+#include <algorithm>
 #include <csignal>
 #include <thread>
 
@@ -12,6 +13,7 @@
 #include "station/Audit.h"
 #include "station/Auth.h"
 #include "station/Log.h"
+#include "station/DatabaseLock.h"
 #include "station/Station.h"
 
 namespace quorlan::station {
@@ -19,6 +21,7 @@ namespace quorlan::station {
 namespace {
 
 constexpr int kExitNoListen = 1;
+constexpr int kExitFailure = 1;  // any other failure of the start
 constexpr std::chrono::milliseconds kSignalWait{1000};
 
 std::string Address(const StationConfig& config, int port) {
@@ -26,9 +29,18 @@ std::string Address(const StationConfig& config, int port) {
   return fmt::format("http://{}:{}/", v6 ? "[" + config.listenHost + "]" : config.listenHost, port);
 }
 
+// SIGHUP, for logrotate and for tokens changed in the configuration. The
+// driver's log is opened by name for every line and follows a rotation by
+// itself; the audit log reopens here.
+// TODO(lead): re-read the [[token]] entries into the Authenticator, close
+// a withdrawn token's streams, and name other changed keys on stderr.
+void OnHangUp(AuditLog& audit) {
+  audit.Reopen();
+}
+
 // Waits for SIGINT or SIGTERM (blocked in every thread), pinging the
 // watchdog meanwhile while the line workers keep moving.
-void WaitForStop(const sigset_t& signals, Station& station) {
+void WaitForStop(const sigset_t& signals, Station& station, AuditLog& audit) {
   std::uint64_t watchdogMicros = 0;
   const bool watchdog = sd_watchdog_enabled(0, &watchdogMicros) > 0 && watchdogMicros > 0;
   auto wait = kSignalWait;
@@ -42,6 +54,7 @@ void WaitForStop(const sigset_t& signals, Station& station) {
     timeout.tv_nsec = (wait.count() % 1000) * 1'000'000;
     const int signal = sigtimedwait(&signals, nullptr, &timeout);
     if (signal == SIGINT || signal == SIGTERM) return;
+    if (signal == SIGHUP) OnHangUp(audit);
     if (watchdog) {
       const std::uint64_t beat = station.Heartbeat();
       // A stuck worker stops the pings, and systemd restarts the service.
@@ -51,11 +64,37 @@ void WaitForStop(const sigset_t& signals, Station& station) {
   }
 }
 
+// Every problem of the configuration and the options, one line each;
+// nothing is opened but the configuration and the tokens' secret files.
+int Check(const ServeArgs& args) {
+  ConfigReport report;
+  if (args.config.empty()) {
+    report.config = EmbeddedConfig();
+  } else {
+    report = ReadConfig(args.config, true);
+  }
+  if (!args.listen.empty()) {
+    try {
+      ParseListen(args.listen, report.config);
+    } catch (const ConfigError& error) {
+      report.problems.push_back(fmt::format("--{}", error.what()));
+    }
+  }
+  for (const std::string& problem : report.problems) fmt::print(stderr, "{}\n", problem);
+  if (!report.problems.empty()) return kExitConfig;
+  fmt::print("{}: the configuration is sound\n",
+             args.config.empty() ? "the embedded default" : args.config);
+  return 0;
+}
+
 int Serve(const ServeArgs& args, const sigset_t& signals) {
   StationConfig config = args.config.empty() ? EmbeddedConfig() : LoadConfig(args.config);
   if (!args.listen.empty()) ParseListen(args.listen, config);
   if (!args.database.empty()) config.database = args.database;
 
+  // Before anything is written; declared first, so released last, after the
+  // database is closed.
+  DatabaseLock databaseLock(config.database);
   Station station(config);
   AuditLog audit(config.auditLog);
   const Authenticator authenticator(config.tokens);
@@ -74,6 +113,7 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   }
 
   station.Start();
+  databaseLock.Keep();
   std::thread serving([&server] { server.listen_after_bind(); });
   std::string line = Address(config, port);
   if (config.file.empty()) line += "#token=" + config.tokens.front().secret;
@@ -81,7 +121,7 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   std::fflush(stdout);
   sd_notify(0, "READY=1");
 
-  WaitForStop(signals, station);
+  WaitForStop(signals, station, audit);
 
   sd_notify(0, "STOPPING=1");
   // Streams end first, so that the server's threads can finish; commands in
@@ -101,14 +141,27 @@ int RunServe(const ServeArgs& args) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);
   sigaddset(&signals, SIGPIPE);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   sigdelset(&signals, SIGPIPE);
   try {
+    if (args.check) return Check(args);
     return Serve(args, signals);
   } catch (const ConfigError& error) {
-    Log("{}", error.what());
+    // One line for each problem.
+    std::string_view lines = error.what();
+    while (!lines.empty()) {
+      const auto end = std::min(lines.find('\n'), lines.size());
+      Log("{}", lines.substr(0, end));
+      lines.remove_prefix(std::min(end + 1, lines.size()));
+    }
     return error.ExitCode();
+  } catch (const std::exception& error) {
+    // E.g. an audit log that cannot be opened: said, and the stack unwound
+    // so that a database this start created goes again.
+    Log("{}", error.what());
+    return kExitFailure;
   }
 }
 
@@ -117,6 +170,9 @@ ServeCommand::ServeCommand(CLI::App& app)
   command_->add_option("--config", args_.config, "Station configuration (TOML)");
   command_->add_option("--listen", args_.listen, "HOST:PORT to listen on (default 127.0.0.1:8617)");
   command_->add_option("--db", args_.database, "The station database (SQLite)");
+  command_->add_flag("--check", args_.check,
+                     "Report every problem of the configuration, one line each, and exit (0: "
+                     "none, 2: some); opens and creates nothing");
 }
 
 }  // namespace quorlan::station

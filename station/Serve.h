@@ -10,10 +10,13 @@ struct ServeArgs {
   std::string config;  // empty: the embedded default
   std::string listen;  // overrides the file's
   std::string database;
+  bool check = false;  // report every configuration problem, open nothing
 };
 
 // Runs until SIGINT or SIGTERM; returns the exit code (0 after a clean
-// stop, 2 for a configuration error, 3 for a port that cannot be opened).
+// stop, 2 for a configuration error or a database another service holds,
+// 3 for a port that cannot be opened). With `check` it only reads the
+// configuration: 0 when it is sound, else 2 and every problem on stderr.
 int RunServe(const ServeArgs& args);
 
 // Registers the command on the tool; after parsing, Parsed() tells whether

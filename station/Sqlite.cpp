@@ -1,16 +1,69 @@
 #include "station/Sqlite.h"
 
+#include <algorithm>
+#include <thread>
+
 namespace quorlan::station::sql {
 
 namespace {
 
+// The longest single sleep while waiting for a lock: short enough that the
+// lock is taken soon after it is released.
+constexpr std::chrono::milliseconds kLongestNap{20};
+
+std::string_view Words(Unavailable::Reason reason) {
+  switch (reason) {
+    case Unavailable::Reason::Locked:
+      return "the database is locked by another process";
+    case Unavailable::Reason::ReadOnly:
+      return "the database cannot be written (read-only)";
+    case Unavailable::Reason::Full:
+      return "the disk of the database is full";
+    case Unavailable::Reason::Corrupt:
+      return "the database is corrupt";
+    case Unavailable::Reason::InputOutput:
+      break;
+  }
+  return "the database cannot be read or written";
+}
+
+// The failures that are the database's state rather than a fault of ours.
+std::optional<Unavailable::Reason> ReasonOf(int result) {
+  switch (result & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return Unavailable::Reason::Locked;
+    case SQLITE_READONLY:
+      return Unavailable::Reason::ReadOnly;
+    case SQLITE_FULL:
+      return Unavailable::Reason::Full;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return Unavailable::Reason::Corrupt;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+      return Unavailable::Reason::InputOutput;
+    default:
+      return std::nullopt;
+  }
+}
+
+[[noreturn]] void Fail(int result, std::string_view what, const char* message) {
+  const std::string cause = std::string(what) + ": " + (message ? message : sqlite3_errstr(result));
+  if (const auto reason = ReasonOf(result)) throw Unavailable(*reason, cause);
+  throw Error(cause);
+}
+
 void Check(sqlite3* db, int result, std::string_view what) {
   if (result != SQLITE_OK && result != SQLITE_ROW && result != SQLITE_DONE) {
-    throw Error(std::string(what) + ": " + sqlite3_errmsg(db));
+    Fail(sqlite3_extended_errcode(db), what, sqlite3_errmsg(db));
   }
 }
 
 }  // namespace
+
+Unavailable::Unavailable(Reason reason, std::string cause)
+    : Error(std::string(Words(reason))), reason_(reason), cause_(std::move(cause)) {}
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
   Check(db_,
@@ -85,7 +138,24 @@ Database::Database(const std::string& path) {
     sqlite3_close(db_);
     throw Error("cannot open the database " + path + ": " + message);
   }
-  sqlite3_busy_timeout(db_, 5000);
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_handler(db_, &Database::WaitForLock, this);
+}
+
+int Database::WaitForLock(void* self, int attempt) {
+  auto& database = *static_cast<Database*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  // Called only while the connection's mutex is held: one wait at a time.
+  if (attempt == 0) database.waitStarted_ = now;
+  if (now - database.waitStarted_ >= kLockWait) return 0;
+  ++database.lockWaits_;
+  std::this_thread::sleep_for(
+      std::min<std::chrono::milliseconds>(std::chrono::milliseconds(1 + attempt), kLongestNap));
+  return 1;
+}
+
+bool Database::Writable() const {
+  return sqlite3_db_readonly(db_, "main") == 0;
 }
 
 Database::~Database() {
@@ -98,7 +168,7 @@ void Database::Execute(std::string_view sql) {
   if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
     const std::string error = message ? message : "failed";
     sqlite3_free(message);
-    throw Error(error);
+    Fail(sqlite3_extended_errcode(db_), "execute", error.c_str());
   }
 }
 

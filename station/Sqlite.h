@@ -4,6 +4,8 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -16,6 +18,24 @@ class Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The database cannot serve now, through no fault of the request: locked by
+// another process past the wait, read-only, full, corrupt, or gone. what()
+// says so in plain words; Cause() keeps SQLite's own message for the log.
+class Unavailable : public Error {
+ public:
+  enum class Reason : std::uint8_t { Locked, ReadOnly, Full, Corrupt, InputOutput };
+  Unavailable(Reason reason, std::string cause);
+  Reason Why() const { return reason_; }
+  const std::string& Cause() const { return cause_; }
+
+ private:
+  Reason reason_;
+  std::string cause_;
+};
+
+// How long a statement waits for another connection's lock before it fails.
+inline constexpr std::chrono::seconds kLockWait{5};
 
 class Statement {
  public:
@@ -61,9 +81,17 @@ class Database {
   Statement Prepare(std::string_view sql) { return Statement(db_, sql); }
   std::int64_t LastInsertId() const;
   int Changes() const;
+  // False when SQLite opened the file read-only (its permissions refuse us).
+  bool Writable() const;
+  // How many times a statement found another connection's lock and waited.
+  std::uint64_t LockWaits() const { return lockWaits_.load(); }
 
  private:
+  static int WaitForLock(void* self, int attempt);
+
   sqlite3* db_ = nullptr;
+  std::atomic<std::uint64_t> lockWaits_{0};
+  std::chrono::steady_clock::time_point waitStarted_;
 };
 
 // BEGIN IMMEDIATE; rolled back unless committed.

@@ -25,6 +25,7 @@ using Nozzle = std::uint8_t;     // 1..8; 0 means none
 inline constexpr Channel kLastChannel = 32;
 inline constexpr Dispenser kLastDispenser = 32;
 inline constexpr Grade kLastGrade = 8;
+inline constexpr Nozzle kLastNozzle = 8;
 inline constexpr Grade kTableGrades = 4;
 
 // What a status poll says of a dispenser, in words a person or a client uses.
@@ -67,12 +68,18 @@ struct Limit {
   static Limit Amount(double money) { return {Kind::Amount, money}; }
 };
 
+// What the driver's log records: commands, line events and failures (a
+// failure repeating is written once, then counted once a minute), or with
+// Trace every exchange as well.
+enum class LogLevel : std::uint8_t { Info, Trace };
+
 struct DriverOptions {
   // The amount of a fill from its volume and the authorized price rather than
   // from the dispenser's amount field.
   bool amountFromVolume = false;
-  // The driver's trace log; empty: no log.
+  // The driver's log (UTF-8, one line each, RFC 3339 stamps); empty: no log.
   std::string logFile;
+  LogLevel logLevel = LogLevel::Info;
 };
 
 class Driver {
@@ -112,6 +119,13 @@ class Driver {
   // The nozzle's totals, read now; throws LinkFailure when the readout did not
   // arrive whole (a reading that did not arrive is never zero).
   Reading Totals(Channel channel, Dispenser dispenser, Nozzle nozzle);
+
+  // A line of the embedder's own in the driver's log at the info level:
+  // state changes, line events.
+  void LogEvent(std::string_view text);
+  // For logrotate: the log is opened by name for every line, so this only
+  // writes out the counts of repeated failures still held back.
+  void ReopenLog();
 
  private:
   struct Core;

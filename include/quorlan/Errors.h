@@ -18,6 +18,7 @@ enum class LinkError : std::uint32_t {
   LineFailure = 0x1F5,        // no device, or open, read or write failed
   VerifierException = 0x1F6,  // the reply check itself raised
   DriverFailure = 0x1F7,      // the exchange did not happen or did not finish
+  BadDigit = 0x1F8,           // a figure in the reply has a digit above 9 (never from the DLL)
 };
 // The code as a transport's GetError reports it.
 constexpr std::uint32_t Code(LinkError error) {

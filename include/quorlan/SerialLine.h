@@ -64,6 +64,11 @@ class SerialLine {
   // The exchange failed for a reason the line cannot see (the reply was
   // rejected): the next one makes sure of its reply.
   void LoseStep() { inStep_ = false; }
+  // A two-wire adapter that hears its own request: each request's bytes are
+  // read back and compared before the reply is awaited; an echo that differs
+  // or does not come ends the exchange without a reply. Off by default.
+  void SetEcho(bool on) { echo_ = on; }
+  bool Echo() const { return echo_; }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -72,6 +77,10 @@ class SerialLine {
   bool TakeExclusively();
   bool InputWaiting();
   bool Write(std::span<const std::uint8_t> request, Clock::duration limit);
+  // Reads the request's echo; true when it came back unchanged, nothing when
+  // the line failed.
+  std::optional<bool> ReadEcho(std::span<const std::uint8_t> request, Clock::duration firstWait,
+                               Clock::duration gap);
   std::optional<std::size_t> Drain(Clock::duration silence, Clock::duration limit);
   std::optional<std::size_t> Read(std::span<std::uint8_t> target, bool draining,
                                   Clock::duration firstWait, Clock::duration gap,
@@ -89,6 +98,7 @@ class SerialLine {
   std::string problem_;
   bool busy_ = false;
   bool inStep_ = true;
+  bool echo_ = false;
 
   // The read in progress: into target_ until it is full, or, draining, into
   // it over and over until the line has been silent long enough.

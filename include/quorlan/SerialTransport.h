@@ -27,6 +27,9 @@ class SerialDispatcher : public Transport {
   // Map channels before the first exchange.
   void MapChannel(std::int32_t channel, std::string devicePath);
   bool IsMapped(std::int32_t channel) const;
+  // The mapped line's adapter hears its own requests (SerialLine::SetEcho);
+  // throws std::invalid_argument for a channel without a device.
+  void SetEcho(std::int32_t channel, bool on);
   bool IsOpen(std::int32_t channel) const;
   // Why the channel's line last failed; empty after a good open.
   std::string LineProblem(std::int32_t channel) const;

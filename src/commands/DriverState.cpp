@@ -5,8 +5,11 @@
 namespace quorlan {
 
 DriverState::DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolumeFlag,
-                         PriceSource source)
-    : link(port, logger), amountFromVolume(amountFromVolumeFlag), priceSource(source) {
+                         PriceSource source, ReplyDigits digits)
+    : link(port, logger),
+      amountFromVolume(amountFromVolumeFlag),
+      priceSource(source),
+      replyDigits(digits) {
   const int placeholderStep = source == PriceSource::Placeholders ? 1111 : 0;
   for (int c = 1; c <= kChannels; ++c) {
     link.LinkState(c) = kLinkGood;

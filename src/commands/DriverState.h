@@ -28,9 +28,15 @@ using ByteTable = RangedArray<RangedArray<T, 1, kDispensers>, 0, kChannels>;
 // another.
 enum class PriceSource : std::uint8_t { Placeholders, GivenOnly };
 
+// How a figure with a digit above 9 is read. The DLL documents taking such a
+// digit at face value (0xA0 reads as 100) and keeps doing so; an embedder's
+// driver refuses the reply, so that such a figure is never taken as a sale.
+enum class ReplyDigits : std::uint8_t { FaceValue, Checked };
+
 struct DriverState {
   DriverState(TPortDispatcher& port, Logger& logger, bool amountFromVolume,
-              PriceSource priceSource = PriceSource::Placeholders);
+              PriceSource priceSource = PriceSource::Placeholders,
+              ReplyDigits replyDigits = ReplyDigits::FaceValue);
 
   // True when the price may be used on the line: always with placeholders,
   // else only once it was given.
@@ -38,11 +44,14 @@ struct DriverState {
     return priceSource == PriceSource::Placeholders || priceGiven[c][d][g] != 0;
   }
 
+  // Every exchange's line; a command's own line is worth the info level.
   void Trace(std::string_view text) { link.Log().Log(kTraceLevel, text); }
+  void Info(std::string_view text) { link.Log().Log(kInfoLevel, text); }
 
   Link link;
   const bool amountFromVolume;
   const PriceSource priceSource;
+  const ReplyDigits replyDigits;
 
   LineTable<RangedArray<std::int32_t, 1, kGrades>> prices;
   LineTable<RangedArray<std::uint8_t, 1, kGrades>> priceGiven;

@@ -41,7 +41,7 @@ void Authorize(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g
     code = s.link.Transact(c, static_cast<int>(d), requests::kAuthorize.ReplyLength(), 0, data,
                            requests::kAuthorize.command);
   } else {
-    s.Trace("START");
+    s.Info("START");
     CheckRange<1, kChannels>(c);
     CheckRange<1, kGrades>(g);
     const std::int32_t price = s.prices[c][d][g];

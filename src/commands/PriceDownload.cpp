@@ -17,7 +17,7 @@ void SetPrice(DriverState& s, std::uint32_t c, std::uint32_t d, std::uint32_t g,
 }
 
 void DownloadPriceTable(DriverState& s, std::uint32_t c, std::uint32_t d) {
-  s.Trace("SET COSTE");
+  s.Info("SET COSTE");
   // Grades 1..4, each high pair first and sent twice.
   ReplyBuffer data{};
   for (int grade = 1; grade <= kPriceTableGrades; ++grade) {

@@ -23,6 +23,14 @@ double Decimal6(const ReplyBuffer& reply, int firstInfoByte) {
   return b(firstInfoByte + 2) * 100 + b(firstInfoByte + 1) + b(firstInfoByte) / 100;
 }
 
+// True when every digit of the amount and volume fields is decimal.
+bool FiguresAreDecimal(const ReplyBuffer& reply) {
+  for (int i = kStatusAmountByte; i < kStatusByteIndex; ++i) {
+    if (!IsBcdByte(reply[2 * i])) return false;
+  }
+  return true;
+}
+
 // The money amount of the fill from its volume at the authorized grade's
 // price, snapped to the money preset when it is less than 0.01 volume units
 // away. A price of 0 or below skips the snap: the distance in volume units
@@ -53,6 +61,11 @@ PollResult PollDispenser(DriverState& s, std::uint32_t c, std::uint32_t d) {
   // A shortened reply that passed the check lacks the status byte: report it
   // like a bad link rather than decode bytes that never arrived.
   if (s.link.ReceivedCount(channel) < requests::kStatus.ReplyLength()) return {};
+  if (s.replyDigits == ReplyDigits::Checked && !FiguresAreDecimal(reply)) {
+    PollResult bad;
+    bad.badDigit = true;
+    return bad;
+  }
 
   const std::uint8_t status = reply[2 * kStatusByteIndex];
   char hex[4];

@@ -6,7 +6,7 @@
 namespace quorlan {
 
 void Stop(DriverState& s, std::uint32_t c, std::uint32_t d) {
-  s.Trace("COMMAND STOP");
+  s.Info("COMMAND STOP");
   const std::uint8_t channel = AsByte(c);
   const std::uint8_t dispenser = AsByte(d);
   ReplyBuffer reply{};

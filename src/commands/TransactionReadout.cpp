@@ -6,7 +6,7 @@
 namespace quorlan {
 
 double ReadTransaction(DriverState& s, std::uint32_t c, std::uint32_t d, double& amount) {
-  s.Trace("GET DATA TRANSACTION");
+  s.Info("GET DATA TRANSACTION");
   double volume = 0.0;
   amount = 0.0;
   const std::uint8_t channel = AsByte(c);

@@ -26,7 +26,6 @@ namespace {
 constexpr std::int64_t kLowestPrice = 1;      // hundredths
 constexpr std::int64_t kHighestPrice = 9999;  // four digits go on the line
 constexpr double kHighestLimit = 9999.99;     // six digits go on the line
-constexpr Nozzle kLastNozzle = 8;
 
 // The English words for the failure each core message names.
 std::string EnglishFor(std::string_view message) {
@@ -69,28 +68,36 @@ void CheckLine(Channel channel, Dispenser dispenser) {
 struct Driver::Core {
   Core(TPortDispatcher& port, const DriverOptions& options)
       : transport(port),
-        logger(SystemLogPlatform()),
-        state(port, logger, options.amountFromVolume, PriceSource::GivenOnly) {
+        logger(SystemLogPlatform(), kMaxLogSize, LogFormat::Stamped),
+        state(port, logger, options.amountFromVolume, PriceSource::GivenOnly,
+              ReplyDigits::Checked) {
+    logger.SetThreshold(options.logLevel == LogLevel::Trace ? kTraceLevel : kInfoLevel);
     logger.SetFileName(options.logFile);
   }
 
   // Runs a core operation and turns the core's exceptions into the public
-  // ones; the driver's own message stays in the log.
+  // ones; the driver's own message stays in the log, naming the dispenser
+  // (0: the whole line) so that a failure repeating there is summarized.
   template <class Operation>
-  auto Run(Channel channel, Operation&& operation) {
+  auto Run(Channel channel, Dispenser dispenser, Operation&& operation) {
+    const auto where = [&] {
+      return dispenser == 0 ? "channel " + std::to_string(channel) : Where(channel, dispenser);
+    };
     try {
       return operation();
     } catch (const ESerialIO& error) {
-      logger.Log(kTraceLevel, error.Message());
       std::uint32_t code = transport.GetError(channel);
       if (code == 0) code = static_cast<std::uint32_t>(LinkError::DriverFailure);
+      // The English words and the driver's own, for whoever knows its manual.
+      logger.Log(kFailureLevel, where() + ": " + EnglishFor(error.Message()) + ": " +
+                                    Describe(code) + " | " + error.Message());
       throw LinkFailure(code, EnglishFor(error.Message()) + " on channel " +
                                   std::to_string(channel) + ": " + Describe(code));
     } catch (const ERangeError& error) {
-      logger.Log(kTraceLevel, error.Message());
+      logger.Log(kFailureLevel, where() + ": " + error.Message());
       throw InvalidArgument("a value is out of range on channel " + std::to_string(channel));
     } catch (const EDriverError& error) {
-      logger.Log(kTraceLevel, error.Message());
+      logger.Log(kFailureLevel, where() + ": " + error.Message());
       throw Error("driver failure on channel " + std::to_string(channel));
     }
   }
@@ -117,12 +124,14 @@ Driver::~Driver() = default;
 
 void Driver::OpenLine(Channel channel) {
   CheckNumber("channel", channel, kLastChannel);
-  core_->Run(channel, [&] {
+  core_->Run(channel, 0, [&] {
     core_->state.link.SetupChannel(channel);
     // Every dispenser gets its grade 1 price before its next poll, once the
     // book has one.
     core_->state.priceDirty[channel].Fill(1);
   });
+  // A line event: the log of a quiet, healthy line starts with it.
+  core_->logger.Log(kInfoLevel, "channel " + std::to_string(channel) + ": line opened");
 }
 
 void Driver::SetPrice(Channel channel, Dispenser dispenser, Grade grade, double price) {
@@ -151,16 +160,20 @@ void Driver::DownloadPrices(Channel channel, Dispenser dispenser) {
   for (Grade grade = 1; grade <= kTableGrades; ++grade) {
     core_->RequirePrice(channel, dispenser, grade);
   }
-  core_->Run(channel, [&] { DownloadPriceTable(core_->state, channel, dispenser); });
+  core_->Run(channel, dispenser, [&] { DownloadPriceTable(core_->state, channel, dispenser); });
 }
 
 Status Driver::Poll(Channel channel, Dispenser dispenser, std::uint8_t nozzleMode) {
   CheckLine(channel, dispenser);
-  return core_->Run(channel, [&] {
+  return core_->Run(channel, dispenser, [&] {
     DriverState& s = core_->state;
     // Sends the grade 1 price when one is pending and the book has it.
     PrepareNozzleStatus(s, channel, dispenser, nozzleMode);
     const PollResult result = PollDispenser(s, channel, dispenser);
+    if (result.badDigit) {
+      throw LinkFailure(Code(LinkError::BadDigit), "status reply on " + Where(channel, dispenser) +
+                                                       ": " + Describe(Code(LinkError::BadDigit)));
+    }
     Status status;
     status.state = StateOf(result.code, result.status);
     status.code = static_cast<std::uint8_t>(result.code);
@@ -183,7 +196,7 @@ void Driver::Authorize(Channel channel, Dispenser dispenser, Grade grade, Limit 
     }
     core_->RequirePrice(channel, dispenser, grade);
   }
-  core_->Run(channel, [&] {
+  core_->Run(channel, dispenser, [&] {
     DriverState& s = core_->state;
     switch (limit.kind) {
       case Limit::Kind::None:
@@ -202,12 +215,12 @@ void Driver::Authorize(Channel channel, Dispenser dispenser, Grade grade, Limit 
 
 void Driver::Stop(Channel channel, Dispenser dispenser) {
   CheckLine(channel, dispenser);
-  core_->Run(channel, [&] { quorlan::Stop(core_->state, channel, dispenser); });
+  core_->Run(channel, dispenser, [&] { quorlan::Stop(core_->state, channel, dispenser); });
 }
 
 Reading Driver::Transaction(Channel channel, Dispenser dispenser) {
   CheckLine(channel, dispenser);
-  return core_->Run(channel, [&] {
+  return core_->Run(channel, dispenser, [&] {
     Reading reading;
     reading.volume = ReadTransaction(core_->state, channel, dispenser, reading.amount);
     return reading;
@@ -217,7 +230,7 @@ Reading Driver::Transaction(Channel channel, Dispenser dispenser) {
 Reading Driver::Totals(Channel channel, Dispenser dispenser, Nozzle nozzle) {
   CheckLine(channel, dispenser);
   CheckNumber("nozzle", nozzle, kLastNozzle);
-  return core_->Run(channel, [&] {
+  return core_->Run(channel, dispenser, [&] {
     Reading reading;
     if (!ReadTotals(core_->state, channel, dispenser, nozzle, reading.volume, reading.amount)) {
       std::uint32_t code = core_->transport.GetError(channel);
@@ -227,6 +240,14 @@ Reading Driver::Totals(Channel channel, Dispenser dispenser, Nozzle nozzle) {
     }
     return reading;
   });
+}
+
+void Driver::LogEvent(std::string_view text) {
+  core_->logger.Log(kInfoLevel, text);
+}
+
+void Driver::ReopenLog() {
+  core_->logger.Reopen();
 }
 
 }  // namespace quorlan

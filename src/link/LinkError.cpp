@@ -22,6 +22,8 @@ std::string Describe(std::uint32_t code) {
       return "reply check failed";
     case LinkError::DriverFailure:
       return "the exchange did not finish";
+    case LinkError::BadDigit:
+      return "reply has a digit that is not decimal";
   }
   char text[32];
   std::snprintf(text, sizeof text, "line error 0x%X", code);

@@ -14,6 +14,13 @@ struct LocalTime {
   int minute = 0;
   int second = 0;
   int millisecond = 0;
+  // The date, the zone and the instant matter only to the stamped format
+  // (POSIX); the host's format uses the time of day alone.
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int utcOffsetMinutes = 0;
+  std::int64_t epochMilliseconds = 0;
 };
 
 class LogPlatform {

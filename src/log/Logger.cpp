@@ -1,14 +1,40 @@
 #include "log/Logger.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/Win1251.h"
+
 namespace quorlan {
 
 namespace {
 constexpr std::string_view kLineEnd = "\r\n";
+constexpr std::string_view kStampedLineEnd = "\n";
 constexpr int kRotatedFiles = 10;
 }  // namespace
 
-Logger::Logger(LogPlatform& platform, std::int32_t maxLogSize)
-    : platform_(platform), maxLogSize_(maxLogSize) {}
+Logger::Logger(LogPlatform& platform, std::int32_t maxLogSize, LogFormat format)
+    : platform_(platform), maxLogSize_(maxLogSize), format_(format) {}
+
+Logger::~Logger() {
+  // The counts still held back are written rather than lost.
+  Reopen();
+}
+
+void Logger::SetThreshold(std::uint8_t level) {
+  threshold_ = level;
+}
+
+void Logger::Reopen() {
+  std::lock_guard lock(mutex_);
+  if (fileName_.empty() || repeats_.empty()) return;
+  try {
+    WriteDueSummaries(platform_.Now(), true);
+  } catch (...) {
+    // A log failure never reaches the caller.
+  }
+}
 
 void Logger::StartLogger() {
   SetFileName(LogNameFor(platform_.ExecutablePath()));
@@ -46,6 +72,29 @@ std::string Logger::FormatLine(const LocalTime& time, std::string_view text) {
   return line;
 }
 
+std::string Logger::FormatStampedLine(const LocalTime& time, std::string_view text) {
+  char stamp[64];
+  const int offset = std::abs(time.utcOffsetMinutes);
+  const int length =
+      std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", time.year,
+                    time.month, time.day, time.hour, time.minute, time.second, time.millisecond);
+  std::string line(stamp, static_cast<std::size_t>(std::max(length, 0)));
+  if (time.utcOffsetMinutes == 0) {
+    line += 'Z';
+  } else {
+    std::snprintf(stamp, sizeof stamp, "%c%02d:%02d", time.utcOffsetMinutes < 0 ? '-' : '+',
+                  offset / 60, offset % 60);
+    line += stamp;
+  }
+  line += ' ';
+  // The driver's own words are Windows-1251; a line end or other control
+  // byte inside a text must not start a line of its own.
+  for (char ch : Win1251ToUtf8(text)) {
+    line += static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F ? ' ' : ch;
+  }
+  return line;
+}
+
 std::string Logger::LogNameFor(std::string_view executablePath) {
   const auto delimiter = executablePath.find_last_of("/\\:");
   const auto dot = executablePath.rfind('.');
@@ -55,16 +104,63 @@ std::string Logger::LogNameFor(std::string_view executablePath) {
   return name + ".log";
 }
 
-void Logger::Log(std::uint8_t /*level*/, std::string_view text) {
-  if (!hasFile_) return;
-  std::string line = FormatLine(platform_.Now(), text);
-  line.append(kLineEnd);
+void Logger::Log(std::uint8_t level, std::string_view text) {
+  if (!hasFile_ || level < threshold_) return;
+  const LocalTime time = platform_.Now();
   std::lock_guard lock(mutex_);
   if (fileName_.empty()) return;
   try {
-    WriteLine(line);
+    if (format_ == LogFormat::Stamped) {
+      WriteDueSummaries(time, false);
+      if (level >= kFailureLevel && !AdmitFailure(time, text)) return;
+    }
+    Emit(time, text);
   } catch (...) {
     // A log failure never reaches the caller.
+  }
+}
+
+void Logger::Emit(const LocalTime& time, std::string_view text) {
+  std::string line;
+  if (format_ == LogFormat::Host) {
+    line = FormatLine(time, text);
+    line.append(kLineEnd);
+  } else {
+    line = FormatStampedLine(time, text);
+    line.append(kStampedLineEnd);
+  }
+  WriteLine(line);
+}
+
+bool Logger::AdmitFailure(const LocalTime& time, std::string_view text) {
+  const auto at = repeats_.find(text);
+  if (at == repeats_.end()) {
+    repeats_.emplace(std::string(text), Repeat{time.epochMilliseconds, 0});
+    return true;
+  }
+  ++at->second.unwritten;
+  return false;
+}
+
+void Logger::WriteDueSummaries(const LocalTime& time, bool all) {
+  // "…" in Windows-1251, the encoding the texts are written in.
+  constexpr std::string_view kEllipsis = "\x85";
+  for (auto at = repeats_.begin(); at != repeats_.end();) {
+    Repeat& repeat = at->second;
+    const std::int64_t elapsed = time.epochMilliseconds - repeat.writtenAt;
+    // A clock set back counts as the minute over: no count is held forever.
+    if (!all && elapsed >= 0 && elapsed < kRepeatSummaryMilliseconds) {
+      ++at;
+    } else if (repeat.unwritten == 0) {
+      // Quiet for a minute: its next occurrence is news again.
+      at = repeats_.erase(at);
+    } else {
+      Emit(time, at->first + " " + std::string(kEllipsis) + " repeated " +
+                     std::to_string(repeat.unwritten) +
+                     (repeat.unwritten == 1 ? " time" : " times"));
+      repeat = {time.epochMilliseconds, 0};
+      ++at;
+    }
   }
 }
 
@@ -115,12 +211,12 @@ void Logger::RotateLog() {
 void Logger::AppendLine(const LogPlatform::LockedFile& file, const std::string& line) {
   // The paragraph break and the line go out in one write, so a line is never
   // split from its break by a crash.
-  if (firstWrite_) {
+  if (firstWrite_ && format_ == LogFormat::Host) {
     std::string withBreak(kLineEnd);
     withBreak += line;
     if (platform_.Append(file, withBreak)) firstWrite_ = false;
-  } else {
-    platform_.Append(file, line);
+  } else if (platform_.Append(file, line)) {
+    firstWrite_ = false;
   }
 }
 

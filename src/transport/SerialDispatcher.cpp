@@ -44,6 +44,18 @@ void SerialDispatcher::MapChannel(std::int32_t channel, std::string devicePath) 
   device.problem.clear();
 }
 
+void SerialDispatcher::SetEcho(std::int32_t channel, bool on) {
+  Device* device = Find(channel);
+  if (device) {
+    std::lock_guard lock(device->mutex);
+    if (device->line) {
+      device->line->SetEcho(on);
+      return;
+    }
+  }
+  throw std::invalid_argument("channel " + std::to_string(channel) + " has no device");
+}
+
 bool SerialDispatcher::IsMapped(std::int32_t channel) const {
   const Device* device = Find(channel);
   if (!device) return false;

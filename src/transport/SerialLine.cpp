@@ -148,6 +148,13 @@ std::optional<Reply> SerialLine::Transfer(std::span<const std::uint8_t> request,
   if (proving && !Drain(timeouts.settle, drainLimit)) return std::nullopt;
   inStep_ = false;  // until this exchange has come back whole
   if (!Write(request, timeouts.reply + sending)) return std::nullopt;
+  if (echo_) {
+    // The echo comes while the request is sent: the reply's wait starts
+    // after it, as it would without one.
+    const auto echoed = ReadEcho(request, timeouts.reply + sending, timeouts.interByte);
+    if (!echoed) return std::nullopt;
+    if (!*echoed) return Reply{};
+  }
   if (reply.empty()) return Reply{};
 
   // The write returns once the bytes are queued; their transmission counts
@@ -164,6 +171,16 @@ std::optional<Reply> SerialLine::Transfer(std::span<const std::uint8_t> request,
   }
   inStep_ = result.count == reply.size() && !result.extra;
   return result;
+}
+
+std::optional<bool> SerialLine::ReadEcho(std::span<const std::uint8_t> request,
+                                         Clock::duration firstWait, Clock::duration gap) {
+  std::array<std::uint8_t, kReplyBufferSize> echo{};
+  if (request.size() > echo.size()) return false;
+  const auto received =
+      Read(std::span(echo.data(), request.size()), false, firstWait, gap, Clock::duration::max());
+  if (!received) return std::nullopt;
+  return *received == request.size() && std::equal(request.begin(), request.end(), echo.begin());
 }
 
 bool SerialLine::Write(std::span<const std::uint8_t> request, Clock::duration limit) {

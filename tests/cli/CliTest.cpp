@@ -3,11 +3,14 @@
 // one-shot commands on a serial line served by `quorlan sim`.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "Process.h"
 
@@ -113,6 +116,18 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommand{"DemoOnAPort", {"--port", "/dev/null", "demo"}, 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// What a new user tripped over: messages that say what is wrong and how.
+INSTANTIATE_TEST_SUITE_P(
+    Mends, QuorlanBadCommand,
+    ::testing::Values(
+        BadCommand{"DispenserNotAWholeNumber", {"status", "-d", "x"}, 2, "x is not a whole number"},
+        BadCommand{"DispenserOutsideItsRange", {"status", "-d", "33"}, 2, "33 is outside 1..32"},
+        BadCommand{"GlobalOptionHintWithItsValue",
+                   {"status", "--port", "/dev/ttyS9"},
+                   2,
+                   "as in quorlan --port /dev/ttyS9 status ..."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct JsonCommand {
   const char* name;
   std::vector<std::string> args;
@@ -181,6 +196,48 @@ TEST(QuorlanLog, ALogThatCannotBeWrittenWarnsOnceAndTheCommandsRun) {
   EXPECT_EQ(LineCount(result.err), 1) << result.err;
 }
 
+// Without --log the log goes to the user's state directory, never beside
+// the executable: UTF-8 lines with RFC 3339 stamps, commands but no exchange.
+TEST(QuorlanLog, TheDefaultLogIsInTheUsersStateDirectoryInStampedLines) {
+  const auto scratch =
+      std::filesystem::temp_directory_path() / ("quorlan-cli-state-" + std::to_string(getpid()));
+  struct Case {
+    const char* stateHome;  // nullptr: unset
+    std::filesystem::path log;
+  };
+  const Case cases[] = {
+      {"xdg", scratch / "xdg" / "quorlan" / "quorlan.log"},
+      {nullptr, scratch / "home" / ".local" / "state" / "quorlan" / "quorlan.log"},
+      {"relative/is/ignored", scratch / "home" / ".local" / "state" / "quorlan" / "quorlan.log"},
+  };
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}(Z|[+-]\d\d:\d\d) \S.*)");
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(scratch);
+    setenv("HOME", (scratch / "home").c_str(), 1);
+    if (c.stateHome == nullptr) {
+      unsetenv("XDG_STATE_HOME");
+    } else if (c.stateHome[0] == 'r') {
+      setenv("XDG_STATE_HOME", c.stateHome, 1);
+    } else {
+      setenv("XDG_STATE_HOME", (scratch / c.stateHome).c_str(), 1);
+    }
+    const auto result = RunQuorlan({"demo"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    std::ifstream in(c.log, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    EXPECT_FALSE(text.empty()) << c.log;
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(text.find("Verif("), std::string::npos) << "an exchange at the info level";
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    }
+  }
+  std::filesystem::remove_all(scratch);
+}
+
 // quorlan sim on one end of a pseudo-terminal, one-shot commands on the other.
 class QuorlanOnASimulatedLine : public ::testing::Test {
  protected:
@@ -213,6 +270,24 @@ TEST_F(QuorlanOnASimulatedLine, NozzleEventsOnTheServersInputShowInAStatus) {
   EXPECT_EQ(status.exitCode, 0) << status.err;
   EXPECT_NE(status.out.find("channel 1, dispenser 2: idle, nozzle 3"), std::string::npos)
       << status.out;
+}
+
+TEST_F(QuorlanOnASimulatedLine, APresetOnADispenserWithoutPricesSaysSo) {
+  const auto result = OnLine({"preset", "-d", "2", "--volume", "5", "--price", "52.90"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("as one without prices does; send them with quorlan price"),
+            std::string::npos)
+      << result.err;
+}
+
+TEST(QuorlanHelp, HelpAsACommandShowsTheHelpAndRangesReadably) {
+  const auto top = Quorlan({"help"});
+  EXPECT_EQ(top.exitCode, 0) << top.err;
+  EXPECT_NE(top.out.find("Usage"), std::string::npos) << top.out;
+  const auto status = Quorlan({"help", "status"});
+  EXPECT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_NE(status.out.find("-d,--dispenser 1..32"), std::string::npos) << status.out;
+  EXPECT_EQ(status.out.find("INT"), std::string::npos) << status.out;
 }
 
 TEST_F(QuorlanOnASimulatedLine, ADispenserThatDoesNotAnswerGivesOneEnglishLine) {

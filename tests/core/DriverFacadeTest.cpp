@@ -190,5 +190,54 @@ TEST(DriverFacadeTest, ShortTotalsReadoutIsAFailureNotZero) {
   EXPECT_DOUBLE_EQ(totals.amount, 67.89);
 }
 
+// A figure with a digit above 9 is a bad reply for the facade: it throws,
+// stores nothing (the fill's last good figures stay) and the next poll reads
+// again. The DLL's status poll keeps reading such a digit at face value
+// (StatusPollTest).
+TEST(DriverFacadeTest, AFigureWithADigitAboveNineIsABadReply) {
+  struct Case {
+    const char* what;
+    Bytes amount, volume;
+    bool bad;
+  };
+  const Case cases[] = {
+      {"decimal digits", {0x50, 0x34, 0x12}, {0x25, 0x10, 0x00}, false},
+      {"nines everywhere", {0x99, 0x99, 0x99}, {0x99, 0x99, 0x99}, false},
+      {"amount hundredths, high nibble", {0xA0, 0x00, 0x00}, {0x01, 0x00, 0x00}, true},
+      {"amount hundredths, low nibble", {0x0B, 0x00, 0x00}, {0x01, 0x00, 0x00}, true},
+      {"amount thousands", {0x00, 0x00, 0xF0}, {0x01, 0x00, 0x00}, true},
+      {"volume hundredths", {0x00, 0x00, 0x00}, {0x0C, 0x00, 0x00}, true},
+      {"volume top pair", {0x00, 0x00, 0x00}, {0x00, 0x00, 0xA0}, true},
+      {"every nibble", {0xFF, 0xFF, 0xFF}, {0xFF, 0xFF, 0xFF}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDispatcher port;
+    Driver driver(port);
+    port.ThenInfo(StatusInfo(0x99, {0x00, 0x10, 0x00}, {0x50, 0x02, 0x00}));
+    driver.Poll(kC, kD, 0);
+    port.ThenInfo(StatusInfo(0x99, c.amount, c.volume));
+    if (!c.bad) {
+      EXPECT_EQ(driver.Poll(kC, kD, 0).state, DispenserState::Filling);
+      continue;
+    }
+    try {
+      driver.Poll(kC, kD, 0);
+      ADD_FAILURE() << "taken as a reading";
+    } catch (const LinkFailure& failure) {
+      EXPECT_EQ(failure.Code(), Code(LinkError::BadDigit));
+      EXPECT_STREQ(failure.what(),
+                   "status reply on channel 1, dispenser 1: reply has a digit that is not decimal");
+    }
+    port.ThenInfo(StatusInfo(0x99));
+    const Reading kept = driver.Transaction(kC, kD);
+    EXPECT_DOUBLE_EQ(kept.amount, 10.00);
+    EXPECT_DOUBLE_EQ(kept.volume, 2.50);
+    // Read again: a sound reply is taken.
+    port.ThenInfo(StatusInfo(0x99, {0x00, 0x11, 0x00}, {0x60, 0x02, 0x00}));
+    EXPECT_DOUBLE_EQ(driver.Poll(kC, kD, 0).amount, 11.00);
+  }
+}
+
 }  // namespace
 }  // namespace quorlan::testing

@@ -33,6 +33,7 @@ struct Case {
   std::string name;
   std::string request;
   std::set<int> statuses;
+  std::string detail = {};  // the problem's detail, where it matters
 };
 
 std::vector<Case> Cases() {
@@ -63,6 +64,31 @@ std::vector<Case> Cases() {
       {"price twice", Prices("[" + price + "5}," + price + "6}]"), {400}},
       {"good then bad", Prices("[" + price + "5.5},{\"channel\":1}]"), {400}},
       {"deep nesting", Prices(std::string(10000, '[') + std::string(10000, ']')), {400}},
+      // Numbers are judged by their text; a key is given once.
+      {"volume limit rounding up",
+       Authorize(R"({"grade":1,"volume":9999.985})"),
+       {400},
+       "'volume' has more than two decimals"},
+      {"amount limit at a half",
+       Authorize(R"({"grade":1,"amount":4999.995})"),
+       {400},
+       "'amount' has more than two decimals"},
+      {"price close to two decimals",
+       Prices("[" + price + "52.899999999}]"),
+       {400},
+       "'price' has more than two decimals"},
+      {"grade twice",
+       Authorize(R"({"grade":1,"grade":2})"),
+       {400},
+       "the key 'grade' is given twice in one object"},
+      {"price key twice",
+       Prices("[" + price + "5,\"price\":6}]"),
+       {400},
+       "the key 'price' is given twice in one object"},
+      {"malformed JSON placed",
+       Authorize("{\"grade\":1,\n\"volume\":}"),
+       {400},
+       "malformed JSON at line 2, column 10"},
       {"body over 64 KiB", Prices("[" + std::string(70 * 1024, ' ') + "]"), {413}},
       {"form content type",
        Request("PUT", "/api/v1/prices", "a=1", "application/x-www-form-urlencoded"),
@@ -115,6 +141,9 @@ TEST(ServiceBadInput, EveryMalformedRequestGetsItsProblemWhileOthersAreServed) {
     const json problem = json::parse(answer.body, nullptr, false);
     EXPECT_EQ(problem.value("status", 0), answer.status);
     EXPECT_EQ(answer.body.find("root:"), std::string::npos);
+    if (!test.detail.empty()) {
+      EXPECT_EQ(problem.value("detail", ""), test.detail);
+    }
   }
   running = false;
   other.join();

@@ -44,8 +44,8 @@ TEST(ServiceLineFaults, FaultsAreReportedOtherLinesServeAndEveryFillIsJournaled)
       {sim::FaultKind::NoReply, "no reply", nullptr},
       {sim::FaultKind::WrongComplement, "bad reply", nullptr},
       {sim::FaultKind::ShortReply, nullptr, nullptr},
-      // A bad digit in a status reply goes unnoticed: an open fault
-      // (docs/reliability.md), so it is not in this table.
+      // A digit above 9 in a figure: a failed read, never a reading.
+      {sim::FaultKind::BadDigit, nullptr, nullptr},
       {sim::FaultKind::LateReply, nullptr, nullptr},
       {sim::FaultKind::StatusByte, nullptr, "unknown"},
   };

@@ -90,8 +90,7 @@ void Drive(const Service& service, unsigned seed, const std::atomic<bool>& runni
 
 TEST(ServiceSoak, StreamsAndRequestsOverFaultyLinesLoseNothingAndStayFlat) {
   const int seconds = Setting("QUORLAN_SOAK_SECONDS", 30);
-  // A bad digit in a readout is journaled at face value, an open fault
-  // (docs/reliability.md): left out unless asked for.
+  // Bad digits (a bad reply, read again) only when asked for.
   const bool badDigits = Setting("QUORLAN_SOAK_BAD_DIGITS", 0) != 0;
   TempDir dir;
   SimLines lines(dir.Path(), kLines, kDispensers);

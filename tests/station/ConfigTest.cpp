@@ -1,12 +1,17 @@
 // What a start with a bad configuration says, and how it ends.
 
 #include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "Process.h"
@@ -33,6 +38,9 @@ TEST(StationConfig, AStartWithABadConfigurationEndsWithOneLine) {
       {"duplicate channel", kLine + kLine, 2, ":6: channel 1 is configured twice"},
       {"short token", kLine + kToken + "secret = \"short\"\n", 2,
        ":5: the secret of token 'pos' is shorter than 16 characters"},
+      {"a name with an escape sequence",
+       kLine + "[[token]]\nname = \"pos\\u001b[2J\"\nrole = \"operate\"\nsecret = \"short\"\n", 2,
+       ":5: the secret of token 'pos\\x1B[2J' is shorter than 16 characters"},
       {"port that cannot be opened",
        "[[line]]\nchannel = 1\nport = \"/dev/no-such-port\"\ndispensers = [1]\n", 3,
        ":3: cannot open the port"},
@@ -47,9 +55,203 @@ TEST(StationConfig, AStartWithABadConfigurationEndsWithOneLine) {
         << c.what << ": " << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << c.what;
     EXPECT_EQ(result.err.find("short\""), std::string::npos) << "a secret was shown";
+    EXPECT_FALSE(std::filesystem::exists(file.parent_path() / "unused.db"))
+        << c.what << ": a failed start left a database";
   }
   std::filesystem::remove(file);
   std::filesystem::remove(file.parent_path() / "unused.db");
+}
+
+// A scratch folder of its own per test process.
+class Scratch {
+ public:
+  Scratch()
+      : path_(std::filesystem::temp_directory_path() /
+              ("quorlan-config-" + std::to_string(getpid()))) {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~Scratch() { std::filesystem::remove_all(path_); }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::size_t Entries() const {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
+                                                  std::filesystem::directory_iterator()));
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+TEST(StationConfig, ACheckReportsEveryMistakeOnItsLineAndCreatesNothing) {
+  Scratch scratch;
+  const std::string config = scratch.File("station.toml");
+  std::ofstream(config) << "listen = \"nowhere\"\n"                             // 1
+                           "currency = \"euro\"\n"                              // 2
+                           "timezone = \"../../etc/passwd\"\n"                  // 3
+                           "unpaid_limit = -1\n"                                // 4
+                           "tls_cert = \"/etc/quorlan/tls.crt\"\n"              // 5
+                           "cors_origins = [\"https://pos.example\", \"*\"]\n"  // 6
+                           "max_connections = 8\n"                              // 7
+                           "max_connections_per_client = 16\n"                  // 8
+                           "drive_off_after = \"soon\"\n"                       // 9
+                           "driver_log_level = \"debug\"\n"                     // 10
+                           "colour = 3\n"                                       // 11
+                           "[[grade]]\n"                                        // 12
+                           "number = 9\n"                                       // 13
+                           "name = \"Diesel\"\n"                                // 14
+                           "[[line]]\n"                                         // 15
+                           "channel = 1\n"                                      // 16
+                           "port = \"sim\"\n"                                   // 17
+                           "dispensers = [1, 1]\n"                              // 18
+                           "nozzles = [0]\n"                                    // 19
+                           "[[line]]\n"                                         // 20
+                           "channel = 1\n"                                      // 21
+                           "port = \"/dev/no-such-port\"\n"                     // 22
+                           "dispensers = [2]\n"                                 // 23
+                           "[[token]]\n"                                        // 24
+                           "name = \"pos\"\n"                                   // 25
+                           "role = \"boss\"\n"                                  // 26
+                           "secret = \"short\"\n";                              // 27
+  const std::vector<std::string> expected = {
+      ":1: listen 'nowhere': expected HOST:PORT",
+      ":2: 'currency' must be an ISO 4217 code",
+      ":3: 'timezone' ../../etc/passwd is not a known time zone",
+      ":4: 'unpaid_limit' must be 0..1000",
+      ":5: 'tls_cert' needs 'tls_key' too",
+      ":6: each of 'cors_origins' must be an origin",
+      ":8: 'max_connections_per_client' must not exceed 'max_connections'",
+      ":9: 'drive_off_after' must be a time",
+      ":10: 'driver_log_level' must be info or trace",
+      ":11: unknown key 'colour'",
+      ":13: 'number' must be 1..8",
+      ":18: dispenser 1 twice in 'dispensers'",
+      ":19: 'nozzles' must be 1..8",
+      ":21: channel 1 is configured twice",
+      ":22: simulated and serial lines cannot be mixed",
+      ":22: port /dev/no-such-port does not exist",
+      ":24: the secret of token 'pos' is shorter than 16 characters",
+      ":26: 'role' must be view, operate or admin",
+  };
+  const ProcessResult result = RunQuorlan({"serve", "--check", "--config", config});
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_EQ(result.out, "");
+  const std::string lines = "\n" + result.err;
+  for (const std::string& problem : expected) {
+    EXPECT_NE(lines.find("\n" + config + problem), std::string::npos) << problem;
+  }
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'),
+            static_cast<std::ptrdiff_t>(expected.size()))
+      << result.err;
+  EXPECT_EQ(result.err.find("short\""), std::string::npos) << "a secret was shown";
+  EXPECT_EQ(scratch.Entries(), 1u) << "a check created a file";
+
+  // The same file as a start: every problem said, and nothing created.
+  const ProcessResult start =
+      RunQuorlan({"serve", "--config", config, "--db", scratch.File("station.db")});
+  EXPECT_EQ(start.exitCode, 2);
+  EXPECT_EQ(std::count(start.err.begin(), start.err.end(), '\n'),
+            static_cast<std::ptrdiff_t>(expected.size() - 1))
+      << start.err;
+  EXPECT_EQ(scratch.Entries(), 1u) << "a failed start created a file";
+}
+
+TEST(StationConfig, ACheckOfASoundConfigurationSaysSoAndTakesTheNewKeys) {
+  Scratch scratch;
+  const std::string config = scratch.File("station.toml");
+  std::ofstream(config) << "database = \"" + scratch.File("station.db") + "\"\n"
+                        << "currency = \"EUR\"\nunpaid_limit = 2\ndrive_off_after = \"1h30m\"\n"
+                           "cors_origins = [\"https://pos.example\", \"http://[::1]:8080\"]\n"
+                           "max_connections = 64\nmax_connections_per_client = 64\n"
+                           "driver_log_level = \"trace\"\n"
+                           "audit_log = \"" +
+                               scratch.File("audit.log") +
+                               "\"\n"
+                               "[[grade]]\nnumber = 1\nname = \"Diesel\"\n"
+                               "[[line]]\nchannel = 1\nport = \"sim\"\ndispensers = [1, 2]\n"
+                               "nozzles = [1, 2]\n";
+  const ProcessResult result = RunQuorlan({"serve", "--check", "--config", config});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find("sound"), std::string::npos) << result.out;
+  EXPECT_EQ(scratch.Entries(), 1u) << "a check created a file";
+  const ProcessResult embedded = RunQuorlan({"serve", "--check", "--listen", "nowhere"});
+  EXPECT_EQ(embedded.exitCode, 2);
+  EXPECT_EQ(embedded.err, "--listen 'nowhere': expected HOST:PORT\n");
+}
+
+// A start that fails after the configuration was read (a log that cannot
+// be opened, a port, a database folder) leaves no file of its own behind.
+TEST(StationConfig, AStartThatFailsLeavesNothingItCreated) {
+  struct Case {
+    const char* what;
+    std::string extra;  // root keys
+    std::string database;
+    std::string port;
+    int exitCode;
+    std::string message;
+  };
+  Scratch scratch;
+  const Case cases[] = {
+      {"audit log in no folder", "audit_log = \"" + scratch.File("none/audit.log") + "\"\n",
+       scratch.File("station.db"), "sim", 1, "cannot open the audit log"},
+      {"port", "", scratch.File("station.db"), "/dev/no-such-port", 3, "cannot open the port"},
+      {"database in no folder", "", scratch.File("none/station.db"), "sim", 2,
+       "cannot open the database"},
+  };
+  for (const Case& c : cases) {
+    const std::string config = scratch.File("station.toml");
+    std::ofstream(config) << "database = \"" << c.database << "\"\n"
+                          << c.extra << "[[line]]\nchannel = 1\nport = \"" << c.port
+                          << "\"\ndispensers = [1]\n";
+    const ProcessResult result =
+        RunQuorlan({"serve", "--config", config, "--listen", "127.0.0.1:0"});
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.what << ": " << result.err;
+    EXPECT_NE(result.err.find(c.message), std::string::npos) << c.what << ": " << result.err;
+    EXPECT_EQ(scratch.Entries(), 1u) << c.what << ": a failed start left a file";
+  }
+}
+
+// Waits until the service whose address line this is answers: a signal
+// sent before its accept loop runs could be lost on the HTTP server.
+bool Answers(const std::string& address) {
+  const auto colon = address.rfind(':');
+  if (address.rfind("http://127.0.0.1:", 0) != 0 || colon == std::string::npos) return false;
+  httplib::Client client("127.0.0.1", std::stoi(address.substr(colon + 1)));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (const auto reply = client.Get("/api/v1/health"); reply && reply->status == 200) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// One service per database: a second start on it ends at once and takes
+// nothing from the first, which runs on (SIGHUP included) and ends cleanly;
+// once it has, the database is free again.
+TEST(StationDatabase, ASecondServiceOnTheSameDatabaseExitsTwoAndTheFirstRunsOn) {
+  Scratch scratch;
+  const std::string database = scratch.File("station.db");
+  const std::vector<std::string> serve = {QUORLAN_CLI_PATH, "serve", "--listen",
+                                          "127.0.0.1:0",    "--db",  database};
+  Process first(serve);
+  ASSERT_TRUE(Answers(first.ReadLine()));
+
+  const ProcessResult second = RunQuorlan({"serve", "--listen", "127.0.0.1:0", "--db", database});
+  EXPECT_EQ(second.exitCode, 2);
+  EXPECT_NE(second.err.find(database + ": database in use"), std::string::npos) << second.err;
+  EXPECT_EQ(std::count(second.err.begin(), second.err.end(), '\n'), 1) << second.err;
+  EXPECT_EQ(second.out, "") << "the second service printed a token";
+  EXPECT_TRUE(std::filesystem::exists(database)) << "the failed start removed the first's database";
+
+  first.Signal(SIGHUP);
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.Finish().exitCode, 0);
+  EXPECT_TRUE(std::filesystem::exists(database)) << "a started service's database is kept";
+
+  Process third(serve);
+  EXPECT_TRUE(Answers(third.ReadLine()));
+  third.Signal(SIGTERM);
+  EXPECT_EQ(third.Finish().exitCode, 0);
 }
 
 TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesCanSpare) {

@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { EventParser } from '../../station/web/site/js/events.js';
-import { toCsv, todaysStart } from '../../station/web/site/js/journal.js';
+import { csvField, toCsv, todaysStart } from '../../station/web/site/js/journal.js';
 import { parsePrice } from '../../station/web/site/js/prices.js';
 
 function parse(chunks) {
@@ -75,6 +75,27 @@ test('the CSV export quotes what needs quoting', () => {
   assert.match(header, /^id,finished_at,channel,dispenser,nozzle,grade,price,volume,amount,limit,authorized_by/);
   assert.equal(row, '3,2026-12-07T10:15:02Z,1,2,1,1,52.90,5.00,264.50,5.00 l,"desk ""A"", east",2026-12-07T10:14:50Z,no');
   assert.equal(end, '');
+});
+
+test('the CSV export never hands a spreadsheet a formula', () => {
+  // [a token name or other text, its cell]
+  const cases = [
+    ['=HYPERLINK("http://x","pay")', `"'=HYPERLINK(""http://x"",""pay"")"`],
+    ['+1+2', `"'+1+2"`],
+    ['-2+3', `"'-2+3"`],
+    ['@SUM(A1)', `"'@SUM(A1)"`],
+    ['\t=1+1', `"'\t=1+1"`],
+    ['\r=1+1', `"'\r=1+1"`],
+    ['pos-1', 'pos-1'],
+    ['a=b', 'a=b'],
+    ['-1.50', '-1.50'],
+    ['0', '0'],
+    ['', ''],
+  ];
+  for (const [text, cell] of cases) assert.equal(csvField(text), cell, JSON.stringify(text));
+  const fill = { id: 1, authorized_by: '=cmd|" /C calc"!A0', limit: {}, recovered: false };
+  const row = toCsv([fill]).split('\r\n')[1];
+  assert.ok(row.includes(`"'=cmd|"" /C calc""!A0"`), row);
 });
 
 test('a price has one or two digits and at most two decimals', () => {

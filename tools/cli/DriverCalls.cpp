@@ -84,9 +84,35 @@ void AuthorizeFill(Session& session, int c, int d, int grade, Limit limit) {
         fmt::format("preset: {} has no price for grade {}, which the preset carries: give --price",
                     Where(c, d), grade));
   }
-  session.Run("authorize", c, d, [&](Driver& driver) {
-    driver.Authorize(C(c), D(d), static_cast<Grade>(grade), limit);
-  });
+  try {
+    session.Run("authorize", c, d, [&](Driver& driver) {
+      driver.Authorize(C(c), D(d), static_cast<Grade>(grade), limit);
+    });
+  } catch (const OperationError&) {
+    // A dispenser without prices ignores an authorization but answers its
+    // status: say so rather than only that it did not answer. The poll may
+    // itself carry a booked grade 1 price out, so a dispenser that answers
+    // it counts too.
+    std::string state = "no reply";
+    try {
+      state = PollDispenser(session, c, d, 0).state;
+    } catch (const std::exception&) {
+    }
+    if (state == "no prices") {
+      throw OperationError(fmt::format(
+          "authorize failed on {}: the dispenser has no prices; send them first with quorlan "
+          "price",
+          Where(c, d)));
+    }
+    if (state != "no reply") {
+      throw OperationError(fmt::format(
+          "authorize failed on {}: the dispenser answers its status ({}) but ignored the "
+          "authorization, as one without prices does; send them with quorlan price and try "
+          "again",
+          Where(c, d), state));
+    }
+    throw;
+  }
   session.RememberLimit(c, d, limit);
 }
 

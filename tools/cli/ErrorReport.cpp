@@ -66,10 +66,15 @@ std::string ExplainParseError(const CLI::App& app, const CLI::ParseError& error,
   for (std::size_t i = at + 1; i < args.size(); ++i) {
     if (IsGlobalOption(args[i])) {
       const auto option = args[i].substr(0, args[i].find('='));
+      // The example carries the value as typed, so that it can be copied.
+      std::string given = Shown(args[i]);
+      if (TakesValue(option) && args[i].find('=') == std::string::npos) {
+        given += " " + (i + 1 < args.size() ? Shown(args[i + 1]) : std::string("VALUE"));
+      }
       return fmt::format(
           "{} is a global option: give it before the command, as in quorlan {} {} "
           "...",
-          option, option, at < args.size() ? args[at] : "COMMAND");
+          option, given, at < args.size() ? args[at] : "COMMAND");
     }
   }
   return ShownMessage(error.what(), args);

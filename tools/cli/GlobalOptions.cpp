@@ -23,8 +23,12 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
                              kPortVariable))
       ->type_name("[CHANNEL=]PATH");
   app.add_flag("--trace", options.trace, "Hex dump of every request (->) and reply (<-) on stderr");
+  app.add_flag("--echo", options.echo,
+               "The serial lines' adapters hear their own requests (two-wire): read back and "
+               "check each request before its reply");
   app.add_option("--log", options.logPath,
-                 "Driver log file (default: quorlan.log next to the executable)")
+                 "Driver log file (default: $XDG_STATE_HOME/quorlan/quorlan.log, else "
+                 "~/.local/state/quorlan/quorlan.log)")
       ->type_name("PATH");
   app.add_option("--prices-file", options.pricesFile,
                  "Price book to start from: a text or .toml file (docs/cli.md)")
@@ -32,9 +36,18 @@ void AddGlobalOptions(CLI::App& app, GlobalOptions& options) {
 }
 
 const std::vector<std::string>& GlobalOptionNames() {
-  static const std::vector<std::string> names{"--port", "--trace", "--log", "--prices-file",
-                                              "--version"};
+  static const std::vector<std::string> names{"--port", "--trace",       "--echo",
+                                              "--log",  "--prices-file", "--version"};
   return names;
+}
+
+std::size_t CommandPosition(const std::vector<std::string>& args) {
+  std::size_t at = 0;
+  while (at < args.size() && args[at].starts_with("-")) {
+    const bool valued = args[at] == "--port" || args[at] == "--log" || args[at] == "--prices-file";
+    at += valued ? 2 : 1;
+  }
+  return std::min(at, args.size());
 }
 
 void ApplyEnvironment(GlobalOptions& options) {
@@ -64,11 +77,26 @@ PortSpec ParsePort(const std::string& spec) {
   return port;
 }
 
-std::string NextToExecutable() {
+// The user's state directory (XDG): a log is the user's, never the
+// executable's folder, which for an installed binary is /usr/bin. The
+// folder is made on first use.
+std::string InStateDirectory() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  const char* home = std::getenv("HOME");
+  std::filesystem::path base;
+  // The XDG rule: a relative value is ignored.
+  if (state != nullptr && *state == '/') {
+    base = state;
+  } else if (home != nullptr && *home == '/') {
+    base = std::filesystem::path(home) / ".local" / "state";
+  } else {
+    return {};
+  }
+  const auto folder = base / "quorlan";
   std::error_code error;
-  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  std::filesystem::create_directories(folder, error);
   if (error) return {};
-  return path.replace_extension(".log").string();
+  return (folder / "quorlan.log").string();
 }
 
 }  // namespace
@@ -87,7 +115,7 @@ std::vector<PortSpec> ParsePorts(const std::vector<std::string>& specs) {
 }
 
 std::string UsableLogPath(const GlobalOptions& options) {
-  const auto path = options.logPath.empty() ? NextToExecutable() : options.logPath;
+  const auto path = options.logPath.empty() ? InStateDirectory() : options.logPath;
   if (path.empty()) return {};
   std::FILE* file = std::fopen(path.c_str(), "a");
   if (file != nullptr) {

@@ -16,7 +16,8 @@ struct PortSpec {
 struct GlobalOptions {
   std::vector<std::string> ports;  // "[CHANNEL=]PATH"; none: the embedded simulator
   bool trace = false;
-  std::string logPath;     // empty: next to the executable
+  bool echo = false;       // the lines' adapters hear their own requests
+  std::string logPath;     // empty: in the user's state directory
   std::string pricesFile;  // empty: the book starts empty
 };
 
@@ -26,6 +27,9 @@ inline constexpr const char* kPortVariable = "QUORLAN_PORT";
 void AddGlobalOptions(CLI::App& app, GlobalOptions& options);
 // The names of the global options, for the hint when one follows the command.
 const std::vector<std::string>& GlobalOptionNames();
+// Where the command stands among the arguments: the first that is neither a
+// global option nor its value (args.size() when there is none).
+std::size_t CommandPosition(const std::vector<std::string>& args);
 // After parsing: the port from QUORLAN_PORT when no --port was given.
 void ApplyEnvironment(GlobalOptions& options);
 // A path without "CHANNEL=" is channel 1. Throws UsageError for a channel

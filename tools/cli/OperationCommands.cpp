@@ -5,34 +5,33 @@
 #include "Arguments.h"
 #include "DriverCalls.h"
 #include "Watch.h"
+#include "WholeNumber.h"
 
 namespace quorlan::cli {
 
 namespace {
 
-constexpr int kLastNozzle = 8;
-
 void AddChannel(CLI::App& command, OperationArgs& args) {
-  command.add_option("-c,--channel", args.channel, "Channel (line), 1..32")
-      ->check(CLI::Range(1, int{kLastChannel}));
+  WholeNumberIn(command.add_option("-c,--channel", args.channel, "Channel (line)"), 1,
+                int{kLastChannel});
 }
 
 void AddAddress(CLI::App& command, OperationArgs& args) {
   AddChannel(command, args);
-  command.add_option("-d,--dispenser", args.dispenser, "Dispenser address, 1..32")
-      ->check(CLI::Range(1, int{kLastDispenser}));
+  WholeNumberIn(command.add_option("-d,--dispenser", args.dispenser, "Dispenser address"), 1,
+                int{kLastDispenser});
 }
 
 void AddGrade(CLI::App& command, OperationArgs& args, const char* help) {
-  command.add_option("-g,--grade", args.grade, help)->check(CLI::Range(1, int{kLastGrade}));
+  WholeNumberIn(command.add_option("-g,--grade", args.grade, help), 1, int{kLastGrade});
 }
 
 void AddMode(CLI::App& command, OperationArgs& args) {
-  command
-      .add_option("--mode", args.mode,
-                  "Nozzle mode: 0 polls the dispenser only (no nozzle is read), 1 or more also "
-                  "reads the lifted nozzle and releases finished fills")
-      ->check(CLI::Range(0, 255));
+  WholeNumberIn(command.add_option(
+                    "--mode", args.mode,
+                    "Nozzle mode: 0 polls the dispenser only (no nozzle is read), 1 or more also "
+                    "reads the lifted nozzle and releases finished fills"),
+                0, 255);
 }
 
 void AddJson(CLI::App& command, OperationArgs& args) {
@@ -127,12 +126,15 @@ void AddOperationCommands(CLI::App& app, OperationArgs& args, std::optional<Oper
   AddJson(*status, args);
 
   auto* watch = Command(app, "watch", "Monitor dispensers until Ctrl-C", Operation::Watch, chosen);
-  watch->add_option("-c,--channel", args.channels, "Channels (repeatable, or 1,2); default: all")
-      ->delimiter(',')
-      ->check(CLI::Range(1, int{kLastChannel}));
-  watch->add_option("-d,--dispenser", args.dispensers, "Dispensers (repeatable, or 1,2,3)")
-      ->delimiter(',')
-      ->check(CLI::Range(1, int{kLastDispenser}));
+  WholeNumberIn(
+      watch
+          ->add_option("-c,--channel", args.channels, "Channels (repeatable, or 1,2); default: all")
+          ->delimiter(','),
+      1, int{kLastChannel});
+  WholeNumberIn(
+      watch->add_option("-d,--dispenser", args.dispensers, "Dispensers (repeatable, or 1,2,3)")
+          ->delimiter(','),
+      1, int{kLastDispenser});
   AddMode(*watch, args);
   watch->add_flag("--json", args.json, "One JSON object per line for each change, with its time");
 
@@ -175,7 +177,7 @@ void AddOperationCommands(CLI::App& app, OperationArgs& args, std::optional<Oper
   auto* totals =
       Command(app, "totals", "Read a nozzle's volume and amount totals", Operation::Totals, chosen);
   AddAddress(*totals, args);
-  totals->add_option("-n,--nozzle", args.nozzle, "Nozzle, 1..8")->check(CLI::Range(1, kLastNozzle));
+  WholeNumberIn(totals->add_option("-n,--nozzle", args.nozzle, "Nozzle"), 1, kLastNozzle);
   AddJson(*totals, args);
 }
 

@@ -26,6 +26,7 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
     serialPort_ = std::make_unique<serial::SerialDispatcher>();
     for (const auto& spec : ports) {
       serialPort_->MapChannel(spec.channel, spec.path);
+      serialPort_->SetEcho(spec.channel, options.echo);
       channels_.insert(spec.channel);
       paths_[spec.channel] = spec.path;
     }
@@ -35,7 +36,10 @@ Session::Session(const GlobalOptions& options, EmbeddedSimOptions simOptions) {
     tracer_ = std::make_unique<TracingDispatcher>(*port_, stderr);
     port_ = tracer_.get();
   }
-  driver_ = std::make_unique<Driver>(*port_, DriverOptions{.logFile = UsableLogPath(options)});
+  // --trace shows every exchange on stderr; the log then keeps them too.
+  driver_ = std::make_unique<Driver>(
+      *port_, DriverOptions{.logFile = UsableLogPath(options),
+                            .logLevel = options.trace ? LogLevel::Trace : LogLevel::Info});
   OpenChannels();
   if (!options.pricesFile.empty()) LoadPrices(options.pricesFile);
 }

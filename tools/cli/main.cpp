@@ -12,9 +12,12 @@
 #include "ExitCodes.h"
 #include "GlobalOptions.h"
 #include "OperationCommands.h"
+#include "Replay.h"
+#include "Scan.h"
 #include "Session.h"
 #include "Shell.h"
 #include "SimServer.h"
+#include "Tap.h"
 #include "quorlan/Version.h"
 #include "station/Serve.h"
 
@@ -39,16 +42,31 @@ int Run(const std::vector<std::string>& args, char** argv) {
   AddOperationCommands(app, operationArgs, operation);
   auto* shell = app.add_subcommand("shell", "Type commands on one session, one per line");
   SimArgs simArgs;
+  TapArgs tapArgs;
+  ReplayArgs replayArgs;
+  ScanArgs scanArgs;
   std::vector<StandaloneCommand> standalone{
       {app.add_subcommand("demo", "A complete fill on the embedded simulator, live"),
        [&] { return RunDemo(global); }},
       {AddSimCommand(app, simArgs), [&] { return RunSimServer(global, simArgs); }},
+      {AddTapCommand(app, tapArgs), [&] { return RunTap(global, tapArgs); }},
+      {AddReplayCommand(app, replayArgs), [&] { return RunReplay(global, replayArgs); }},
+      {AddScanCommand(app, scanArgs), [&] { return RunScan(global, scanArgs); }},
   };
   const quorlan::station::ServeCommand serve(app);
   app.require_subcommand(1);
 
+  // "quorlan help [COMMAND]" is what people type first: the same as --help.
+  std::vector<std::string> words(args);
+  const auto command = CommandPosition(words);
+  if (command < words.size() && words[command] == "help") {
+    words.erase(words.begin() + long(command));
+    words.emplace_back("--help");
+  }
+  std::vector<char*> parsed{argv[0]};
+  for (auto& word : words) parsed.push_back(word.data());
   try {
-    app.parse(static_cast<int>(args.size() + 1), argv);
+    app.parse(static_cast<int>(parsed.size()), parsed.data());
   } catch (const CLI::CallForHelp& help) {
     return app.exit(help);
   } catch (const CLI::CallForVersion& version) {

@@ -32,7 +32,16 @@ class PosixLogPlatform final : public LogPlatform {
     tm local{};
     const time_t seconds = now.tv_sec;
     localtime_r(&seconds, &local);
-    return {local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(now.tv_usec / 1000)};
+    const int millisecond = static_cast<int>(now.tv_usec / 1000);
+    return {.hour = local.tm_hour,
+            .minute = local.tm_min,
+            .second = local.tm_sec,
+            .millisecond = millisecond,
+            .year = local.tm_year + 1900,
+            .month = local.tm_mon + 1,
+            .day = local.tm_mday,
+            .utcOffsetMinutes = static_cast<int>(local.tm_gmtoff / 60),
+            .epochMilliseconds = std::int64_t{now.tv_sec} * 1000 + millisecond};
   }
 
   bool Exists(const std::string& path) override { return access(path.c_str(), F_OK) == 0; }

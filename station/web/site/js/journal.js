@@ -36,9 +36,17 @@ export async function todaysStart(first = firstAfter, today = (fill) => isToday(
   return Math.max(0, low - kMargin);
 }
 
-function csvField(value) {
-  const text = value === null || value === undefined ? '' : String(value);
-  return /[",\r\n]/.test(text) ? `"${text.replace(/"/g, '""')}"` : text;
+// A cell that a spreadsheet would run (a formula's =, +, - or @, also behind
+// a tab or a carriage return) gets an apostrophe in front: it shows as the
+// text it is. A plain number such as -1.50 stays a number.
+const kRunnable = /^[=+\-@\t\r]/;
+const kPlainNumber = /^-?\d+(\.\d+)?$/;
+
+export function csvField(value) {
+  let text = value === null || value === undefined ? '' : String(value);
+  const runnable = kRunnable.test(text) && !kPlainNumber.test(text);
+  if (runnable) text = `'${text}`;
+  return runnable || /[",\r\n]/.test(text) ? `"${text.replace(/"/g, '""')}"` : text;
 }
 
 const kColumns = [

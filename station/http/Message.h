@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+// A request as the routes see it and the answer they give, free of the HTTP
+// library underneath.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quorlan::http {
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+// The value of the first header called `name` (any case); empty when absent.
+std::string_view FindHeader(const Headers& headers, std::string_view name);
+
+struct Request {
+  std::string method;  // as sent, e.g. "POST"
+  std::string target;  // path and query, as sent
+  std::string path;    // target before '?'
+  std::string query;   // target after '?', empty without one
+  Headers headers;
+  std::string body;    // empty for a request without a body
+  std::string client;  // the peer's address, e.g. "127.0.0.1"
+
+  std::string_view Header(std::string_view name) const { return FindHeader(headers, name); }
+};
+
+struct Response {
+  unsigned status = 200;
+  Headers headers;
+  std::string body;
+};
+
+// application/problem+json for the answers the front door gives by itself.
+Response Problem(unsigned status, std::string_view detail);
+
+}  // namespace quorlan::http
