@@ -116,7 +116,7 @@ void AdaptivePolling(benchmark::State& state) {
             }),
             "the dispensers never answered");
     for (int d : kFilling) {
-      const auto result = worker.Authorize(d, 1, {}, "bench").get();
+      const auto result = worker.Authorize(d, 1, {}, "bench", worker.Stops(d)).get();
       Require(result.outcome == station::Outcome::Done, "the authorization failed");
       rig.Line().Lift(d, 1);
     }
