@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "Protocol.h"
+#include "Requests.h"
 
 namespace quorlan::sim {
 

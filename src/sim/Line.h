@@ -14,7 +14,7 @@
 
 #include "Dispenser.h"
 #include "Fault.h"
-#include "Protocol.h"
+#include "Requests.h"
 
 namespace quorlan::sim {
 

@@ -1,4 +1,4 @@
-#include "Protocol.h"
+#include "Requests.h"
 
 #include <algorithm>
 #include <array>
