@@ -15,6 +15,10 @@ inline constexpr std::uint8_t kComplement = 0xFF;
 inline constexpr int kAddressBias = 0x11;
 // A dispenser's second address (nozzle sub-status, release, price table).
 inline constexpr int kSecondAddressOffset = 208;
+
+constexpr std::uint8_t AddressByte(int subAddress) {
+  return static_cast<std::uint8_t>((subAddress - kAddressBias) & 0xFF);
+}
 // The line: raw 8 data bits, no parity, 1 stop bit (the dispatcher's line
 // setting 3) at 9600 baud.
 inline constexpr std::int32_t kLineSetting8N1 = 3;

@@ -4,8 +4,6 @@
 #include <array>
 #include <cctype>
 
-#include "link/Frame.h"
-
 namespace quorlan::sim {
 namespace {
 
