@@ -19,10 +19,8 @@ inline constexpr int kSecondAddressOffset = 208;
 constexpr std::uint8_t AddressByte(int subAddress) {
   return static_cast<std::uint8_t>((subAddress - kAddressBias) & 0xFF);
 }
-// The line: raw 8 data bits, no parity, 1 stop bit (the dispatcher's line
-// setting 3) at 9600 baud.
-inline constexpr std::int32_t kLineSetting8N1 = 3;
-inline constexpr std::int32_t kLineBaud = 9600;
+// The line's setting and speed are the dispatcher's (quorlan/PortDispatcher.h).
+
 // Data info bytes one request may carry.
 inline constexpr int kMaxRequestData = 125;
 

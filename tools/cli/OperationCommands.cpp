@@ -10,8 +10,6 @@ namespace quorlan::cli {
 
 namespace {
 
-constexpr int kLastNozzle = 8;
-
 void AddChannel(CLI::App& command, OperationArgs& args) {
   command.add_option("-c,--channel", args.channel, "Channel (line), 1..32")
       ->check(CLI::Range(1, int{kLastChannel}));
@@ -175,7 +173,8 @@ void AddOperationCommands(CLI::App& app, OperationArgs& args, std::optional<Oper
   auto* totals =
       Command(app, "totals", "Read a nozzle's volume and amount totals", Operation::Totals, chosen);
   AddAddress(*totals, args);
-  totals->add_option("-n,--nozzle", args.nozzle, "Nozzle, 1..8")->check(CLI::Range(1, kLastNozzle));
+  totals->add_option("-n,--nozzle", args.nozzle, "Nozzle, 1..8")
+      ->check(CLI::Range(1, int{kLastNozzle}));
   AddJson(*totals, args);
 }
 

@@ -2,6 +2,7 @@
 // station-wide emergency stop behind a confirmation.
 import { post } from './api.js';
 import { el, fixed2, dispenserName } from './format.js';
+import { kHighestLimit, kLowestLimit } from './limits.js';
 
 const kGrades = [1, 2, 3, 4, 5, 6, 7, 8];
 
@@ -79,8 +80,8 @@ export class Actions {
     const kind = this.form.elements.limit.value;
     if (kind !== 'none') {
       const value = Number(this.limit.value);
-      if (!(value >= 0.01 && value <= 9999.99) || Math.round(value * 100) !== value * 100) {
-        this.error.textContent = 'Enter a limit from 0.01 to 9999.99 with at most two decimals.';
+      if (!(value >= kLowestLimit && value <= kHighestLimit) || Math.round(value * 100) !== value * 100) {
+        this.error.textContent = `Enter a limit from ${fixed2(kLowestLimit)} to ${fixed2(kHighestLimit)} with at most two decimals.`;
         return;
       }
       body[kind] = value;
