@@ -43,7 +43,7 @@ std::optional<Request> ParseRequest(std::string_view name) {
 }
 
 std::optional<Target> DecodeAddress(std::uint8_t addressByte) {
-  for (int d = 1; d <= kMaxDispensers; ++d) {
+  for (int d = 1; d <= kLastDispenser; ++d) {
     if (AddressByte(d) == addressByte) return Target{d, false};
     if (AddressByte(d + kSecondAddressOffset) == addressByte) return Target{d, true};
   }
