@@ -3,6 +3,7 @@
 import { post } from './api.js';
 import { el, fixed2, dispenserName } from './format.js';
 import { kHighestLimit, kLowestLimit } from './limits.js';
+import { StopResult } from './words.js';
 
 const kGrades = [1, 2, 3, 4, 5, 6, 7, 8];
 
@@ -119,7 +120,7 @@ export class Actions {
       const answer = await post('/stop');
       this.emergency.close();
       // Each dispenser answers "stopped" or why it did not.
-      const failures = (answer?.dispensers ?? []).filter((entry) => entry.result !== 'stopped');
+      const failures = (answer?.dispensers ?? []).filter((entry) => entry.result !== StopResult.stopped);
       if (failures.length === 0) {
         this.notify('Every dispenser stopped.');
       } else {

@@ -4,6 +4,7 @@
 import { get, put } from './api.js';
 import { el, fixed2, dispenserKey, dispenserName } from './format.js';
 import { kHighestPrice, kLowestPrice } from './limits.js';
+import { PriceResult } from './words.js';
 
 const kMinGrades = 4;
 const kMaxGrade = 8;
@@ -162,8 +163,8 @@ export class PriceBook {
     const rows = items.map((item) => {
       // "downloaded", "deferred" (until the running fill ends) or the failure.
       const outcome = String(item.result ?? 'unknown');
-      const failed = !['downloaded', 'deferred'].includes(outcome);
-      const words = outcome === 'deferred' ? 'deferred until the fill ends' : failed ? `failed: ${outcome}` : outcome;
+      const failed = ![PriceResult.downloaded, PriceResult.deferred].includes(outcome);
+      const words = outcome === PriceResult.deferred ? 'deferred until the fill ends' : failed ? `failed: ${outcome}` : outcome;
       return el(
         'tr',
         { 'data-dispenser': dispenserKey(item.channel, item.dispenser) },
