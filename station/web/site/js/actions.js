@@ -2,6 +2,8 @@
 // station-wide emergency stop behind a confirmation.
 import { post } from './api.js';
 import { el, fixed2, dispenserName } from './format.js';
+import { kHighestLimit, kLowestLimit } from './limits.js';
+import { StopResult } from './words.js';
 
 const kGrades = [1, 2, 3, 4, 5, 6, 7, 8];
 
@@ -79,8 +81,8 @@ export class Actions {
     const kind = this.form.elements.limit.value;
     if (kind !== 'none') {
       const value = Number(this.limit.value);
-      if (!(value >= 0.01 && value <= 9999.99) || Math.round(value * 100) !== value * 100) {
-        this.error.textContent = 'Enter a limit from 0.01 to 9999.99 with at most two decimals.';
+      if (!(value >= kLowestLimit && value <= kHighestLimit) || Math.round(value * 100) !== value * 100) {
+        this.error.textContent = `Enter a limit from ${fixed2(kLowestLimit)} to ${fixed2(kHighestLimit)} with at most two decimals.`;
         return;
       }
       body[kind] = value;
@@ -118,7 +120,7 @@ export class Actions {
       const answer = await post('/stop');
       this.emergency.close();
       // Each dispenser answers "stopped" or why it did not.
-      const failures = (answer?.dispensers ?? []).filter((entry) => entry.result !== 'stopped');
+      const failures = (answer?.dispensers ?? []).filter((entry) => entry.result !== StopResult.stopped);
       if (failures.length === 0) {
         this.notify('Every dispenser stopped.');
       } else {

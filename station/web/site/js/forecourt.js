@@ -1,6 +1,7 @@
 // The forecourt: one tile per dispenser, updated in place from the API and
 // the event stream, so a button keeps its focus while figures change.
 import { el, fixed2, dispenserKey, dispenserName, stateWords, stateClass, describeLimit } from './format.js';
+import { Link, State } from './words.js';
 
 export class Forecourt {
   // actions: { canOperate, authorize(dispenser), stop(dispenser) }
@@ -119,7 +120,7 @@ export class Forecourt {
 
   render(tile, d) {
     const line = this.lines.get(d.channel);
-    const lineDown = (line && !line.up) || d.link === 'line down';
+    const lineDown = (line && !line.up) || d.link === Link.lineDown;
     tile.root.className = `tile ${stateClass(d.state)}${lineDown ? ' line-down' : ''}`;
     tile.root.dataset.state = d.state;
     tile.state.textContent = stateWords(d.state);
@@ -140,7 +141,7 @@ export class Forecourt {
     if (lineDown) {
       tile.link.className = 'link link-down';
       tile.link.textContent = `Line ${d.channel} down${line?.reason ? `: ${line.reason}` : ''}`;
-    } else if (d.link && d.link !== 'ok') {
+    } else if (d.link && d.link !== Link.ok) {
       tile.link.className = 'link link-down';
       tile.link.textContent = `Link: ${d.link}`;
     } else {
@@ -149,8 +150,8 @@ export class Forecourt {
     }
 
     if (tile.authorize) {
-      const busy = ['authorized', 'filling'].includes(d.state);
-      tile.authorize.disabled = busy || lineDown || d.state === 'no prices';
+      const busy = [State.authorized, State.filling].includes(d.state);
+      tile.authorize.disabled = busy || lineDown || d.state === State.noPrices;
     }
   }
 }

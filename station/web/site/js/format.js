@@ -1,4 +1,5 @@
 // Small helpers shared by every view: building DOM nodes and writing figures.
+import { State } from './words.js';
 
 // Creates an element; text always goes through textContent, never as markup.
 export function el(tag, attributes = {}, ...children) {
@@ -39,14 +40,14 @@ export function describeLimit(limit) {
 
 // The words a person reads for each state; the class gives the colour.
 const kStates = {
-  idle: 'Idle',
-  authorized: 'Authorized',
-  filling: 'Filling',
-  stopped: 'Stopped',
-  finished: 'Finished',
-  'no prices': 'No prices',
-  'no reply': 'No reply',
-  unknown: 'Unknown',
+  [State.idle]: 'Idle',
+  [State.authorized]: 'Authorized',
+  [State.filling]: 'Filling',
+  [State.stopped]: 'Stopped',
+  [State.finished]: 'Finished',
+  [State.noPrices]: 'No prices',
+  [State.noReply]: 'No reply',
+  [State.unknown]: 'Unknown',
 };
 
 export function stateWords(state) {
@@ -54,7 +55,7 @@ export function stateWords(state) {
 }
 
 export function stateClass(state) {
-  return `state-${(kStates[state] ? state : 'unknown').replace(/ /g, '-')}`;
+  return `state-${(kStates[state] ? state : State.unknown).replace(/ /g, '-')}`;
 }
 
 export function localTime(iso) {

@@ -3,6 +3,8 @@
 // dispenser, whether the new table was downloaded, deferred or failed.
 import { get, put } from './api.js';
 import { el, fixed2, dispenserKey, dispenserName } from './format.js';
+import { kHighestPrice, kLowestPrice } from './limits.js';
+import { PriceResult } from './words.js';
 
 const kMinGrades = 4;
 const kMaxGrade = 8;
@@ -12,7 +14,7 @@ export function parsePrice(text) {
   const trimmed = text.trim();
   if (!/^\d{1,2}(\.\d{1,2})?$/.test(trimmed)) return null;
   const value = Number(trimmed);
-  return value >= 0.01 && value <= 99.99 ? value : null;
+  return value >= kLowestPrice && value <= kHighestPrice ? value : null;
 }
 
 export class PriceBook {
@@ -140,7 +142,7 @@ export class PriceBook {
     this.error.textContent = '';
     const entries = this.collect();
     if (entries === null) {
-      this.error.textContent = 'Prices run from 0.01 to 99.99, with at most two decimals.';
+      this.error.textContent = `Prices run from ${fixed2(kLowestPrice)} to ${fixed2(kHighestPrice)}, with at most two decimals.`;
       return;
     }
     const submit = this.form.querySelector('button[type=submit]');
@@ -161,8 +163,8 @@ export class PriceBook {
     const rows = items.map((item) => {
       // "downloaded", "deferred" (until the running fill ends) or the failure.
       const outcome = String(item.result ?? 'unknown');
-      const failed = !['downloaded', 'deferred'].includes(outcome);
-      const words = outcome === 'deferred' ? 'deferred until the fill ends' : failed ? `failed: ${outcome}` : outcome;
+      const failed = ![PriceResult.downloaded, PriceResult.deferred].includes(outcome);
+      const words = outcome === PriceResult.deferred ? 'deferred until the fill ends' : failed ? `failed: ${outcome}` : outcome;
       return el(
         'tr',
         { 'data-dispenser': dispenserKey(item.channel, item.dispenser) },
