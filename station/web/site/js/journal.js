@@ -2,7 +2,7 @@
 // per grade and a CSV export made in the browser; and a nozzle's totals read
 // from the dispenser on request.
 import { get } from './api.js';
-import { el, fixed2, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate } from './format.js';
+import { el, fixed2, gradeName, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate, labelCells } from './format.js';
 
 const kPage = 1000;
 // Fills finish a little out of id order (ids are given at authorization), so
@@ -170,6 +170,7 @@ export class Journal {
       ),
     );
     this.empty.hidden = fills.length > 0;
+    labelCells(this.body.closest('table'));
 
     const perGrade = new Map();
     for (const f of fills) {

@@ -1,6 +1,9 @@
 // Starts the page: signs in, finds what the token may do, loads the views
 // and keeps them live from the event stream.
-import { get, health, probeRole, allows } from './api.js';
+import { get, health, readSession, describe, allows, kRoles } from './api.js';
+import { learnStation } from './format.js';
+import { kText } from './strings.js';
+import { Chime } from './chime.js';
 import { takeTokenFromAddress, storedToken, storeToken, forgetToken } from './session.js';
 import { EventStream } from './events.js';
 import { Forecourt } from './forecourt.js';
@@ -10,11 +13,7 @@ import { Journal } from './journal.js';
 
 const $ = (id) => document.getElementById(id);
 
-function refusalWords(error) {
-  if (error.status === 401) return 'This token was refused by the station. Check it and try again.';
-  if (error.status === 0) return 'The station does not answer. Try again in a moment.';
-  return `The station refused to sign in: ${error.message}`;
-}
+const refusalWords = (error) => describe(error);
 
 function showLogin(message = '') {
   $('app').hidden = true;
@@ -55,24 +54,52 @@ function setupTabs() {
   });
 }
 
+// What the role lets the page offer. A role not told (an older station)
+// offers every control, and the first refusal (403) takes back what the
+// token may not do; the station checks every write itself anyway.
+function offered(role, needed) {
+  return role === null || allows(role, needed);
+}
+
 class Station {
   constructor(role) {
     this.role = role;
-    for (const node of document.querySelectorAll('[data-needs]')) node.hidden = !allows(role, node.dataset.needs);
-    $('who').textContent = `Role: ${role}`;
+    this.showRole();
     this.forecourt = new Forecourt($('tiles'), {
-      canOperate: allows(role, 'operate'),
+      canOperate: offered(role, 'operate'),
       authorize: (d) => this.actions.authorize(d),
+      quickAuthorize: (d, grade, amount, tile) => this.actions.quickAuthorize(d, grade, amount, tile),
       stop: (d, button) => this.actions.stop(d, button),
     });
-    this.actions = new Actions(this.forecourt, notify);
-    this.prices = new PriceBook(this.forecourt, allows(role, 'admin'));
+    this.chime = new Chime($('chime'));
+    this.forecourt.onCalling = () => this.chime.ring();
+    this.actions = new Actions(this.forecourt, notify, (error) => this.learnRole(error, 'operate'));
+    this.prices = new PriceBook(this.forecourt, offered(role, 'admin'), (error) => this.learnRole(error, 'admin'));
     this.journal = new Journal(this.forecourt);
     this.stream = new EventStream({
       onEvent: (event) => this.onEvent(event),
       onLive: (live) => this.onLive(live),
-      onRefused: () => this.signOut('The station no longer accepts this token.'),
+      onRefused: () => this.signOut(kText.tokenWithdrawn),
     });
+  }
+
+  showRole() {
+    for (const node of document.querySelectorAll('[data-needs]')) node.hidden = !offered(this.role, node.dataset.needs);
+    $('who').textContent = this.role === null ? kText.roleUntold : kText.roleIs(this.role);
+  }
+
+  // Only while the role is not told: a write refused with 403 means the
+  // token's role is below the one it needed, so what it cannot use goes away.
+  learnRole(error, needed) {
+    if (this.role !== null || error?.status !== 403) return;
+    this.role = kRoles[kRoles.indexOf(needed) - 1];
+    this.showRole();
+    this.prices.canEdit = false;
+    this.prices.render();
+    if (this.role === 'view') {
+      for (const node of document.querySelectorAll('.tile .actions, .tile .quick, .tile .why')) node.remove();
+      this.forecourt.actions.canOperate = false;
+    }
   }
 
   async start() {
@@ -88,7 +115,7 @@ class Station {
       await this.readLines();
       await this.journal.load();
     } catch (error) {
-      notify(`Could not load the station: ${error.message}`, true);
+      notify(kText.loadFailed(describe(error)), true);
     }
   }
 
@@ -107,7 +134,7 @@ class Station {
     const banner = $('lines-down');
     banner.hidden = down.length === 0;
     banner.textContent = down
-      .map(([channel, line]) => `Line ${channel} is down${line.reason ? ` (${line.reason})` : ''}.`)
+      .map(([channel, line]) => kText.lineDown(channel, line.reason))
       .join(' ');
   }
 
@@ -125,8 +152,10 @@ class Station {
     const badge = $('live');
     if (badge.dataset.live === String(live)) return;
     badge.dataset.live = String(live);
-    badge.textContent = live ? 'live' : 'not live';
+    badge.textContent = live ? kText.live : kText.notLive;
     document.body.dataset.live = String(live);
+    $('emergency').textContent = live ? kText.emergency : kText.emergencyOffline;
+    this.forecourt.setLive(live);
     if (live && this.wasLive) this.refresh();
     this.wasLive ||= live;
   }
@@ -140,12 +169,13 @@ class Station {
 }
 
 async function signIn(token) {
-  await get('/dispensers', { token }); // 401 for a wrong token
-  const role = await probeRole(token);
+  const session = await readSession(token); // 401 for a wrong token
+  if (session.role === null) await get('/dispensers', { token }); // an older station may answer 404 before judging the token
+  learnStation(session);
   storeToken(token);
   $('login').hidden = true;
   $('app').hidden = false;
-  const station = new Station(role);
+  const station = new Station(session.role ?? null);
   $('logout').addEventListener('click', () => station.signOut(''));
   station.start();
 }

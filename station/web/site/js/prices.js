@@ -1,8 +1,9 @@
 // The price book: one row per dispenser, one column per grade. An admin edits
 // the cells and applies the whole book in one request; the answer tells, per
 // dispenser, whether the new table was downloaded, deferred or failed.
-import { get, put } from './api.js';
-import { el, fixed2, dispenserKey, dispenserName } from './format.js';
+import { describe, get, put } from './api.js';
+import { kText } from './strings.js';
+import { el, fixed2, gradeName, dispenserKey, dispenserName, labelCells } from './format.js';
 
 const kMinGrades = 4;
 const kMaxGrade = 8;
@@ -16,9 +17,11 @@ export function parsePrice(text) {
 }
 
 export class PriceBook {
-  constructor(forecourt, canEdit) {
+  // onAnswer(error) lets the page learn the role from the station's refusal.
+  constructor(forecourt, canEdit, onAnswer = () => {}) {
     this.forecourt = forecourt;
     this.canEdit = canEdit;
+    this.onAnswer = onAnswer;
     this.form = document.getElementById('prices-form');
     this.table = document.getElementById('prices-table');
     this.error = document.getElementById('prices-error');
@@ -61,7 +64,7 @@ export class PriceBook {
   render() {
     const grades = this.grades();
     const dispensers = this.forecourt.list();
-    const head = el('tr', {}, el('th', { text: 'Dispenser' }), grades.map((g) => el('th', { class: 'num', text: `Grade ${g}` })));
+    const head = el('tr', {}, el('th', { text: 'Dispenser' }), grades.map((g) => el('th', { class: 'num', text: gradeName(g) })));
     const rows = [];
     if (this.canEdit && dispensers.length > 1) {
       rows.push(
@@ -111,6 +114,7 @@ export class PriceBook {
       );
     }
     this.table.replaceChildren(el('thead', {}, head), el('tbody', {}, rows));
+    labelCells(this.table);
   }
 
   fillColumn(grade, value) {
@@ -140,7 +144,7 @@ export class PriceBook {
     this.error.textContent = '';
     const entries = this.collect();
     if (entries === null) {
-      this.error.textContent = 'Prices run from 0.01 to 99.99, with at most two decimals.';
+      this.error.textContent = kText.priceRange;
       return;
     }
     const submit = this.form.querySelector('button[type=submit]');
@@ -150,7 +154,8 @@ export class PriceBook {
       this.showOutcome(answer);
       await this.load();
     } catch (error) {
-      this.error.textContent = error.message;
+      this.onAnswer(error);
+      this.error.textContent = describe(error);
     } finally {
       submit.disabled = false;
     }
