@@ -27,6 +27,13 @@ export class ContractStation {
       dispenser({ dispenser: 3, state: 'idle', volume: 20, amount: 1058, grade: 1, price: 52.9, unpaid: 2 }),
       dispenser({ dispenser: 4, state: 'idle', volume: 12.5, amount: 676.25, grade: 2, price: 54.1 }),
     ];
+    const sale = (id, dispenser, grade, volume, amount, finished) => ({
+      id, channel: 1, dispenser, nozzle: grade, grade, price: 52.9, volume, amount, limit: {}, status: 'completed',
+      authorized_by: 'till-1', authorized_at: finished, finished_at: finished, recovered: false,
+      paid: false, paid_by: null, paid_at: null, reference: null, locked_by: null, locked_until: null,
+    });
+    this.fills = [sale(7, 3, 1, 10, 529, '2026-12-07T09:10:00Z'), sale(8, 3, 1, 10, 529, '2026-12-07T10:40:00Z')];
+    this.shifts = [];
     this.server = http.createServer((request, response) => this.answer(request, response));
   }
 
@@ -53,13 +60,13 @@ export class ContractStation {
         return response.writeHead(404).end();
       }
     }
-    if (request.headers.authorization !== `Bearer ${kToken}`) return problem(response, 401, 'Unauthorized', '');
+    if (url.pathname !== '/api/v1/health' && request.headers.authorization !== `Bearer ${kToken}`) return problem(response, 401, 'Unauthorized', '');
     let text = '';
     request.on('data', (chunk) => (text += chunk));
-    request.on('end', () => this.route(request.method, url.pathname.slice('/api/v1'.length), text, response));
+    request.on('end', () => this.route(request.method, url.pathname.slice('/api/v1'.length), text, response, url.searchParams));
   }
 
-  route(method, route, text, response) {
+  route(method, route, text, response, query) {
     const json = (body) => response.writeHead(200, { 'Content-Type': 'application/json' }).end(JSON.stringify(body));
     if (method === 'GET' && route === '/session') {
       return json({
@@ -71,7 +78,44 @@ export class ContractStation {
     if (method === 'GET' && route === '/prices') {
       return json([1, 2, 3, 4].flatMap((d) => [1, 2, 3, 4].map((g) => ({ channel: 1, dispenser: d, grade: g, price: 50 + g }))));
     }
-    if (method === 'GET' && route === '/fills') return json([]);
+    if (method === 'GET' && route === '/fills') {
+      const unpaidOnly = query.get('paid') === 'false';
+      const after = Number(query.get('after') ?? 0);
+      const limit = Number(query.get('limit') ?? 100);
+      return json(this.fills.filter((f) => f.id > after && (!unpaidOnly || !f.paid)).slice(0, limit));
+    }
+    if (method === 'GET' && route === '/shifts') return json(this.shifts);
+    if (method === 'POST' && route === '/shifts/close') {
+      const report = {
+        id: this.shifts.length + 1, opened_at: '2026-12-07T06:00:00Z', closed_at: '2026-12-07T14:00:00Z', closed_by: 'till-1',
+        currency: 'EUR', fills: { count: 2, volume: 20, amount: 1058 },
+        by_grade: [{ grade: 1, name: 'Diesel', count: 2, volume: 20, amount: 1058 }],
+        by_dispenser: [{ channel: 1, dispenser: 3, count: 2, volume: 20, amount: 1058 }],
+        unpaid: { count: 1, amount: 529 }, cancelled: 1,
+        nozzles: [
+          { channel: 1, dispenser: 3, nozzle: 1, grade: 1, totals_open: { volume: 100, amount: 5290 }, totals_close: { volume: 120.5, amount: 6374.45 },
+            journal: { volume: 20, amount: 1058 }, difference: { volume: 0.5, amount: 26.45 } },
+          { channel: 1, dispenser: 4, nozzle: 2, grade: 2, totals_open: { volume: 50, amount: 2705 }, totals_close: null, journal: { volume: 0, amount: 0 }, difference: null },
+        ],
+        unanswered: [{ channel: 1, dispenser: 4, nozzle: 2 }],
+      };
+      this.shifts.push(report);
+      this.writes.push({ method, route, body: null });
+      return json(report);
+    }
+    if (method === 'GET' && /^\/shifts\/\d+$/.test(route)) {
+      response.writeHead(200, { 'Content-Type': 'text/csv' });
+      return response.end('channel,dispenser,nozzle\r\n1,3,1\r\n');
+    }
+    const settle = route.match(/^\/fills\/(\d+)\/(lock|unlock|clear)$/);
+    if (method === 'POST' && settle) {
+      const fill = this.fills.find((f) => f.id === Number(settle[1]));
+      this.writes.push({ method, route, body: text ? JSON.parse(text) : null });
+      if (settle[2] === 'lock') fill.locked_by = 'till-1';
+      if (settle[2] === 'unlock') fill.locked_by = null;
+      if (settle[2] === 'clear') Object.assign(fill, { paid: true, paid_by: 'till-1', reference: JSON.parse(text).reference ?? null });
+      return json(fill);
+    }
     if (method === 'GET' && route === '/health') return json({ status: 'ok', lines: [{ channel: 1, port: 'sim', up: true }] });
     if (method === 'GET' && route === '/events') {
       response.writeHead(200, { 'Content-Type': 'text/event-stream' });
@@ -79,7 +123,7 @@ export class ContractStation {
       this.streams.add(response.socket);
       return undefined;
     }
-    if (method !== 'GET') this.writes.push({ method, route, body: text ? JSON.parse(text) : null });
+    if (method !== 'GET' && !route.startsWith('/fills/') && route !== '/shifts/close') this.writes.push({ method, route, body: text ? JSON.parse(text) : null });
     if (method === 'POST') {
       if (route === '/dispensers/1/4/authorize') return problem(response, 502, 'Bad Gateway', 'dispenser 1/4: no reply');
       const match = route.match(/^\/dispensers\/1\/(\d)\/authorize$/);

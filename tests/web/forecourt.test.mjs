@@ -77,7 +77,7 @@ for (const [screenName, screen] of Object.entries(kScreens)) {
       assert.match(await why.textContent(), /does not answer/);
       assert.equal(await tile(page, 2).getByRole('button', { name: /^Authorize/ }).isDisabled(), true);
       assert.equal(await tile(page, 3).locator('.sale-label').textContent(), 'Last sale');
-      assert.equal(await tile(page, 3).locator('.unpaid').textContent(), 'Unpaid: 2');
+      assert.equal(await tile(page, 3).locator('.unpaid').textContent(), 'Unpaid: 2 · 1058.00 EUR');
       assert.equal(await tile(page, 3).locator('.big').nth(1).textContent(), '1058.00 EUR');
       assert.equal(await tile(page, 4).locator('.figures > div').nth(2).locator('div').nth(1).textContent(), 'Super 95');
 
@@ -109,6 +109,53 @@ for (const [screenName, screen] of Object.entries(kScreens)) {
 
       assert.ok(!station.writes.some((write) => write.method === 'PUT'), 'nothing probed the role');
       assert.deepEqual(errors, []);
+    } finally {
+      await context.close();
+      await station.stop().catch(() => {});
+    }
+  });
+}
+
+for (const [screenName, screen] of Object.entries(kScreens)) {
+  test(`unpaid sales are held and cleared, and the shift is closed and read, on the ${screenName}`, async () => {
+    const station = new ContractStation();
+    await station.start();
+    const context = await browser.newContext({ ...screen, acceptDownloads: true });
+    const page = await context.newPage();
+    try {
+      await page.goto(`${station.url}#token=${kToken}`);
+      await page.locator('#live', { hasText: /^live$/ }).waitFor(kWait);
+      // The tile adds up what its pump is owed.
+      await tile(page, 3).locator('.unpaid', { hasText: '1058.00 EUR' }).waitFor(kWait);
+
+      await page.click('#tab-sales');
+      const sale = page.locator('#unpaid tr[data-fill="8"]');
+      await sale.waitFor(kWait);
+      await sale.getByRole('button', { name: 'Lock' }).click();
+      await page.locator('#unpaid tr[data-fill="8"].locked').waitFor(kWait);
+      await page.locator('#unpaid tr[data-fill="8"]').getByRole('textbox').fill('card 4411');
+      await page.locator('#unpaid tr[data-fill="8"]').getByRole('button', { name: 'Paid' }).click();
+      await page.locator('#unpaid tr[data-fill="8"]').waitFor({ state: 'detached', ...kWait });
+      await tile(page, 3).locator('.unpaid', { hasText: '529.00 EUR' }).waitFor({ state: 'attached', ...kWait });
+      assert.deepEqual(
+        station.writes.map((w) => [w.route, w.body]),
+        [['/fills/8/lock', {}], ['/fills/8/clear', { reference: 'card 4411' }]],
+      );
+      await screenshot(page, `dashboard-unpaid-${screenName}.png`);
+      await assertUsable(page);
+
+      await page.click('#tab-shift');
+      await page.click('#shift-close');
+      await page.click('#shift-dialog button[type=submit]');
+      const report = page.locator('#shift-report');
+      await report.locator('h2', { hasText: 'Shift 1' }).waitFor(kWait);
+      assert.match(await report.textContent(), /did not answer at the close/);
+      assert.equal(await report.locator('tr.difference').count(), 1, 'the nozzle that differs is marked');
+      assert.equal(await report.locator('svg.chart rect').count(), 2 + 1, 'two hours of Diesel, and its key');
+      const [download] = await Promise.all([page.waitForEvent('download'), page.click('#shift-csv')]);
+      assert.equal(download.suggestedFilename(), 'shift-1.csv');
+      await screenshot(page, `dashboard-shift-${screenName}.png`);
+      await assertUsable(page);
     } finally {
       await context.close();
       await station.stop().catch(() => {});

@@ -10,6 +10,8 @@ import { Forecourt } from './forecourt.js';
 import { Actions } from './actions.js';
 import { PriceBook } from './prices.js';
 import { Journal } from './journal.js';
+import { Sales } from './sales.js';
+import { Shift } from './shift.js';
 
 const $ = (id) => document.getElementById(id);
 
@@ -42,12 +44,15 @@ function setupTabs() {
       $(other.getAttribute('aria-controls')).hidden = !selected;
     }
   };
-  tabs.forEach((tab, index) => {
+  tabs.forEach((tab) => {
     tab.addEventListener('click', () => select(tab));
     tab.addEventListener('keydown', (event) => {
       const step = { ArrowRight: 1, ArrowLeft: -1 }[event.key];
       if (!step) return;
-      const next = tabs[(index + step + tabs.length) % tabs.length];
+      // Tabs of views this station does not have are hidden and skipped.
+      const shown = tabs.filter((other) => !other.hidden);
+      const at = shown.indexOf(tab);
+      const next = shown[(at + step + shown.length) % shown.length];
       select(next);
       next.focus();
     });
@@ -76,6 +81,8 @@ class Station {
     this.actions = new Actions(this.forecourt, notify, (error) => this.learnRole(error, 'operate'));
     this.prices = new PriceBook(this.forecourt, offered(role, 'admin'), (error) => this.learnRole(error, 'admin'));
     this.journal = new Journal(this.forecourt);
+    this.sales = new Sales(this.forecourt, offered(role, 'operate'), (error) => this.learnRole(error, 'operate'));
+    this.shift = new Shift((error) => this.learnRole(error, 'operate'));
     this.stream = new EventStream({
       onEvent: (event) => this.onEvent(event),
       onLive: (live) => this.onLive(live),
@@ -98,6 +105,8 @@ class Station {
     this.prices.render();
     if (this.role === 'view') {
       for (const node of document.querySelectorAll('.tile .actions, .tile .quick, .tile .why')) node.remove();
+      this.sales.canOperate = false;
+      this.sales.render();
       this.forecourt.actions.canOperate = false;
     }
   }
@@ -110,13 +119,24 @@ class Station {
   // Reads what the stream does not replay; again after every break.
   async refresh() {
     try {
-      this.forecourt.setAll(await get('/dispensers'));
+      const dispensers = await get('/dispensers');
+      this.forecourt.setAll(dispensers);
+      await this.loadSettlement(dispensers);
       await this.prices.load();
       await this.readLines();
       await this.journal.load();
     } catch (error) {
       notify(kText.loadFailed(describe(error)), true);
     }
+  }
+
+  // Unpaid sales and shifts exist only on a station that keeps them; an
+  // older station has neither route and their tabs stay hidden.
+  async loadSettlement(dispensers) {
+    const sales = Sales.offered(dispensers);
+    $('tab-sales').hidden = !sales;
+    if (sales) await this.sales.load();
+    $('tab-shift').hidden = !(await this.shift.load());
   }
 
   async readLines() {
@@ -140,7 +160,10 @@ class Station {
 
   onEvent({ event, data }) {
     if (event === 'dispenser') this.forecourt.update(data);
-    else if (event === 'fill') this.journal.add(data);
+    else if (event === 'fill') {
+      this.journal.add(data);
+      if (!$('tab-sales').hidden) this.sales.add(data);
+    } else if (event === 'shift') this.shift.merge(data);
     else if (event === 'prices') this.prices.merge(Array.isArray(data) ? data : data.prices ?? []);
     else if (event === 'line') {
       this.forecourt.setLine(data.channel, data.up, data.reason ?? '');

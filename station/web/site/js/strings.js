@@ -85,4 +85,32 @@ export const kText = {
     'The station cannot be reached right now. The stop is sent anyway; if it does not get through, use the stop switch on the forecourt.',
   emergencyNotReached:
     'The stop did not reach the station. Use the emergency stop switch on the forecourt now, then check the station computer.',
+
+  // Unpaid sales.
+  saleRefused: (id, words) => `Sale ${id}: ${words}`,
+  lockedBy: (till) => `Held by ${till}`,
+  reference: 'Reference',
+  referenceFor: (id) => `Payment reference for sale ${id} (optional)`,
+  lock: 'Lock',
+  unlock: 'Unlock',
+  clear: 'Paid',
+
+  // Shifts.
+  chartTitle: 'Sales by hour and grade',
+  shiftName: (id, closed) => `Shift ${id}, closed ${closed}`,
+  shiftReport: (id) => `Shift ${id}`,
+  shiftSpan: (opened, closed, by) => `From ${opened} to ${closed}${by ? `, closed by ${by}` : ''}.`,
+  shiftTotals: (count, volume, amount) => `${count} sales · ${volume} l · ${amount}`,
+  shiftUnpaid: (count, amount, cancelled) => `Unpaid at the close: ${count} (${amount}). Cancelled authorizations: ${cancelled}.`,
+  unanswered: (count) => `${count} nozzles did not answer at the close: their meters are not in this report.`,
+  noAnswer: 'no answer',
+  byGrade: 'Per grade',
+  byDispenser: 'Per pump',
+  nozzles: 'Nozzle meters against the journal',
+  dispenser: 'Dispenser',
+  fillsCount: 'Sales',
+  journalVolume: 'Journal (l)',
+  meterVolume: 'Meter (l)',
+  differenceVolume: 'Difference (l)',
+  differenceAmount: 'Difference (amount)',
 };
