@@ -96,6 +96,16 @@ for (const [screenName, screen] of Object.entries(kScreens)) {
       await page.keyboard.press('Escape');
       assert.equal(await page.locator('#authorize-dialog').isVisible(), false);
 
+      // Every grade's price is on the screen, none scrolled out of sight.
+      await page.click('#tab-prices');
+      const cells = page.locator('#prices-table tbody tr').last().locator('td');
+      assert.equal(await cells.count(), 4);
+      for (const box of await Promise.all((await cells.all()).map((cell) => cell.boundingBox()))) {
+        assert.ok(box.x >= 0 && box.x + box.width <= page.viewportSize().width, `a price cell off the screen: ${JSON.stringify(box)}`);
+      }
+      await assertUsable(page);
+      await page.click('#tab-forecourt');
+
       // The station goes away: the emergency stop says so and still tries.
       await station.stop();
       await page.locator('#live', { hasText: 'not live' }).waitFor(kWait);

@@ -2,7 +2,8 @@
 // per grade and a CSV export made in the browser; and a nozzle's totals read
 // from the dispenser on request.
 import { get } from './api.js';
-import { el, fixed2, gradeName, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate, labelCells } from './format.js';
+import { kText } from './strings.js';
+import { el, fixed2, money, gradeName, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate, labelCells } from './format.js';
 
 const kPage = 1000;
 // Fills finish a little out of id order (ids are given at authorization), so
@@ -18,6 +19,17 @@ async function firstAfter(after) {
 // id, so a doubling then a bisection finds today's start in a few requests
 // instead of reading every fill ever made. `first(after)` answers the first
 // completed fill above an id, or nothing.
+// What a reader must know of a sale beyond its figures: an authorization
+// that ended without fuel, a pump whose amount is not price × volume, the
+// money a prepay gives back. A station that does not tell these leaves it empty.
+export function fillNote(fill) {
+  const notes = [];
+  if (fill.status === 'cancelled') notes.push(kText.noteCancelled);
+  if (fill.mismatch) notes.push(kText.noteMismatch);
+  if (typeof fill.refund === 'number' && fill.refund > 0) notes.push(kText.noteRefund(money(fill.refund)));
+  return notes.join(' ');
+}
+
 export async function todaysStart(first = firstAfter, today = (fill) => isToday(fill.finished_at)) {
   let low = 0; // no fill up to this id is today's
   let high = 1;
@@ -110,7 +122,7 @@ export class Journal {
     // Newest first by the time each fill finished; ids order fills by
     // authorization, which two pumps can finish the other way round.
     return [...this.fills.values()]
-      .filter((f) => isToday(f.finished_at))
+      .filter((f) => isToday(f.finished_at ?? f.authorized_at))
       .sort((a, b) => (b.finished_at ?? '').localeCompare(a.finished_at ?? '') || b.id - a.id);
   }
 
@@ -166,6 +178,7 @@ export class Journal {
           el('td', { class: 'num', text: fixed2(f.amount) }),
           el('td', { text: describeLimit(f.limit) }),
           el('td', { text: (f.authorized_by ?? 'at the pump') + (f.recovered ? ' (recovered)' : '') }),
+          el('td', { class: f.mismatch || f.status === 'cancelled' ? 'note-alert' : '', text: fillNote(f) }),
         ),
       ),
     );
@@ -173,7 +186,7 @@ export class Journal {
     labelCells(this.body.closest('table'));
 
     const perGrade = new Map();
-    for (const f of fills) {
+    for (const f of fills.filter((fill) => fill.status !== 'cancelled')) {
       const sum = perGrade.get(f.grade) ?? { count: 0, volume: 0, amount: 0 };
       sum.count += 1;
       // Sums in hundredths, so that 0.1 + 0.2 stays 0.30.

@@ -164,6 +164,10 @@ class Station {
       this.journal.add(data);
       if (!$('tab-sales').hidden) this.sales.add(data);
     } else if (event === 'shift') this.shift.merge(data);
+    else if (event === 'alarm') {
+      const where = data.dispenser ? kText.pumpName(data.channel, data.dispenser) : '';
+      notify(kText.alarm(data.kind, where, data.detail ?? ''), true);
+    }
     else if (event === 'prices') this.prices.merge(Array.isArray(data) ? data : data.prices ?? []);
     else if (event === 'line') {
       this.forecourt.setLine(data.channel, data.up, data.reason ?? '');

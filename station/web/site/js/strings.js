@@ -86,6 +86,12 @@ export const kText = {
   emergencyNotReached:
     'The stop did not reach the station. Use the emergency stop switch on the forecourt now, then check the station computer.',
 
+  // The journal's notes and the station's alarms.
+  noteCancelled: 'Cancelled: the authorization ended without fuel.',
+  noteMismatch: 'Mismatch: the pump\'s amount is not price × volume; the figures are as the pump gave them.',
+  noteRefund: (amount) => `Refund ${amount} to the customer.`,
+  alarm: (kind, where, detail) => `Alarm (${kind})${where ? `, ${where}` : ''}: ${detail}`,
+
   // Unpaid sales.
   saleRefused: (id, words) => `Sale ${id}: ${words}`,
   lockedBy: (till) => `Held by ${till}`,
