@@ -1,7 +1,7 @@
 // The journal: today's completed fills, newest first, with filters, totals
 // per grade and a CSV export made in the browser; and a nozzle's totals read
 // from the dispenser on request.
-import { get } from './api.js';
+import { describe, get } from './api.js';
 import { kText } from './strings.js';
 import { el, fixed2, money, gradeName, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate, labelCells } from './format.js';
 
@@ -146,7 +146,7 @@ export class Journal {
       dispensers.map((d) => el('option', { value: dispenserKey(d.channel, d.dispenser), text: dispenserName(d.channel, d.dispenser) })),
     );
     const grades = [...new Set(this.today().map((f) => f.grade))].sort((a, b) => a - b);
-    keep(this.byGrade, grades.map((g) => el('option', { value: g, text: `Grade ${g}` })));
+    keep(this.byGrade, grades.map((g) => el('option', { value: g, text: gradeName(g) })));
 
     const totalsDispenser = document.getElementById('totals-dispenser');
     const chosen = totalsDispenser.value;
@@ -156,7 +156,7 @@ export class Journal {
     if (chosen) totalsDispenser.value = chosen;
     const nozzle = document.getElementById('totals-nozzle');
     if (nozzle.options.length === 0) {
-      nozzle.append(...[1, 2, 3, 4, 5, 6, 7, 8].map((n) => el('option', { value: n, text: `Nozzle ${n}` })));
+      nozzle.append(...[1, 2, 3, 4, 5, 6, 7, 8].map((n) => el('option', { value: n, text: kText.nozzleNumber(n) })));
     }
   }
 
@@ -177,7 +177,7 @@ export class Journal {
           el('td', { class: 'num', text: fixed2(f.volume) }),
           el('td', { class: 'num', text: fixed2(f.amount) }),
           el('td', { text: describeLimit(f.limit) }),
-          el('td', { text: (f.authorized_by ?? 'at the pump') + (f.recovered ? ' (recovered)' : '') }),
+          el('td', { text: (f.authorized_by ?? kText.atThePump) + (f.recovered ? kText.recovered : '') }),
           el('td', { class: f.mismatch || f.status === 'cancelled' ? 'note-alert' : '', text: fillNote(f) }),
         ),
       ),
@@ -201,7 +201,7 @@ export class Journal {
           el(
             'tr',
             { 'data-grade': grade },
-            el('td', { text: `Grade ${grade}` }),
+            el('td', { text: gradeName(grade) }),
             el('td', { class: 'num', text: sum.count }),
             el('td', { class: 'num', text: fixed2(sum.volume / 100) }),
             el('td', { class: 'num', text: fixed2(sum.amount / 100) }),
@@ -224,13 +224,13 @@ export class Journal {
     const [channel, dispenser] = document.getElementById('totals-dispenser').value.split('/');
     const nozzle = document.getElementById('totals-nozzle').value;
     result.className = '';
-    result.textContent = 'Reading…';
+    result.textContent = kText.reading;
     try {
       const totals = await get(`/dispensers/${channel}/${dispenser}/totals/${nozzle}`);
-      result.textContent = `${dispenserName(channel, dispenser)}, nozzle ${nozzle}: ${fixed2(totals.volume_total)} l, amount ${fixed2(totals.amount_total)}`;
+      result.textContent = kText.totalsRead(dispenserName(channel, dispenser), nozzle, fixed2(totals.volume_total), fixed2(totals.amount_total));
     } catch (error) {
       result.className = 'error';
-      result.textContent = error.message;
+      result.textContent = describe(error);
     }
   }
 }

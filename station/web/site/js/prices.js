@@ -64,21 +64,21 @@ export class PriceBook {
   render() {
     const grades = this.grades();
     const dispensers = this.forecourt.list();
-    const head = el('tr', {}, el('th', { text: 'Dispenser' }), grades.map((g) => el('th', { class: 'num', text: gradeName(g) })));
+    const head = el('tr', {}, el('th', { text: kText.dispenser }), grades.map((g) => el('th', { class: 'num', text: gradeName(g) })));
     const rows = [];
     if (this.canEdit && dispensers.length > 1) {
       rows.push(
         el(
           'tr',
           { class: 'all-row' },
-          el('th', { text: 'All dispensers' }),
+          el('th', { text: kText.allDispensers }),
           grades.map((grade) =>
             el(
               'td',
               { class: 'num' },
               el('input', {
                 inputmode: 'decimal',
-                'aria-label': `Grade ${grade} for all dispensers`,
+                'aria-label': kText.gradeForAll(gradeName(grade)),
                 'data-all-grade': grade,
                 oninput: (event) => this.fillColumn(grade, event.target.value),
               }),
@@ -104,7 +104,7 @@ export class PriceBook {
               el('input', {
                 inputmode: 'decimal',
                 value: price === undefined ? '' : fixed2(price),
-                'aria-label': `${name}, grade ${grade}`,
+                'aria-label': kText.priceCell(name, gradeName(grade)),
                 'data-dispenser': dispenserKey(d.channel, d.dispenser),
                 'data-grade': grade,
               }),
@@ -167,7 +167,7 @@ export class PriceBook {
       // "downloaded", "deferred" (until the running fill ends) or the failure.
       const outcome = String(item.result ?? 'unknown');
       const failed = !['downloaded', 'deferred'].includes(outcome);
-      const words = outcome === 'deferred' ? 'deferred until the fill ends' : failed ? `failed: ${outcome}` : outcome;
+      const words = outcome === 'deferred' ? kText.deferred : failed ? kText.downloadFailed(outcome) : outcome;
       return el(
         'tr',
         { 'data-dispenser': dispenserKey(item.channel, item.dispenser) },
@@ -175,7 +175,7 @@ export class PriceBook {
         el('td', { class: failed ? 'outcome-failed' : '', text: words }),
       );
     });
-    if (rows.length === 0) rows.push(el('tr', {}, el('td', { colspan: 2, text: 'Stored; no dispenser needed a new table.' })));
+    if (rows.length === 0) rows.push(el('tr', {}, el('td', { colspan: 2, text: kText.nothingToDownload })));
     this.outcome.querySelector('tbody').replaceChildren(...rows);
     this.outcome.hidden = false;
   }

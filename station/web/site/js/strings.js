@@ -70,6 +70,19 @@ export const kText = {
   },
   chime: 'Chime on calling',
 
+  // Journal and price book.
+  nozzleNumber: (nozzle) => `Nozzle ${nozzle}`,
+  reading: 'Reading…',
+  totalsRead: (name, nozzle, volume, amount) => `${name}, nozzle ${nozzle}: ${volume} l, amount ${amount}`,
+  atThePump: 'at the pump',
+  recovered: ' (recovered)',
+  allDispensers: 'All dispensers',
+  priceCell: (name, grade) => `${name}, ${grade}`,
+  gradeForAll: (grade) => `${grade} for all dispensers`,
+  deferred: 'deferred until the fill ends',
+  downloadFailed: (outcome) => `failed: ${outcome}`,
+  nothingToDownload: 'Stored; no dispenser needed a new table.',
+
   // Commands.
   priceRange: 'Prices run from 0.01 to 99.99, with at most two decimals.',
   noPricesSet: 'No prices set for this dispenser.',
