@@ -9,7 +9,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const kSite = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../../station/web/site');
-const kTypes = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript' };
+const kTypes = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript', '.svg': 'image/svg+xml' };
 export const kToken = 'till-secret-for-the-contract-station';
 
 const dispenser = (fields) => ({
@@ -55,7 +55,13 @@ export class ContractStation {
       if (file.includes('..')) return response.writeHead(404).end();
       try {
         const body = readFileSync(path.join(kSite, file));
-        return response.writeHead(200, { 'Content-Type': kTypes[path.extname(file)] ?? 'text/plain' }).end(body);
+        // The front door's policy: no inline script or style, nothing from elsewhere.
+        return response
+          .writeHead(200, {
+            'Content-Type': kTypes[path.extname(file)] ?? 'text/plain',
+            'Content-Security-Policy': "default-src 'self'; frame-ancestors 'none'",
+          })
+          .end(body);
       } catch {
         return response.writeHead(404).end();
       }

@@ -54,6 +54,9 @@ for (const [screenName, screen] of Object.entries(kScreens)) {
     const page = await context.newPage();
     const errors = [];
     page.on('pageerror', (error) => errors.push(error.message));
+    page.on('console', (message) => {
+      if (/Content Security Policy/i.test(message.text())) errors.push(message.text());
+    });
     try {
       await page.goto(`${station.url}#token=${kToken}`);
       await page.locator('#live', { hasText: /^live$/ }).waitFor(kWait);
