@@ -27,7 +27,6 @@ inline constexpr Dispenser kLastDispenser = 32;
 inline constexpr Grade kLastGrade = 8;
 inline constexpr Nozzle kLastNozzle = 8;
 inline constexpr Grade kTableGrades = 4;
-inline constexpr Nozzle kLastNozzle = 8;
 // Prices and limits in hundredths: a price has four digits on the line, a
 // limit six.
 inline constexpr std::int64_t kLowestPrice = 1;        // 0.01
