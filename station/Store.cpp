@@ -372,9 +372,9 @@ int Store::Unpaid(int channel, int dispenser) {
 
 std::vector<FillRecord> Store::FindFills(const FillQuery& query) {
   const SqlCondition condition = FillCondition(query, kStatusWords);
-  std::lock_guard lock(mutex_);
-  auto statement = db_.Prepare(fmt::format("SELECT {} FROM fills WHERE {} ORDER BY id LIMIT ?",
-                                           kFillColumns, condition.where));
+  std::lock_guard lock(readMutex_);
+  auto statement = reader_->Prepare(fmt::format("SELECT {} FROM fills WHERE {} ORDER BY id LIMIT ?",
+                                                kFillColumns, condition.where));
   int index = 1;
   for (const SqlValue& value : condition.values) Bind(statement, index++, value);
   statement.Bind(index, std::int64_t{query.limit});

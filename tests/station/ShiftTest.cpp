@@ -67,8 +67,11 @@ TEST(StationShift, BalancesOrdinaryFillsAndShowsFuelWithoutASale) {
     station.ReadEvents("", [&](const std::string& text) {
       std::lock_guard lock(mutex);
       events = text;
+      // The alarm follows the shift's event: both are waited for.
       const auto shift = text.find("event: shift");
-      return shift != std::string::npos && text.find("\n\n", shift) != std::string::npos;
+      const auto alarm = text.find(R"("kind":"discrepancy")");
+      return shift != std::string::npos && text.find("\n\n", shift) != std::string::npos &&
+             alarm != std::string::npos && text.find("\n\n", alarm) != std::string::npos;
     });
   });
   ServiceFixture::WaitUntil([&] {
