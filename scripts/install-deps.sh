@@ -46,8 +46,7 @@ if [[ ${#missing[@]} -gt 0 ]]; then
 fi
 
 # playwright-core and axe-core at the versions tests/web/package-lock.json
-# pins; playwright-core drives
-# Debian's chromium, so no browser is downloaded. node and npm usually come
+# pins; playwright-core drives Debian's chromium, so no browser is downloaded. node and npm usually come
 # with the machine; Debian's own are the fallback.
 [[ "${1:-native}" == native ]] && exit 0
 if ! command -v npm >/dev/null; then
