@@ -45,14 +45,14 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# playwright-core at the version tests/web/package-lock.json pins; it drives
-# Debian's chromium, so no browser is downloaded. node and npm usually come
+# playwright-core and axe-core at the versions tests/web/package-lock.json
+# pins; playwright-core drives Debian's chromium, so no browser is downloaded. node and npm usually come
 # with the machine; Debian's own are the fallback.
 [[ "${1:-native}" == native ]] && exit 0
 if ! command -v npm >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
 fi
 web_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
-if [[ ! -d "$web_tests/node_modules/playwright-core" ]]; then
+if [[ ! -d "$web_tests/node_modules/playwright-core" || ! -d "$web_tests/node_modules/axe-core" ]]; then
   (cd "$web_tests" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 fi

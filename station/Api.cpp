@@ -373,9 +373,9 @@ void Api::Authorize(const httplib::Request& req, httplib::Response& res, const C
   }
   FillLimit limit;
   if (body.contains("volume"))
-    limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", 1, kMaxLimit)};
+    limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", kLowestLimit, kHighestLimit)};
   if (body.contains("amount"))
-    limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", 1, kMaxLimit)};
+    limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", kLowestLimit, kHighestLimit)};
   Answer(res, station_.Authorize(c, d, grade, limit, caller.name));
 }
 
@@ -410,7 +410,7 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
     entry.dispenser = IntegerField(item, "dispenser", 1, kLastDispenser);
     entry.grade = IntegerField(item, "grade", 1, kLastGrade);
     if (!item.contains("price")) throw Problem{400, "'price' is missing"};
-    entry.price = MoneyField(item, "price", kMinPrice, kMaxPrice);
+    entry.price = MoneyField(item, "price", kLowestPrice, kHighestPrice);
     if (!station_.Has(entry.channel, entry.dispenser)) {
       throw Problem{400, "no dispenser " + std::to_string(entry.channel) + "/" +
                              std::to_string(entry.dispenser)};
@@ -446,7 +446,7 @@ void Api::Fill(const httplib::Request& req, httplib::Response& res) {
 void Api::Totals(const httplib::Request& req, httplib::Response& res) {
   const int c = PathNumber(req, 1), d = PathNumber(req, 2), n = PathNumber(req, 3);
   FindDispenser(station_, c, d);
-  if (n < 1 || n > 8) throw Problem{400, "the nozzle must be 1..8"};
+  if (n < 1 || n > kLastNozzle) throw Problem{400, "the nozzle must be 1..8"};
   Answer(res, station_.Totals(c, d, n));
 }
 

@@ -53,8 +53,8 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
       if (fd < 0 && errno == EEXIST) continue;  // another start made it first
     }
     if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-      // A file the service may not write is locked all the same: the
-      // journal's own check at its opening says why it is refused.
+      // A flock needs no write access: the journal's own check then tells
+      // that the database cannot be written.
       fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     }
     if (fd < 0) {

@@ -94,7 +94,7 @@ std::variant<FillQuery, FillQueryError> ParseFillQuery(
       } else if (name == "dispenser") {
         query.dispenser = Integer(name, text, 1, kLastDispenser);
       } else if (name == "grade") {
-        query.grade = Integer<int>(name, text, 1, kLastGrade);
+        query.grade = Integer(name, text, 1, int{kLastGrade});
       } else if (name == "status") {
         query.status = Status(text);
       } else if (name == "paid") {

@@ -19,8 +19,6 @@
 
 namespace quorlan::sim {
 
-inline constexpr int kMaxChannels = 32;
-
 struct ConfigureCall {
   std::int32_t channel = 0, lineSetting = 0, baud = 0;
   friend bool operator==(const ConfigureCall&, const ConfigureCall&) = default;
@@ -47,7 +45,7 @@ class SimDispatcher : public Transport {
 
  private:
   mutable std::mutex mutex_;
-  std::array<std::shared_ptr<Line>, kMaxChannels + 1> lines_;
+  std::array<std::shared_ptr<Line>, kLastChannel + 1> lines_;
   std::vector<ConfigureCall> configures_;
   TraceHook trace_;
   std::chrono::nanoseconds byteTime_{0};

@@ -57,7 +57,7 @@ Dispenser::Dispenser(bool withPrices)
     : state_(withPrices ? DispenserState::Idle : DispenserState::NoPrices) {
   // A dispenser that kept its prices holds what the driver starts with.
   if (withPrices) {
-    for (int g = 1; g <= kGrades; ++g) prices_[std::size_t(g - 1)] = g * 1111;
+    for (int g = 1; g <= kLastGrade; ++g) prices_[std::size_t(g - 1)] = g * 1111;
   }
 }
 
@@ -114,7 +114,7 @@ void Dispenser::Release() {
 }
 
 bool Dispenser::Lift(int nozzle) {
-  if (nozzle < 1 || nozzle > kNozzles || lifted_ != 0) return false;
+  if (nozzle < 1 || nozzle > kLastNozzle || lifted_ != 0) return false;
   lifted_ = nozzle;
   if (state_ == DispenserState::Authorized) StartFill();
   return true;

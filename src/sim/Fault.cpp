@@ -3,7 +3,7 @@
 #include <array>
 #include <utility>
 
-#include "Protocol.h"
+#include "Requests.h"
 
 namespace quorlan::sim {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Protocol.h"
+#include "Requests.h"
 
 namespace quorlan::sim {
 
@@ -56,13 +56,13 @@ struct Sale {
 struct DispenserSnapshot {
   DispenserState state = DispenserState::Idle;
   std::uint8_t statusByte = 0;
-  int liftedNozzle = 0;                        // 0: all hung
-  std::array<std::int32_t, kGrades> prices{};  // grade g at [g - 1]
-  std::optional<Authorization> authorization;  // of the current or last fill
+  int liftedNozzle = 0;                           // 0: all hung
+  std::array<std::int32_t, kLastGrade> prices{};  // grade g at [g - 1]
+  std::optional<Authorization> authorization;     // of the current or last fill
   int fillNozzle = 0;
   std::int64_t volume = 0;  // current or last fill, hundredths
   std::int64_t amount = 0;
-  std::array<NozzleTotals, kNozzles> totals{};  // nozzle n at [n - 1]
+  std::array<NozzleTotals, kLastNozzle> totals{};  // nozzle n at [n - 1]
   std::vector<Sale> sales;                      // every fill that ended, oldest first
 };
 
@@ -107,13 +107,13 @@ class Dispenser {
 
   DispenserState state_;
   int lifted_ = 0;
-  std::array<std::int32_t, kGrades> prices_{};
+  std::array<std::int32_t, kLastGrade> prices_{};
   std::optional<Authorization> authorization_;
   int fillNozzle_ = 0;
   double poured_ = 0;  // litres of the fill, unrounded
   std::int64_t volume_ = 0;
   std::int64_t amount_ = 0;
-  std::array<NozzleTotals, kNozzles> totals_{};
+  std::array<NozzleTotals, kLastNozzle> totals_{};
   std::vector<Sale> sales_;
 };
 

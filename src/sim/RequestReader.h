@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "Protocol.h"
+#include "Requests.h"
 
 namespace quorlan::sim {
 

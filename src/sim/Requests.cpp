@@ -1,10 +1,8 @@
-#include "Protocol.h"
+#include "Requests.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-
-#include "link/Frame.h"
 
 namespace quorlan::sim {
 namespace {
@@ -45,7 +43,7 @@ std::optional<Request> ParseRequest(std::string_view name) {
 }
 
 std::optional<Target> DecodeAddress(std::uint8_t addressByte) {
-  for (int d = 1; d <= kMaxDispensers; ++d) {
+  for (int d = 1; d <= kLastDispenser; ++d) {
     if (AddressByte(d) == addressByte) return Target{d, false};
     if (AddressByte(d + kSecondAddressOffset) == addressByte) return Target{d, true};
   }

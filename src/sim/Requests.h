@@ -1,7 +1,7 @@
 #pragma once
 // What the simulated dispensers understand: which address byte belongs to
 // which dispenser and which requests exist, by name. The numbers are the
-// core's (link/Protocol.h).
+// core's (link/Protocol.h), the limits the public API's (quorlan/Driver.h).
 
 #include <cstdint>
 #include <optional>
@@ -10,14 +10,11 @@
 #include <vector>
 
 #include "link/Protocol.h"
+#include "quorlan/Driver.h"
 
 namespace quorlan::sim {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline constexpr int kMaxDispensers = 32;
-inline constexpr int kNozzles = 8;
-inline constexpr int kGrades = 8;
 
 // The requests a dispenser answers; the command byte alone does not name
 // one, its address (own or second) is part of it.

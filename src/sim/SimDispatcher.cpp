@@ -7,7 +7,7 @@
 namespace quorlan::sim {
 
 void SimDispatcher::Attach(int channel, std::shared_ptr<Line> line) {
-  if (channel < 1 || channel > kMaxChannels) {
+  if (channel < 1 || channel > kLastChannel) {
     throw std::out_of_range("channels are 1 to 32");
   }
   std::lock_guard lock(mutex_);
@@ -16,7 +16,7 @@ void SimDispatcher::Attach(int channel, std::shared_ptr<Line> line) {
 
 std::shared_ptr<Line> SimDispatcher::LineOn(int channel) const {
   std::lock_guard lock(mutex_);
-  if (channel < 1 || channel > kMaxChannels) return nullptr;
+  if (channel < 1 || channel > kLastChannel) return nullptr;
   return lines_[std::size_t(channel)];
 }
 

@@ -30,7 +30,7 @@ std::int64_t FromPairsLowFirst(std::span<const std::uint8_t> pairs) {
 
 // Nozzle 1..8 of a totals selector.
 std::optional<int> NozzleOfSelector(std::uint8_t selector) {
-  if (selector < kTotalsSelectorBase || selector > kTotalsSelectorBase + 2 * (kNozzles - 1) ||
+  if (selector < kTotalsSelectorBase || selector > kTotalsSelectorBase + 2 * (kLastNozzle - 1) ||
       selector % 2 != 0) {
     return std::nullopt;
   }
@@ -88,7 +88,7 @@ Clock SteadyClock() {
 }
 
 Line::Line(LineOptions options) : options_(std::move(options)) {
-  if (options_.dispensers < 1 || options_.dispensers > kMaxDispensers) {
+  if (options_.dispensers < 1 || options_.dispensers > kLastDispenser) {
     throw std::invalid_argument("a line holds 1 to 32 dispensers");
   }
   if (!(options_.flowRate >= 0) || !(options_.volumePerPoll >= 0)) {
@@ -181,7 +181,7 @@ std::optional<Bytes> Line::Execute(int d, Request request, const Bytes& info,
       return acknowledge;
     case Request::PresetAuthorize: {
       const int grade = data[0];
-      if (grade < 1 || grade > kGrades || !AllDecimal(data.subspan(1))) return std::nullopt;
+      if (grade < 1 || grade > kLastGrade || !AllDecimal(data.subspan(1))) return std::nullopt;
       const Authorization authorization{
           .grade = grade,
           .price = static_cast<std::int32_t>(FromPairsLowFirst(data.subspan(1, 2))),
@@ -211,7 +211,7 @@ void Line::ActAsCustomer(int d) {
   if (dispenser.State() == DispenserState::Authorized && reported == status::kAuthorized) {
     const auto authorization = dispenser.Snapshot().authorization;
     const int grade = authorization ? authorization->grade : 0;
-    dispenser.Lift(grade >= 1 && grade <= kNozzles ? grade : 1);
+    dispenser.Lift(grade >= 1 && grade <= kLastNozzle ? grade : 1);
   } else if (dispenser.State() == DispenserState::Stopped && reported == status::kStopped) {
     dispenser.Hang();
   }
@@ -239,7 +239,7 @@ bool Line::Lift(int dispenser, int nozzle) {
   std::lock_guard lock(mutex_);
   CatchUpClock();
   auto& target = At(dispenser);
-  if (nozzle < 1 || nozzle > kNozzles) throw std::out_of_range("nozzles are 1 to 8");
+  if (nozzle < 1 || nozzle > kLastNozzle) throw std::out_of_range("nozzles are 1 to 8");
   return target.Lift(nozzle);
 }
 
@@ -288,7 +288,7 @@ DispenserSnapshot Line::Snapshot(int dispenser) {
 void Line::SetTotals(int dispenser, int nozzle, NozzleTotals totals) {
   std::lock_guard lock(mutex_);
   auto& target = At(dispenser);
-  if (nozzle < 1 || nozzle > kNozzles) throw std::out_of_range("nozzles are 1 to 8");
+  if (nozzle < 1 || nozzle > kLastNozzle) throw std::out_of_range("nozzles are 1 to 8");
   if (totals.volume < 0 || totals.amount < 0) {
     throw std::invalid_argument("totals cannot be negative");
   }

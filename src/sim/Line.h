@@ -14,7 +14,7 @@
 
 #include "Dispenser.h"
 #include "Fault.h"
-#include "Protocol.h"
+#include "Requests.h"
 
 namespace quorlan::sim {
 
@@ -85,10 +85,10 @@ class Line {
 
   LineOptions options_;
   mutable std::mutex mutex_;
-  std::array<std::optional<Dispenser>, kMaxDispensers> dispensers_;
+  std::array<std::optional<Dispenser>, kLastDispenser> dispensers_;
   std::map<std::pair<int, Request>, Fault> faults_;
   std::array<std::uint64_t, kRequestKinds> counts_{};
-  std::array<std::uint8_t, kMaxDispensers> lastReported_{};  // status byte of the last poll
+  std::array<std::uint8_t, kLastDispenser> lastReported_{};  // status byte of the last poll
   double lastClock_ = 0;
 };
 
