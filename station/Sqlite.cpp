@@ -65,7 +65,8 @@ void Check(sqlite3* db, int result, std::string_view what) {
 Unavailable::Unavailable(Reason reason, std::string cause)
     : Error(std::string(Words(reason))), reason_(reason), cause_(std::move(cause)) {}
 
-Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
+Statement::Statement(sqlite3* db, std::string_view sql, Database* owner)
+    : db_(db), owner_(owner) {
   Check(db_,
         sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &statement_, nullptr),
         "prepare");
@@ -95,6 +96,7 @@ Statement& Statement::Bind(int index, std::nullptr_t) {
 
 bool Statement::Step() {
   const int result = sqlite3_step(statement_);
+  if (owner_) owner_->Note(result, sqlite3_stmt_readonly(statement_) == 0);
   Check(db_, result, "step");
   return result == SQLITE_ROW;
 }
@@ -165,10 +167,21 @@ Database::~Database() {
 void Database::Execute(std::string_view sql) {
   char* message = nullptr;
   const std::string text(sql);
-  if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+  const int result = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message);
+  Note(result, false);
+  if (result != SQLITE_OK) {
     const std::string error = message ? message : "failed";
     sqlite3_free(message);
     Fail(sqlite3_extended_errcode(db_), "execute", error.c_str());
+  }
+}
+
+void Database::Note(int result, bool wrote) {
+  const int primary = result & 0xFF;
+  if (primary == SQLITE_FULL || primary == SQLITE_IOERR) {
+    failing_ = true;
+  } else if (wrote && result == SQLITE_DONE && sqlite3_get_autocommit(db_)) {
+    failing_ = false;  // a write outside a transaction committed by itself
   }
 }
 
@@ -197,6 +210,7 @@ Transaction::~Transaction() {
 void Transaction::Commit() {
   db_.Execute("COMMIT");
   done_ = true;
+  db_.failing_ = false;
 }
 
 }  // namespace quorlan::station::sql

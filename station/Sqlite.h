@@ -37,9 +37,12 @@ class Unavailable : public Error {
 // How long a statement waits for another connection's lock before it fails.
 inline constexpr std::chrono::seconds kLockWait{5};
 
+class Database;
+
 class Statement {
  public:
-  Statement(sqlite3* db, std::string_view sql);
+  // A statement of owner's tells it when the disk refuses a write.
+  Statement(sqlite3* db, std::string_view sql, Database* owner = nullptr);
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -68,6 +71,7 @@ class Statement {
  private:
   sqlite3* db_;
   sqlite3_stmt* statement_ = nullptr;
+  Database* owner_;
 };
 
 class Database {
@@ -78,19 +82,27 @@ class Database {
   Database& operator=(const Database&) = delete;
 
   void Execute(std::string_view sql);
-  Statement Prepare(std::string_view sql) { return Statement(db_, sql); }
+  Statement Prepare(std::string_view sql) { return Statement(db_, sql, this); }
   std::int64_t LastInsertId() const;
   int Changes() const;
   // False when SQLite opened the file read-only (its permissions refuse us).
   bool Writable() const;
   // How many times a statement found another connection's lock and waited.
   std::uint64_t LockWaits() const { return lockWaits_.load(); }
+  // True from a write the disk refused (full, I/O error) until a commit
+  // succeeds: the journal cannot keep a sale meanwhile.
+  bool Failing() const { return failing_.load(); }
 
  private:
+  friend class Statement;
+  friend class Transaction;
+  void Note(int result, bool wrote);
+
   static int WaitForLock(void* self, int attempt);
 
   sqlite3* db_ = nullptr;
   std::atomic<std::uint64_t> lockWaits_{0};
+  std::atomic<bool> failing_{false};
   std::chrono::steady_clock::time_point waitStarted_;
 };
 

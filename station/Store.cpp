@@ -232,6 +232,9 @@ std::string Store::Check() {
 std::string Store::Problem() {
   // Never behind a write that waits for the database: health asks this.
   std::lock_guard said(problemMutex_);
+  if (problem_.empty() && db_->Failing()) {
+    return "the database " + path_ + " cannot be written (the disk is full or failing)";
+  }
   return problem_;
 }
 

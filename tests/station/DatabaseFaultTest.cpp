@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -292,6 +293,29 @@ TEST(DatabaseFaults, ACorruptionMetWhileServingIsA503) {
   }
   service.Signal(SIGTERM);
   service.Finish();
+}
+
+// A disk that refuses writes (here the file size limit, which fails a write
+// as a full disk does) is said by health until a write goes through again.
+TEST(DatabaseFaults, ADiskThatRefusesWritesIsAProblemUntilAWriteSucceeds) {
+  TempDirectory dir;
+  const auto path = dir.Path() / "station.db";
+  Store store(path.string());
+  ASSERT_EQ(store.Problem(), "");
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit tight = before;
+  tight.rlim_cur = 1;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+  EXPECT_THROW(store.InsertFill(AFill(1)), sql::Unavailable);
+  const std::string refused = store.Problem();
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
+  ::signal(SIGXFSZ, previous);
+  EXPECT_NE(refused.find("cannot be written"), std::string::npos) << refused;
+  EXPECT_EQ(store.Check(), "") << "a full disk is no reason to refuse the write that tells";
+  EXPECT_GT(store.InsertFill(AFill(1)), 0);
+  EXPECT_EQ(store.Problem(), "");
 }
 
 // The schema the first release wrote: a database made by it must still open.
