@@ -232,7 +232,9 @@ test('a stop ends a running fill short of its end', async () => {
   await waitForState(operator, 2, 'stopped');
   await operator.locator('#fills tbody tr', { hasText: 'Pump 2' }).waitFor({ state: 'attached', ...kWait });
   const cells = (await operator.locator('#fills tbody tr', { hasText: 'Pump 2' }).locator('td').allTextContents()).map((t) => t.trim());
-  assert.equal(cells[4], '2');
+  // A plain authorization only hints its grade; the simulated customer took
+  // nozzle 1, and the journal says what the pump sold.
+  assert.equal(cells[4], '1');
   assert.ok(Number(cells[6]) > 0 && Number(cells[6]) < 10, `stopped short: ${cells[6]} l`);
 });
 
