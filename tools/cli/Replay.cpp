@@ -16,8 +16,8 @@
 #include "Arguments.h"
 #include "ExitCodes.h"
 #include "Hex.h"
-#include "Pcap.h"
 #include "Signals.h"
+#include "capture/Pcap.h"
 
 namespace quorlan::cli {
 
