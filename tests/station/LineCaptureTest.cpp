@@ -24,29 +24,40 @@ TEST(LineCapture, AFailingDiskIsSaidOnceAndItsReturnOnce) {
   const std::string path = (folder / "line.pcap").string();
   std::mutex mutex;
   std::vector<std::string> said;
-  const auto count = [&] {
+  const auto say = [&](const std::string& text) {
     std::lock_guard lock(mutex);
-    return said.size();
+    said.push_back(text);
   };
-  const std::uint8_t request[] = {0xF0, 0x0F, 0xA1, 0x5E};
-  {
-    LineCapture capture(7, path, {}, [&](const std::string& text) {
-      std::lock_guard lock(mutex);
-      said.push_back(text);
-    });
-    // The folder is missing: every one of these fails.
-    for (int i = 0; i < 3; ++i) capture.Record(true, request, std::chrono::system_clock::now());
-    fs::create_directories(folder);
-    capture.Record(false, request, std::chrono::system_clock::now());
+  const auto waitUntilSaid = [&](std::size_t count) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (count() < 2 && std::chrono::steady_clock::now() < deadline) {
+    while (std::chrono::steady_clock::now() < deadline) {
+      {
+        std::lock_guard lock(mutex);
+        if (said.size() >= count) return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+  };
+  const std::uint8_t request[] = {0xF0, 0x0F, 0xA1, 0x5E};
+  const auto now = [] { return std::chrono::system_clock::now(); };
+  {
+    // The folder is missing: every record fails, and the end writes what is queued.
+    LineCapture capture(7, path, {}, say);
+    for (int i = 0; i < 3; ++i) capture.Record(true, request, now());
   }
-  ASSERT_EQ(said.size(), 2u);
+  ASSERT_EQ(said.size(), 1u);
   EXPECT_NE(said[0].find("line 7: capture: " + path), std::string::npos) << said[0];
   EXPECT_NE(said[0].find("the line goes on without it"), std::string::npos) << said[0];
-  EXPECT_EQ(said[1], "line 7: capture " + path + " written again");
+  {
+    LineCapture capture(7, path, {}, say);
+    capture.Record(true, request, now());
+    waitUntilSaid(2);
+    fs::create_directories(folder);
+    capture.Record(false, request, now());
+    waitUntilSaid(3);
+  }
+  ASSERT_EQ(said.size(), 3u);
+  EXPECT_EQ(said[2], "line 7: capture " + path + " written again");
   const auto records = pcap::Read(path);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_FALSE(records[0].fromHost);
