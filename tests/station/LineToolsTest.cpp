@@ -5,6 +5,7 @@
 // echo set and not without; and what a check says of bad settings.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
@@ -133,6 +134,18 @@ TEST(LineTools, AnAdapterThatHearsItselfWorksWithEchoSet) {
   MakeAFill(station);
   EXPECT_EQ(station.StopService(), 0);
   ExpectDecodedFill(capture, {"echo;;\n"});
+
+  // Played back at the desk, the capture answers the command as the line
+  // did, its echoes left out.
+  Process replay({QUORLAN_CLI_PATH, "replay", capture});
+  const std::string played = replay.ReadLine();
+  ASSERT_EQ(played.rfind("/dev/", 0), 0u) << played;
+  const ProcessResult status = RunQuorlan({"--log", (station.Directory() / "quorlan.log").string(),
+                                           "--port", played, "status", "-d", "1"});
+  EXPECT_EQ(status.exitCode, 0) << status.err;
+  EXPECT_EQ(status.out.rfind("channel 1, dispenser 1: ", 0), 0u) << status.out;
+  replay.Signal(SIGTERM);
+  EXPECT_EQ(replay.Finish().exitCode, 0);
 }
 
 TEST(LineTools, AnAdapterThatHearsItselfTakesItsEchoForABadReplyWithoutEchoSet) {
