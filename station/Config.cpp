@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <random>
 #include <regex>
@@ -30,6 +31,9 @@ int LineOf(const toml::node& node) {
 constexpr std::size_t kMaxGradeName = 32;
 constexpr int kMaxUnpaidLimit = 1000;
 constexpr int kMostConnections = 65535;
+constexpr int kMostCaptureMegabytes = 4096;
+constexpr int kMostCaptureFiles = 1000;
+constexpr std::uint64_t kMegabyte = 1024 * 1024;
 
 // Reads what it can of every key and notes each problem instead of stopping
 // at the first, so that one check tells an installer everything.
@@ -140,7 +144,10 @@ class Reader {
 
   LineConfig Line(const toml::table& table) {
     const int at = LineOf(table);
-    CheckKeys(table, {"channel", "port", "dispensers", "nozzle_mode", "nozzles"}, " in [[line]]");
+    CheckKeys(table,
+              {"channel", "port", "dispensers", "nozzle_mode", "nozzles", "echo", "capture",
+               "capture_size_mb", "capture_files"},
+              " in [[line]]");
     LineConfig line;
     line.channel = 0;
     if (const toml::node* channel = table.get("channel")) {
@@ -161,7 +168,51 @@ class Reader {
       line.nozzles =
           Numbers(*nozzles, "nozzles", "nozzle", 1, int{kLastNozzle}).value_or(line.nozzles);
     }
+    if (const toml::node* echo = table.get("echo")) {
+      if (echo->is_boolean()) {
+        line.echo = echo->as_boolean()->get();
+      } else {
+        Problem(LineOf(*echo), "'echo' must be true or false");
+      }
+    }
+    Capture(table, line);
     return line;
+  }
+
+  void Capture(const toml::table& table, LineConfig& line) {
+    const int megabytes = OptionalInteger(table, "capture_size_mb", 1, kMostCaptureMegabytes)
+                              .value_or(int(line.captureRotation.maxBytes / kMegabyte));
+    line.captureRotation.maxBytes = std::uint64_t(megabytes) * kMegabyte;
+    line.captureRotation.keep = OptionalInteger(table, "capture_files", 0, kMostCaptureFiles)
+                                    .value_or(line.captureRotation.keep);
+    const toml::node* node = table.get("capture");
+    if (!node) {
+      for (const char* key : {"capture_size_mb", "capture_files"}) {
+        if (table.get(key))
+          Problem(LineOf(*table.get(key)), fmt::format("'{}' needs 'capture'", key));
+      }
+      return;
+    }
+    const auto path = String(table, "capture", 0);
+    if (!path) return;
+    namespace fs = std::filesystem;
+    const fs::path file(*path);
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::error_code error;
+    if (path->empty() || !file.has_filename()) {
+      Problem(LineOf(*node), "'capture' must name a file");
+    } else if (!fs::is_directory(folder, error)) {
+      Problem(LineOf(*node),
+              fmt::format("'capture' {}: the folder {} does not exist", *path, folder.string()));
+    } else if (access(folder.c_str(), W_OK) != 0) {
+      Problem(LineOf(*node),
+              fmt::format("'capture' {}: the folder {} cannot be written", *path, folder.string()));
+    } else if (fs::is_directory(file, error)) {
+      Problem(LineOf(*node), fmt::format("'capture' {} is a folder", *path));
+    } else {
+      line.capture = *path;
+      line.captureLine = LineOf(*node);
+    }
   }
 
   std::optional<TokenConfig> Token(const toml::table& table) {
@@ -455,6 +506,7 @@ ConfigReport ReadConfig(const std::string& path, bool checkDevices) {
   }
 
   std::set<int> channels;
+  std::map<std::string, int> captures;  // each line writes its own files
   std::optional<bool> simulated;
   const toml::array& lineTables = reader.Tables(root, "line");
   for (const toml::node& node : lineTables) {
@@ -471,9 +523,22 @@ ConfigReport ReadConfig(const std::string& path, bool checkDevices) {
         reader.Problem(line.portLine, "simulated and serial lines cannot be mixed");
       }
       simulated = simulated.value_or(isSimulated);
+      if (isSimulated && (line.echo || !line.capture.empty())) {
+        reader.Problem(line.portLine,
+                       "'echo' and 'capture' need a serial port: the simulated line has no wire");
+      }
       std::error_code error;
       if (checkDevices && !isSimulated && !std::filesystem::exists(line.port, error)) {
         reader.Problem(line.portLine, fmt::format("port {} does not exist", line.port));
+      }
+    }
+    if (!line.capture.empty()) {
+      std::error_code error;
+      const auto absolute = std::filesystem::absolute(line.capture, error).lexically_normal();
+      const auto [at, fresh] = captures.emplace(absolute.string(), line.channel);
+      if (!fresh) {
+        reader.Problem(line.captureLine,
+                       fmt::format("capture {} is channel {}'s already", line.capture, at->second));
       }
     }
     config.lines.push_back(std::move(line));
@@ -516,12 +581,11 @@ std::string GenerateSecret() {
 
 StationConfig EmbeddedConfig() {
   StationConfig config;
-  config.lines.push_back(LineConfig{.channel = 1,
-                                    .port = std::string(kSimulatedPort),
-                                    .portLine = 0,
-                                    .dispensers = {1, 2, 3, 4},
-                                    .nozzleMode = 1,
-                                    .nozzles = {1, 2, 3, 4}});
+  LineConfig line;
+  line.channel = 1;
+  line.port = std::string(kSimulatedPort);
+  line.dispensers = {1, 2, 3, 4};
+  config.lines.push_back(std::move(line));
   config.tokens.push_back(TokenConfig{"admin", GenerateSecret(), Role::Admin});
   return config;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/RotatingCapture.h"
 #include "quorlan/Driver.h"
 
 namespace quorlan::station {
@@ -31,6 +32,10 @@ struct LineConfig {
   std::vector<int> dispensers;
   int nozzleMode = 1;
   std::vector<int> nozzles{1, 2, 3, 4};  // present on each dispenser of the line
+  bool echo = false;                     // the adapter hears its own requests
+  std::string capture;                   // pcap files of the line's bytes; empty: none
+  int captureLine = 0;                   // where the capture stands in the file
+  pcap::Rotation captureRotation;
 };
 
 // A grade's name for the dashboard, the journal and reports.

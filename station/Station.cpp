@@ -73,6 +73,15 @@ Station::Station(const StationConfig& config) : config_(config) {
       simulated_->Attach(line.channel, std::make_shared<sim::Line>(simOptions));
     } else {
       serial_->MapChannel(line.channel, line.port);
+      serial_->SetEcho(line.channel, line.echo);
+      if (!line.capture.empty()) {
+        auto& capture = captures_[line.channel];
+        capture = std::make_unique<LineCapture>(line.channel, line.capture, line.captureRotation,
+                                                [](const std::string& text) { LogLine(text); });
+        serial_->SetRecorder(line.channel, [&sink = *capture](bool sent, auto bytes, auto at) {
+          sink.Record(sent, bytes, at);
+        });
+      }
       problem = [this, channel = line.channel] { return serial_->LineProblem(channel); };
     }
     driver_->OpenLine(static_cast<quorlan::Channel>(line.channel));

@@ -17,6 +17,7 @@
 #include "station/Config.h"
 #include "station/EventHub.h"
 #include "station/FillQuery.h"
+#include "station/LineCapture.h"
 #include "station/LineWorker.h"
 #include "station/Results.h"
 #include "station/Settlement.h"
@@ -114,6 +115,8 @@ class Station {
   StationConfig config_;
   std::unique_ptr<Store> store_;
   std::unique_ptr<EventHub> hub_;
+  // Before the transports: a line may record until its transport is gone.
+  std::map<int, std::unique_ptr<LineCapture>> captures_;
   std::unique_ptr<sim::SimDispatcher> simulated_;
   std::unique_ptr<serial::SerialDispatcher> serial_;
   std::unique_ptr<Driver> driver_;

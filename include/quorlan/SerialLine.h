@@ -16,9 +16,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace quorlan::serial {
 
@@ -38,6 +40,12 @@ struct Reply {
   std::size_t count = 0;  // bytes in the reply buffer
   bool extra = false;     // more bytes followed the expected count
 };
+
+// Told of every byte a line carries: each request as it goes out (sent),
+// and what each read brought in, stamped with the time its first byte came.
+// Called on the exchange's thread, so it must not block.
+using LineRecorder = std::function<void(bool sent, std::span<const std::uint8_t> bytes,
+                                        std::chrono::system_clock::time_point at)>;
 
 class SerialLine {
  public:
@@ -69,6 +77,8 @@ class SerialLine {
   // or does not come ends the exchange without a reply. Off by default.
   void SetEcho(bool on) { echo_ = on; }
   bool Echo() const { return echo_; }
+  // Set before the first exchange; empty: nothing is recorded.
+  void SetRecorder(LineRecorder recorder) { recorder_ = std::move(recorder); }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -99,6 +109,10 @@ class SerialLine {
   bool busy_ = false;
   bool inStep_ = true;
   bool echo_ = false;
+  LineRecorder recorder_;
+  // What the read in progress brought, for the recorder, and when it began.
+  std::vector<std::uint8_t> heard_;
+  std::chrono::system_clock::time_point heardAt_{};
 
   // The read in progress: into target_ until it is full, or, draining, into
   // it over and over until the line has been silent long enough.

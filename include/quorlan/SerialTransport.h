@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -25,6 +26,9 @@ class SerialDispatcher : public Transport {
   // The mapped line's adapter hears its own requests (SerialLine::SetEcho);
   // throws std::invalid_argument for a channel without a device.
   void SetEcho(std::int32_t channel, bool on);
+  // The mapped line's bytes go to the recorder too (SerialLine::SetRecorder);
+  // throws std::invalid_argument for a channel without a device.
+  void SetRecorder(std::int32_t channel, LineRecorder recorder);
   bool IsOpen(std::int32_t channel) const;
   // Why the channel's line last failed; empty after a good open.
   std::string LineProblem(std::int32_t channel) const;
@@ -43,6 +47,8 @@ class SerialDispatcher : public Transport {
  private:
   struct Device;
   Device* Find(std::int32_t channel) const;
+  // The channel's line, under its lock; std::invalid_argument without one.
+  void WithLine(std::int32_t channel, const std::function<void(SerialLine&)>& use);
 
   const LineTimeouts timeouts_;
   // Channels 0..32; channel 0 has no device.

@@ -2,7 +2,8 @@
 -- Wireshark dissector (Lua 5.2: no integer division or bit operators) for the Quorlan dispenser protocol inside serial-line
 -- captures (link type 250, as `quorlan tap --pcap` writes them): each
 -- request's dispenser, kind and fields, each reply's fields, the complement
--- check as a verdict, and requests paired with their replies.
+-- check as a verdict, requests paired with their replies, and the echo a
+-- two-wire adapter gives of a request told apart from its reply.
 --
 -- The numbers mirror link/Protocol.h of the driver; the capture test in
 -- tests/cli compares this decoding with the tap's own.
@@ -117,10 +118,11 @@ end
 local request_of = {}  -- reply frame -> {frame, kind, dispenser, time}
 local reply_of = {}    -- request frame -> reply frame
 local kind_of = {}     -- request frame -> kind
+local echo_of = {}     -- echo frame -> request frame
 local pending = nil    -- the last request, until a reply arrives
 
 function quorlan.init()
-  request_of, reply_of, kind_of, pending = {}, {}, {}, nil
+  request_of, reply_of, kind_of, echo_of, pending = {}, {}, {}, {}, nil
 end
 
 local function add_pairs(tree, tvb, info_names)
@@ -197,7 +199,8 @@ local function dissect_request(tvb, pinfo, tree)
     return
   end
   if not pinfo.visited then
-    pending = { frame = pinfo.number, kind = kind, dispenser = dispenser, time = pinfo.abs_ts }
+    pending = { frame = pinfo.number, kind = kind, dispenser = dispenser, time = pinfo.abs_ts,
+                bytes = tvb:bytes():tohex() }
     kind_of[pinfo.number] = kind
   end
   tree:add(f.dispenser, tvb(0, 2), dispenser)
@@ -213,6 +216,17 @@ local function dissect_request(tvb, pinfo, tree)
 end
 
 local function dissect_reply(tvb, pinfo, tree)
+  -- The request's own bytes heard back come before its reply, which is
+  -- still awaited.
+  if not pinfo.visited and pending and tvb:bytes():tohex() == pending.bytes then
+    echo_of[pinfo.number] = pending.frame
+  end
+  if echo_of[pinfo.number] then
+    tree:add(f.direction, "echo")
+    tree:add(f.request_in, echo_of[pinfo.number])
+    pinfo.cols.info = "echo of the request"
+    return
+  end
   if not pinfo.visited and pending then
     request_of[pinfo.number] = pending
     reply_of[pending.frame] = pinfo.number

@@ -129,6 +129,7 @@ void PtyServer::Serve() {
     const auto count = ::read(master_, buffer.data(), buffer.size());
     if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (count <= 0) break;
+    if (options_.echo && !WriteOrStop(std::span(buffer.data(), std::size_t(count)))) break;
     for (std::size_t i = 0; i < std::size_t(count) && !stopping_; ++i) {
       if (auto frame = reader_.Feed(buffer[i])) {
         const auto complete = std::chrono::steady_clock::now();

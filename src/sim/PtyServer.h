@@ -35,6 +35,9 @@ struct PtyOptions {
   bool pacing = false;  // exchanges take the line's time (PacedReplyByteDue)
   std::chrono::nanoseconds byteTime = kByteTime9600;
   std::chrono::milliseconds frameGap{50};  // silence that abandons a partial frame
+  // Every byte the host sends comes straight back, as from a two-wire
+  // adapter that hears itself.
+  bool echo = false;
 };
 
 class PtyServer {

@@ -44,16 +44,24 @@ void SerialDispatcher::MapChannel(std::int32_t channel, std::string devicePath) 
   device.problem.clear();
 }
 
-void SerialDispatcher::SetEcho(std::int32_t channel, bool on) {
+void SerialDispatcher::WithLine(std::int32_t channel, const std::function<void(SerialLine&)>& use) {
   Device* device = Find(channel);
   if (device) {
     std::lock_guard lock(device->mutex);
     if (device->line) {
-      device->line->SetEcho(on);
+      use(*device->line);
       return;
     }
   }
   throw std::invalid_argument("channel " + std::to_string(channel) + " has no device");
+}
+
+void SerialDispatcher::SetEcho(std::int32_t channel, bool on) {
+  WithLine(channel, [on](SerialLine& line) { line.SetEcho(on); });
+}
+
+void SerialDispatcher::SetRecorder(std::int32_t channel, LineRecorder recorder) {
+  WithLine(channel, [&recorder](SerialLine& line) { line.SetRecorder(std::move(recorder)); });
 }
 
 bool SerialDispatcher::IsMapped(std::int32_t channel) const {

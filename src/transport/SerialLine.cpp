@@ -184,6 +184,7 @@ std::optional<bool> SerialLine::ReadEcho(std::span<const std::uint8_t> request,
 }
 
 bool SerialLine::Write(std::span<const std::uint8_t> request, Clock::duration limit) {
+  if (recorder_) recorder_(true, request, std::chrono::system_clock::now());
   asio::error_code result;
   bool written = false;
   bool timedOut = false;
@@ -228,9 +229,12 @@ std::optional<std::size_t> SerialLine::Read(std::span<std::uint8_t> target, bool
   const auto now = Clock::now();
   silenceEnds_ = now + firstWait;
   giveUp_ = limit == Clock::duration::max() ? Clock::time_point::max() : now + limit;
+  heard_.clear();
   WaitForSilence();
   ReadMore();
   io_.run();
+  // A drain's and an echo's bytes too: the recorder hears all the line said.
+  if (recorder_ && !heard_.empty()) recorder_(false, heard_, heardAt_);
   if (readError_) {
     Fail(readError_);
     return std::nullopt;
@@ -258,7 +262,11 @@ void SerialLine::WaitForSilence() {
 void SerialLine::ReadMore() {
   const auto free = draining_ ? target_ : target_.subspan(received_);
   port_.async_read_some(asio::buffer(free.data(), free.size()),
-                        [this](const asio::error_code& error, std::size_t count) {
+                        [this, free](const asio::error_code& error, std::size_t count) {
+                          if (recorder_ && count > 0) {
+                            if (heard_.empty()) heardAt_ = std::chrono::system_clock::now();
+                            heard_.insert(heard_.end(), free.begin(), free.begin() + count);
+                          }
                           const bool firstBytes = received_ == 0;
                           received_ += count;
                           if (error && error != asio::error::operation_aborted) readError_ = error;

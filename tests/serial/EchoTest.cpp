@@ -76,5 +76,29 @@ INSTANTIATE_TEST_SUITE_P(Cases, SerialLineEcho,
                                            EchoCase{"OnSilence", true, {}, {}}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Everything the line carries reaches the recorder: the request as sent,
+// then each read as heard, the echo apart from the reply.
+TEST(SerialLineRecorder, HearsTheRequestItsEchoAndTheReply) {
+  PtyPeer peer;
+  serial::SerialLine line(peer.Path());
+  ASSERT_TRUE(line.Open(9600)) << line.Problem();
+  line.SetEcho(true);
+  std::vector<std::pair<bool, Bytes>> heard;
+  line.SetRecorder([&](bool sent, std::span<const std::uint8_t> bytes, auto) {
+    heard.emplace_back(sent, Bytes(bytes.begin(), bytes.end()));
+  });
+  std::thread dispenser([&] {
+    EXPECT_EQ(peer.Read(kRequest.size()), kRequest);
+    peer.Write(Joined(kRequest, kReply));
+  });
+  Bytes reply(kReply.size());
+  const auto received = line.Transfer(kRequest, reply, {.reply = 300ms});
+  dispenser.join();
+  ASSERT_TRUE(received);
+  const std::vector<std::pair<bool, Bytes>> expected{
+      {true, kRequest}, {false, kRequest}, {false, kReply}};
+  EXPECT_EQ(heard, expected);
+}
+
 }  // namespace
 }  // namespace quorlan::testing

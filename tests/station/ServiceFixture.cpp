@@ -8,7 +8,7 @@
 
 namespace quorlan::testing {
 
-ServiceFixture::ServiceFixture(sim::LineOptions options) {
+ServiceFixture::ServiceFixture(sim::LineOptions options, sim::PtyOptions pty) : ptyOptions_(pty) {
   char pattern[] = "/tmp/quorlan-station-XXXXXX";
   directory_ = ::mkdtemp(pattern);
   NewLine(options);
@@ -23,7 +23,7 @@ ServiceFixture::~ServiceFixture() {
 void ServiceFixture::NewLine(sim::LineOptions options) {
   pty_.reset();
   line_ = std::make_shared<sim::Line>(options);
-  pty_ = std::make_unique<sim::PtyServer>(line_);
+  pty_ = std::make_unique<sim::PtyServer>(line_, ptyOptions_);
   pty_->Start();
 }
 

@@ -42,7 +42,8 @@ struct ExtraConfig {
 
 class ServiceFixture {
  public:
-  explicit ServiceFixture(sim::LineOptions options);
+  // `pty` shapes the line's wire (an echo, pacing).
+  explicit ServiceFixture(sim::LineOptions options, sim::PtyOptions pty = {});
   ~ServiceFixture();
 
   // A fresh line, as after a power cut of the dispensers.
@@ -77,6 +78,7 @@ class ServiceFixture {
  private:
   std::filesystem::path directory_;
   std::shared_ptr<sim::Line> line_;
+  sim::PtyOptions ptyOptions_;
   std::unique_ptr<sim::PtyServer> pty_;
   std::unique_ptr<Process> service_;
   ExtraConfig extra_;

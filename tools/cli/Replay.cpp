@@ -16,8 +16,8 @@
 #include "Arguments.h"
 #include "ExitCodes.h"
 #include "Hex.h"
-#include "Pcap.h"
 #include "Signals.h"
+#include "capture/Pcap.h"
 
 namespace quorlan::cli {
 
@@ -112,7 +112,12 @@ std::vector<tap::Exchange> ReadCapture(const std::string& path) {
       if (auto* exchange = std::get_if<tap::Exchange>(&event)) exchanges.push_back(*exchange);
     }
   };
+  const pcap::Record* sent = nullptr;
   for (const auto& record : records) {
+    // A two-wire adapter that hears itself puts the request back before its
+    // reply; the replayed line has no such adapter.
+    if (!record.fromHost && sent && record.bytes == sent->bytes) continue;
+    if (record.fromHost) sent = &record;
     decoder.Feed(record.fromHost ? tap::Side::Host : tap::Side::Dispenser, record.micros,
                  record.bytes);
     collect();

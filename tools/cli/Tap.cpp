@@ -14,10 +14,10 @@
 #include "Arguments.h"
 #include "ExitCodes.h"
 #include "ListenPort.h"
-#include "Pcap.h"
 #include "Signals.h"
 #include "TapDecoder.h"
 #include "TapFormat.h"
+#include "capture/Pcap.h"
 
 namespace quorlan::cli {
 

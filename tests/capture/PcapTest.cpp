@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "Pcap.h"
+#include "capture/Pcap.h"
 
-namespace quorlan::cli::pcap {
+namespace quorlan::pcap {
 namespace {
 
 TEST(Pcap, ReadsBackWhatWasWritten) {
@@ -49,4 +49,4 @@ TEST(Pcap, AFileThatCannotBeWrittenIsNamed) {
 }
 
 }  // namespace
-}  // namespace quorlan::cli::pcap
+}  // namespace quorlan::pcap

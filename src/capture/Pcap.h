@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace quorlan::cli::pcap {
+namespace quorlan::pcap {
 
 inline constexpr std::uint32_t kLinkTypeSerial = 250;
 inline constexpr std::uint32_t kMagicMicroseconds = 0xA1B2C3D4;
@@ -35,6 +35,9 @@ class Writer {
   // Creates (truncates) the file and writes its header; std::runtime_error
   // naming the file when it cannot.
   explicit Writer(const std::string& path);
+  // Writes the record whole and flushes it; a write that fails is cut off
+  // again, so the file keeps only whole records, and std::runtime_error
+  // names the file.
   void Write(const Record& record);
   // Bytes in the file so far.
   std::uint64_t Size() const { return size_; }
@@ -46,8 +49,11 @@ class Writer {
   std::uint64_t size_ = 0;
 };
 
+// The bytes a record takes in the file.
+std::uint64_t RecordSize(const Record& record);
+
 // Every data record of a capture, in order. std::runtime_error naming the
 // file and what is wrong for anything else than a serial capture.
 std::vector<Record> Read(const std::string& path);
 
-}  // namespace quorlan::cli::pcap
+}  // namespace quorlan::pcap

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "Pcap.h"
+#include "capture/Pcap.h"
 
 #include <fmt/format.h>
 
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <stdexcept>
 
-namespace quorlan::cli::pcap {
+namespace quorlan::pcap {
 
 namespace {
 
@@ -70,8 +71,17 @@ void Writer::Write(const Record& record) {
   // Whole records reach the file at once, so a capture cut short by a
   // signal still opens.
   file_.flush();
-  if (!file_) Refuse(path_, "write failed");
+  if (!file_) {
+    // A disk that filled mid-record leaves its head behind: cut it off.
+    std::error_code ignored;
+    std::filesystem::resize_file(path_, size_, ignored);
+    Refuse(path_, "write failed");
+  }
   size_ += out.size();
+}
+
+std::uint64_t RecordSize(const Record& record) {
+  return kRecordHeaderLength + kSerialHeaderLength + record.bytes.size();
 }
 
 std::vector<Record> Read(const std::string& path) {
@@ -111,4 +121,4 @@ std::vector<Record> Read(const std::string& path) {
   return records;
 }
 
-}  // namespace quorlan::cli::pcap
+}  // namespace quorlan::pcap
