@@ -5,11 +5,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "quorlan/Driver.h"
+
+namespace quorlan::fleet {
+struct FleetConfig;
+}
 
 namespace quorlan::station {
 
@@ -62,6 +67,8 @@ struct StationConfig {
   std::vector<GradeConfig> grades;
   std::vector<LineConfig> lines;
   std::vector<TokenConfig> tokens;
+  // [fleet]: where the station reports to head office; none: nowhere.
+  std::shared_ptr<const fleet::FleetConfig> fleet;
 };
 
 // One line for the operator; the exit code the start ends with.
