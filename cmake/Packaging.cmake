@@ -3,7 +3,8 @@
 # - Windows builds: the version resource of Quorlan.dll, and the `bundle`
 #   target, the host author's zip (the DLL, the Pascal unit, the ABI, a readme);
 # - builds with QUORLAN_PACKAGE (the `package` preset): the Debian packages
-#   through CPack, `quorlan` (the command and its service) and
+#   through CPack, `quorlan` (the command and its service), `quorlan-hq`
+#   (head office, for the machine the stations report to) and
 #   `libquorlan-dev` (the library for programs that embed it).
 set(QUORLAN_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 math(EXPR QUORLAN_VERSION_MINOR "${PROJECT_VERSION_MINOR} + 0")  # no leading zero in a resource
@@ -97,10 +98,42 @@ set(CPACK_DEBIAN_STATION_PACKAGE_CONTROL_EXTRA
     ${QUORLAN_PACKAGING_DIR}/debian/conffiles ${QUORLAN_PACKAGING_DIR}/debian/postinst
     ${QUORLAN_PACKAGING_DIR}/debian/prerm ${QUORLAN_PACKAGING_DIR}/debian/postrm)
 
+# Head office: component `hq`, package `quorlan-hq`. Its unit is not
+# enabled on installation: it needs a broker and a database set up first.
+if(TARGET quorlan-hq)
+  set(fleet ${QUORLAN_PACKAGING_DIR}/fleet)
+  add_custom_command(OUTPUT ${generated}/quorlan-hq.1.gz
+    COMMAND gzip -9nc ${fleet}/quorlan-hq.1 > ${generated}/quorlan-hq.1.gz
+    DEPENDS ${fleet}/quorlan-hq.1)
+  add_custom_target(hq_package_files ALL DEPENDS ${generated}/quorlan-hq.1.gz)
+  install(TARGETS quorlan-hq RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT hq)
+  install(FILES ${generated}/quorlan-hq.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT hq)
+  install(FILES ${fleet}/quorlan-hq.service DESTINATION /lib/systemd/system COMPONENT hq)
+  install(FILES ${fleet}/hq.toml.example DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/quorlan
+          RENAME hq.toml COMPONENT hq)
+  install(FILES ${fleet}/acl.example ${fleet}/passwords.example
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorlan-hq/examples COMPONENT hq)
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/fleet.md ${QUORLAN_PACKAGING_DIR}/debian/copyright
+                ${generated}/changelog.Debian.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/quorlan-hq COMPONENT hq)
+  install(FILES ${QUORLAN_PACKAGING_DIR}/debian/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quorlan-hq COMPONENT hq)
+  set(CPACK_DEBIAN_HQ_PACKAGE_NAME quorlan-hq)
+  set(CPACK_DEBIAN_HQ_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_HQ_DESCRIPTION
+      "head office of a chain of Quorlan stations
+quorlan-hq takes every station's sales, shift reports, alarms, price
+outcomes, presence and live pump states from an MQTT broker (mosquitto) into
+PostgreSQL, each record once, serves them over an HTTP API and pushes price
+changes to the stations. Run by quorlan-hq.service once a broker and a
+database are set up (see /usr/share/doc/quorlan-hq/fleet.md).")
+  set(CPACK_DEBIAN_HQ_PACKAGE_CONTROL_EXTRA ${fleet}/debian/conffiles)
+endif()
+
 # The library: every other component, whatever the library's own install
 # rules call it, goes to package `libquorlan-dev`.
 get_cmake_property(QUORLAN_LIBRARY_COMPONENTS COMPONENTS)
-list(REMOVE_ITEM QUORLAN_LIBRARY_COMPONENTS station)
+list(REMOVE_ITEM QUORLAN_LIBRARY_COMPONENTS station hq)
 # (Groups only once there are two: CPack makes a lone group one package
 # without the group's settings.)
 if(QUORLAN_LIBRARY_COMPONENTS)
@@ -109,6 +142,7 @@ if(QUORLAN_LIBRARY_COMPONENTS)
     set(CPACK_COMPONENT_${upper}_GROUP development)
   endforeach()
   set(CPACK_COMPONENT_STATION_GROUP station)
+  set(CPACK_COMPONENT_HQ_GROUP hq)
 endif()
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libquorlan-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
@@ -138,6 +172,9 @@ set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/dist)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL station)
+if(TARGET quorlan-hq)
+  list(APPEND CPACK_COMPONENTS_ALL hq)
+endif()
 if(QUORLAN_LIBRARY_COMPONENTS)
   list(APPEND CPACK_COMPONENTS_ALL ${QUORLAN_LIBRARY_COMPONENTS} development_documents)
 endif()

@@ -56,10 +56,11 @@ step "dpkg --root: install into a fresh tree"
 root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 # This machine's packages, without ours should it have them installed.
-awk -v RS= -v ORS='\n\n' '!/^Package: (quorlan|libquorlan-dev)\n/' /var/lib/dpkg/status \
+awk -v RS= -v ORS='\n\n' '!/^Package: (quorlan|quorlan-hq|libquorlan-dev)\n/' /var/lib/dpkg/status \
   >"$root/var/lib/dpkg/status"
 cp /var/lib/dpkg/arch "$root/var/lib/dpkg/arch" 2>/dev/null || true
-find /var/lib/dpkg/info -name '*.list' ! -name 'quorlan.list' ! -name 'libquorlan-dev*.list' \
+find /var/lib/dpkg/info -name '*.list' ! -name 'quorlan.list' ! -name 'quorlan-hq.list' \
+  ! -name 'libquorlan-dev*.list' \
   -exec cp -t "$root/var/lib/dpkg/info" {} +
 dpkg=(dpkg --root="$root" --force-script-chrootless)
 "${dpkg[@]}" --install "${debs[@]}"
@@ -67,14 +68,16 @@ dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Conffiles}\n' quorlan >"$wor
 for conffile in /etc/quorlan/station.toml /etc/logrotate.d/quorlan; do
   grep -q "^ $conffile " "$work/conffiles.txt" || fail "$conffile is not a conffile"
 done
-for package in quorlan libquorlan-dev; do
+dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Conffiles}\n' quorlan-hq | grep -q '^ /etc/quorlan/hq.toml ' ||
+  fail "/etc/quorlan/hq.toml is not a conffile"
+for package in quorlan quorlan-hq libquorlan-dev; do
   grep -qx 'License: Apache-2.0' "$root/usr/share/doc/$package/copyright" ||
     fail "the copyright file of $package does not say Apache-2.0"
 done
 [[ -L $root/etc/systemd/system/multi-user.target.wants/quorlan.service ]] ||
   fail "postinst did not enable quorlan.service"
 dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Package} ${Version}: ${Depends}\n' \
-  quorlan libquorlan-dev 2>/dev/null || true
+  quorlan quorlan-hq libquorlan-dev 2>/dev/null || true
 
 step "the installed command"
 quorlan=$root/usr/bin/quorlan
@@ -110,6 +113,26 @@ MANPATH=$root/usr/share/man systemd-analyze verify "$work/verify/quorlan.service
 systemd-analyze security --offline=true "$work/verify/quorlan.service" 2>&1 | tail -n 1
 # shellcheck disable=SC2016  # systemd's $MAINPID, as written in the unit
 grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "systemctl reload sends no SIGHUP"
+
+step "head office: quorlan-hq.service and its configuration"
+hq_unit=$root/lib/systemd/system/quorlan-hq.service
+sed "s|/usr/bin/quorlan-hq|$root/usr/bin/quorlan-hq|g" "$hq_unit" >"$work/verify/quorlan-hq.service"
+MANPATH=$root/usr/share/man systemd-analyze verify "$work/verify/quorlan-hq.service" 2>&1 |
+  tee "$work/verify-hq.txt"
+[[ ! -s $work/verify-hq.txt ]] || fail "systemd-analyze verify complained of quorlan-hq.service"
+grep -q '^ExecStart=/usr/bin/quorlan-hq --config /etc/quorlan/hq.toml$' "$hq_unit" ||
+  fail "quorlan-hq.service does not read /etc/quorlan/hq.toml"
+for example in acl.example passwords.example; do
+  [[ -f $root/usr/share/doc/quorlan-hq/examples/$example ]] || fail "no example $example"
+done
+# The shipped configuration is read whole: what stops it is only the
+# password file the administrator has yet to write.
+set +e
+"$root/usr/bin/quorlan-hq" --config "$root/etc/quorlan/hq.toml" >"$work/hq.txt" 2>&1
+hq_status=$?
+set -e
+[[ $hq_status -eq 2 ]] && grep -q 'hq-mqtt.password' "$work/hq.txt" ||
+  fail "quorlan-hq on the shipped configuration: exit $hq_status, $(cat "$work/hq.txt")"
 
 step "logrotate /etc/logrotate.d/quorlan"
 logrotate=$root/etc/logrotate.d/quorlan
@@ -182,7 +205,7 @@ unset PKG_CONFIG_SYSROOT_DIR PKG_CONFIG_LIBDIR
 
 step "dpkg --purge"
 mapfile -t ours < <(dpkg-query --admindir="$root/var/lib/dpkg" -W -f='${Package}\n' \
-  quorlan libquorlan-dev 2>/dev/null)
+  quorlan quorlan-hq libquorlan-dev 2>/dev/null)
 "${dpkg[@]}" --purge "${ours[@]}"
 left=$(cd "$root" && find . -path ./var/lib/dpkg -prune -o \( -type f -o -type l \) -print)
 [[ -z $left ]] || fail "the purge left files behind: $left"

@@ -10,6 +10,7 @@
 #include "station/Instant.h"
 #include "station/JsonInput.h"
 #include "station/JsonViews.h"
+#include "station/PriceList.h"
 #include "station/ShiftCsv.h"
 #include "web/Assets.h"
 
@@ -402,23 +403,10 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
   if (!body.is_array()) throw Problem{400, "the body must be a list of prices"};
   // The whole list is checked before anything is stored.
   std::vector<PriceEntry> entries;
-  std::set<std::tuple<int, int, int>> seen;
-  for (const json& item : body) {
-    OnlyKeys(item, {"channel", "dispenser", "grade", "price"}, "a price");
-    PriceEntry entry;
-    entry.channel = IntegerField(item, "channel", 1, kLastChannel);
-    entry.dispenser = IntegerField(item, "dispenser", 1, kLastDispenser);
-    entry.grade = IntegerField(item, "grade", 1, kLastGrade);
-    if (!item.contains("price")) throw Problem{400, "'price' is missing"};
-    entry.price = MoneyField(item, "price", kLowestPrice, kHighestPrice);
-    if (!station_.Has(entry.channel, entry.dispenser)) {
-      throw Problem{400, "no dispenser " + std::to_string(entry.channel) + "/" +
-                             std::to_string(entry.dispenser)};
-    }
-    if (!seen.insert({entry.channel, entry.dispenser, entry.grade}).second) {
-      throw Problem{400, "a price is given twice"};
-    }
-    entries.push_back(entry);
+  try {
+    entries = ReadPriceList(body, [this](int c, int d) { return station_.Has(c, d); });
+  } catch (const PriceListError& error) {
+    throw Problem{400, error.what()};
   }
   json results = json::array();
   for (const auto& result : station_.ChangePrices(entries))

@@ -17,6 +17,7 @@
 #include <set>
 #include <sstream>
 
+#include "FleetConfig.h"
 #include "quorlan/Driver.h"
 
 namespace quorlan::station {
@@ -359,7 +360,7 @@ void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
       root,
       {"listen", "database", "driver_log", "driver_log_level", "audit_log", "currency", "timezone",
        "unpaid_limit", "tls_cert", "tls_key", "cors_origins", "max_connections",
-       "max_connections_per_client", "drive_off_after", "grade", "line", "token"},
+       "max_connections_per_client", "drive_off_after", "grade", "line", "token", "fleet"},
       "");
   const auto lineOf = [&root](std::string_view key) { return LineOf(*root.get(key)); };
   if (const auto listen = reader.OptionalString(root, "listen")) {
@@ -456,6 +457,25 @@ void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
   }
 }
 
+void ReadFleet(Reader& reader, const toml::table& root, StationConfig& config) {
+  try {
+    const auto fleet = fleet::ReadFleetConfig(root);
+    if (!fleet) return;
+    const std::pair<const char*, std::string> files[] = {{"password_file", fleet->passwordFile},
+                                                         {"ca_file", fleet->caFile}};
+    for (const auto& [key, path] : files) {
+      if (!path.empty() && !Readable(path)) {
+        reader.Problem(LineOf(*root["fleet"][key].node()),
+                       fmt::format("cannot read 'fleet.{}' {}", key, path));
+        return;
+      }
+    }
+    config.fleet = std::make_shared<const fleet::FleetConfig>(*fleet);
+  } catch (const fleet::FleetConfigError& error) {
+    reader.Problem(error.Line(), error.Detail());
+  }
+}
+
 }  // namespace
 
 void ParseListen(const std::string& text, StationConfig& config) {
@@ -492,6 +512,7 @@ ConfigReport ReadConfig(const std::string& path, bool checkDevices) {
     return report;
   }
   ReadRoot(reader, root, config);
+  ReadFleet(reader, root, config);
 
   std::set<int> grades;
   for (const toml::node& node : reader.Tables(root, "grade")) {

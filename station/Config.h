@@ -5,12 +5,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "capture/RotatingCapture.h"
 #include "quorlan/Driver.h"
+
+namespace quorlan::fleet {
+struct FleetConfig;
+}
 
 namespace quorlan::station {
 
@@ -67,6 +72,8 @@ struct StationConfig {
   std::vector<GradeConfig> grades;
   std::vector<LineConfig> lines;
   std::vector<TokenConfig> tokens;
+  // [fleet]: where the station reports to head office; none: nowhere.
+  std::shared_ptr<const fleet::FleetConfig> fleet;
 };
 
 // One line for the operator; the exit code the start ends with.

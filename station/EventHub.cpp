@@ -39,10 +39,20 @@ void EventHub::PushLocked(StoredEvent event) {
 }
 
 std::int64_t EventHub::Publish(const std::string& name, const std::string& data) {
-  std::lock_guard lock(mutex_);
-  const std::int64_t id = AllocateLocked();
-  PushLocked({id, name, data});
+  std::int64_t id = 0;
+  {
+    std::lock_guard lock(mutex_);
+    id = AllocateLocked();
+    PushLocked({id, name, data});
+  }
+  std::lock_guard observing(observerMutex_);
+  if (observer_) observer_({id, name, data});
   return id;
+}
+
+void EventHub::Observe(Observer observer) {
+  std::lock_guard observing(observerMutex_);
+  observer_ = std::move(observer);
 }
 
 std::int64_t EventHub::HorizonLocked() const {

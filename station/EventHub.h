@@ -50,6 +50,12 @@ class EventHub {
   void Close();
   bool Closed();
 
+  // Handed each passing event (a dispenser's view, a line, an alarm) as it
+  // is published: on the publishing thread, after the hub's own locks are
+  // released, one call at a time. nullptr: none. Set before the lines start.
+  using Observer = std::function<void(const StoredEvent& event)>;
+  void Observe(Observer observer);
+
  private:
   std::int64_t AllocateLocked();
   void PushLocked(StoredEvent event);
@@ -65,6 +71,8 @@ class EventHub {
   std::int64_t reserved_ = 0;
   std::int64_t forgotten_ = 0;  // the highest id no longer in memory
   bool closed_ = false;
+  std::mutex observerMutex_;  // held while the observer runs
+  Observer observer_;
 };
 
 }  // namespace quorlan::station

@@ -12,8 +12,9 @@
 #include "station/Api.h"
 #include "station/Audit.h"
 #include "station/Auth.h"
-#include "station/Log.h"
 #include "station/DatabaseLock.h"
+#include "station/FleetLink.h"
+#include "station/Log.h"
 #include "station/Station.h"
 
 namespace quorlan::station {
@@ -96,6 +97,9 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   // database is closed.
   DatabaseLock databaseLock(config.database);
   Station station(config);
+  // Before the lines start: every change from then on reaches head office.
+  std::unique_ptr<FleetLink> fleet;
+  if (config.fleet) fleet = std::make_unique<FleetLink>(station, *config.fleet);
   AuditLog audit(config.auditLog);
   const Authenticator authenticator(config.tokens);
   httplib::Server server;
@@ -113,6 +117,7 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   }
 
   station.Start();
+  if (fleet) fleet->Start();
   databaseLock.Keep();
   std::thread serving([&server] { server.listen_after_bind(); });
   std::string line = Address(config, port);
@@ -130,6 +135,8 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   server.stop();
   serving.join();
   station.Stop();
+  // After the lines: a price push under way gets its answer first.
+  if (fleet) fleet->Stop();
   return 0;
 }
 

@@ -194,6 +194,7 @@ void Store::Open() {
       .Bind(1, highestFill_)
       .Run();
   if (reservedEvents_ > 0) WriteReservation(reservedEvents_);
+  if (feed_) feed_->Prepare(*db_);
   {
     std::lock_guard read(readMutex_);
     reader_ = std::make_unique<sql::Database>(path_);
@@ -241,6 +242,32 @@ std::string Store::Problem() {
 std::uint64_t Store::LockWaits() {
   std::lock_guard said(problemMutex_);
   return earlierLockWaits_ + db_->LockWaits();
+}
+
+void Store::SetFeed(ChangeFeed* feed) {
+  std::lock_guard lock(mutex_);
+  if (feed) {
+    RequireWritable();
+    feed->Prepare(*db_);
+  }
+  feed_ = feed;
+}
+
+void Store::Write(const std::function<void(sql::Database& db)>& change) {
+  std::lock_guard lock(mutex_);
+  RequireWritable();
+  sql::Transaction transaction(*db_);
+  change(*db_);
+  transaction.Commit();
+}
+
+void Store::FeedFill(std::int64_t id) {
+  if (!feed_) return;
+  auto query = db_->Prepare("SELECT " + std::string(kFillColumns) + " FROM fills WHERE id = ?");
+  query.Bind(1, id);
+  if (!query.Step()) return;
+  const FillRecord fill = ReadFill(query);
+  if (fill.status != FillStatus::Pending) feed_->Fill(*db_, fill);
 }
 
 bool Store::TakeReopened() {
@@ -326,9 +353,13 @@ void Store::SavePrices(const std::vector<PriceEntry>& entries, const StoredEvent
 std::int64_t Store::InsertFill(const FillRecord& fill) {
   std::lock_guard lock(mutex_);
   RequireWritable();
+  sql::Transaction transaction(*db_);
   InsertWhole(fill, false);
-  highestFill_ = std::max(highestFill_, db_->LastInsertId());
-  return db_->LastInsertId();
+  const std::int64_t id = db_->LastInsertId();
+  FeedFill(id);
+  transaction.Commit();
+  highestFill_ = std::max(highestFill_, id);
+  return id;
 }
 
 // Every column of the row; with its id when `withId` (a row the database
@@ -366,16 +397,20 @@ void Store::InsertWhole(const FillRecord& fill, bool withId) {
 void Store::AcknowledgeFill(std::int64_t id, const std::string& authorizedAt) {
   std::lock_guard lock(mutex_);
   RequireWritable();
+  sql::Transaction transaction(*db_);
   db_->Prepare(
          "UPDATE fills SET status = 'open', authorized_at = ? WHERE id = ? AND status = 'pending'")
       .Bind(1, authorizedAt)
       .Bind(2, id)
       .Run();
+  if (db_->Changes() == 1) FeedFill(id);
+  transaction.Commit();
 }
 
 void Store::UpdateOpenFill(const FillRecord& fill) {
   std::lock_guard lock(mutex_);
   RequireWritable();
+  sql::Transaction transaction(*db_);
   db_->Prepare(
          "UPDATE fills SET nozzle = ?, grade = ?, price = ?, filling = ? "
          "WHERE id = ? AND status IN ('pending', 'open')")
@@ -385,6 +420,8 @@ void Store::UpdateOpenFill(const FillRecord& fill) {
       .Bind(4, fill.filling ? 1 : 0)
       .Bind(5, fill.id)
       .Run();
+  if (db_->Changes() == 1) FeedFill(fill.id);
+  transaction.Commit();
 }
 
 void Store::DeleteFill(std::int64_t id) {
@@ -422,6 +459,7 @@ bool Store::EndFill(const FillRecord& fill, const StoredEvent& event) {
     // A database that lost the row (replaced while the fill ran) gets it whole.
     InsertWhole(fill, true);
   }
+  FeedFill(fill.id);
   InsertEvent(event);
   transaction.Commit();
   RecountUnpaidLocked(fill.channel, fill.dispenser);
@@ -573,6 +611,7 @@ void Store::WriteSettlement(const FillRecord& fill, const StoredEvent& event) {
       .Bind(6, OptionalStamp(settlement.lockedUntil))
       .Bind(7, fill.id)
       .Run();
+  FeedFill(fill.id);
   InsertEvent(event);
   transaction.Commit();
   RecountUnpaidLocked(fill.channel, fill.dispenser);
@@ -786,6 +825,7 @@ std::string Store::CloseShift(const ShiftClosing& closing, const MakeReport& mak
       .Run();
   db_->Prepare("INSERT INTO shifts(opened_at) VALUES(?)").Bind(1, closing.closedAt).Run();
   WriteTotals(*db_, db_->LastInsertId(), closing.readings, true);
+  if (feed_) feed_->Shift(*db_, closing.shift, report);
   InsertEvent(event);
   transaction.Commit();
   return report;

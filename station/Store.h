@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "station/ChangeFeed.h"
 #include "station/FillQuery.h"
 #include "station/Idempotency.h"
 #include "station/Money.h"
@@ -44,6 +45,15 @@ class Store : public IdempotencyStorage {
 
   // How many times a write found another process's lock and waited for it.
   std::uint64_t LockWaits();
+
+  // From now on every fill change and closed shift also goes to `feed`, in
+  // the transaction that stores it; nullptr: to none. The feed outlives its
+  // use here.
+  void SetFeed(ChangeFeed* feed);
+  // A change of a part of the station that keeps no table of the journal's
+  // own (head office's commands, alarms), in one of the journal's
+  // transactions: committed when `change` returns, rolled back when it throws.
+  void Write(const std::function<void(sql::Database& db)>& change);
 
   std::vector<PriceEntry> Prices();
   std::vector<PriceEntry> PricesOf(int channel, int dispenser);
@@ -130,6 +140,9 @@ class Store : public IdempotencyStorage {
   void RecountUnpaidLocked(int channel, int dispenser);
   void InsertEvent(const StoredEvent& event);
   void InsertWhole(const FillRecord& fill, bool withId);
+  // Hands the row as it now stands to the feed; under mutex_, in the
+  // transaction that changed it.
+  void FeedFill(std::int64_t id);
   std::vector<FillRecord> QueryFills(const std::string& where, std::int64_t a, std::int64_t b);
 
   // Writes go through db_, replaced when the database is opened anew;
@@ -146,6 +159,7 @@ class Store : public IdempotencyStorage {
   std::string problem_;
   std::uint64_t earlierLockWaits_ = 0;  // of the databases opened before
   bool reopened_ = false;
+  ChangeFeed* feed_ = nullptr;  // under mutex_
   std::int64_t highestFill_ = 0;
   std::int64_t reservedEvents_ = 0;
   std::mutex readMutex_;

@@ -64,10 +64,14 @@ bool CommandReceiver::Known(const std::string& commandId) {
 void CommandReceiver::Record(const std::string& commandId, const nlohmann::json& outcome) {
   // The id and its outcome together: a kill before this commit applies the
   // same prices again on redelivery, which changes nothing.
+  const auto change = [&](Sql& sql) {
+    sql.Run("INSERT INTO fleet_commands (command_id, received_at) VALUES (?1, ?2)",
+            {commandId, UtcNow()});
+    Outbox::Add(sql, Kind::PriceOutcome, commandId, 1, outcome);
+  };
+  if (journal_) return journal_(change);
   SqlTransaction transaction(sql_);
-  sql_.Run("INSERT INTO fleet_commands (command_id, received_at) VALUES (?1, ?2)",
-           {commandId, UtcNow()});
-  Outbox::Add(sql_, Kind::PriceOutcome, commandId, 1, outcome);
+  change(sql_);
   transaction.Commit();
 }
 

@@ -21,7 +21,14 @@ class CommandReceiver {
 
   enum class Result { Applied, Repeated, Refused, Unreadable };
 
-  CommandReceiver(Sql& sql, ApplyPrices apply) : sql_(sql), apply_(std::move(apply)) {}
+  // Runs `change` in one transaction of the station's journal, on the
+  // connection the journal writes with.
+  using Journal = std::function<void(const std::function<void(Sql& sql)>& change)>;
+
+  // `sql` reads which command ids were applied; the id and its outcome are
+  // written through `journal`, or in a transaction on `sql` without one.
+  CommandReceiver(Sql& sql, ApplyPrices apply, Journal journal = nullptr)
+      : sql_(sql), apply_(std::move(apply)), journal_(std::move(journal)) {}
 
   // A payload of quorlan/v1/{station}/cmd/prices.
   Result Receive(const std::string& payload);
@@ -32,6 +39,7 @@ class CommandReceiver {
 
   Sql& sql_;
   ApplyPrices apply_;
+  Journal journal_;
 };
 
 }  // namespace quorlan::fleet

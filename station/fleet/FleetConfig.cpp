@@ -12,8 +12,8 @@ namespace {
 
 constexpr int kLongestResendSeconds = 24 * 3600;
 
-std::string Line(const toml::node& node) {
-  return "line " + std::to_string(node.source().begin.line) + ": ";
+int Line(const toml::node& node) {
+  return static_cast<int>(node.source().begin.line);
 }
 
 }  // namespace
@@ -22,24 +22,26 @@ std::optional<FleetConfig> ReadFleetConfig(const toml::table& root) {
   const auto* node = root.get("fleet");
   if (!node) return std::nullopt;
   const auto* table = node->as_table();
-  if (!table) throw FleetConfigError(Line(*node) + "[fleet] must be a table");
+  if (!table) throw FleetConfigError(Line(*node), "[fleet] must be a table");
   static const std::set<std::string> known{"broker", "ca_file",       "station_id",
                                            "user",   "password_file", "resend_after"};
   for (const auto& [key, value] : *table) {
     if (!known.contains(std::string(key.str()))) {
-      throw FleetConfigError(Line(value) + "unknown key fleet." + std::string(key.str()));
+      throw FleetConfigError(Line(value), "unknown key fleet." + std::string(key.str()));
     }
   }
   FleetConfig config;
   const auto text = [&](const char* key, std::string& into, bool required) {
     const auto* value = table->get(key);
     if (!value) {
-      if (required) throw FleetConfigError(Line(*node) + "fleet." + key + " is required");
+      if (required)
+        throw FleetConfigError(Line(*node), std::string("fleet.") + key + " is required");
       return;
     }
     const auto string = value->value<std::string>();
     if (!string || string->empty()) {
-      throw FleetConfigError(Line(*value) + "fleet." + key + " must be a non-empty string");
+      throw FleetConfigError(Line(*value),
+                             std::string("fleet.") + key + " must be a non-empty string");
     }
     into = *string;
   };
@@ -50,22 +52,22 @@ std::optional<FleetConfig> ReadFleetConfig(const toml::table& root) {
   text("password_file", config.passwordFile, false);
   if (config.user.empty()) config.user = config.stationId;
   if (!ValidStationId(config.stationId)) {
-    throw FleetConfigError(Line(*table->get("station_id")) +
+    throw FleetConfigError(Line(*table->get("station_id")),
                            "fleet.station_id must be 1..64 of A-Z a-z 0-9 - _");
   }
   try {
     const auto address = ParseBrokerUrl(config.broker);
     if (!address.tls && !config.caFile.empty()) {
-      throw FleetConfigError(Line(*table->get("ca_file")) +
+      throw FleetConfigError(Line(*table->get("ca_file")),
                              "fleet.ca_file needs an mqtts:// broker");
     }
   } catch (const MqttError& error) {
-    throw FleetConfigError(Line(*table->get("broker")) + error.what());
+    throw FleetConfigError(Line(*table->get("broker")), error.what());
   }
   if (const auto* value = table->get("resend_after")) {
     const auto seconds = value->value<std::int64_t>();
     if (!seconds || *seconds < 1 || *seconds > kLongestResendSeconds) {
-      throw FleetConfigError(Line(*value) + "fleet.resend_after must be 1..86400 seconds");
+      throw FleetConfigError(Line(*value), "fleet.resend_after must be 1..86400 seconds");
     }
     config.resendAfterSeconds = static_cast<int>(*seconds);
   }

@@ -20,9 +20,20 @@
 
 namespace quorlan::fleet {
 
+// what() is "line N: detail" (just the detail without a line).
 class FleetConfigError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit FleetConfigError(const std::string& detail) : FleetConfigError(0, detail) {}
+  FleetConfigError(int line, const std::string& detail)
+      : std::runtime_error(line > 0 ? "line " + std::to_string(line) + ": " + detail : detail),
+        line_(line),
+        detail_(detail) {}
+  int Line() const { return line_; }
+  const std::string& Detail() const { return detail_; }
+
+ private:
+  int line_;
+  std::string detail_;
 };
 
 struct FleetConfig {

@@ -5,6 +5,7 @@
 #include <mqtt_protocol.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -17,6 +18,8 @@ constexpr int kPlainPort = 1883;
 constexpr int kTlsPort = 8883;
 constexpr auto kFirstPause = std::chrono::milliseconds(200);
 constexpr auto kLongestPause = std::chrono::seconds(5);
+// How long a clean disconnect may take to send what is queued.
+constexpr auto kDisconnectWait = std::chrono::seconds(2);
 // QoS 1 messages in flight at once; more wait in the library's queue.
 constexpr int kInflight = 64;
 
@@ -161,8 +164,13 @@ void MqttClient::Disconnect(bool endSession) {
     if (endSession) mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0);
     mosquitto_disconnect_v5(handle_, 0, properties);
     mosquitto_property_free_all(&properties);
-    // Sends the DISCONNECT that was just queued.
-    mosquitto_loop(handle_, 100, 1);
+    // Sends what is still queued, the DISCONNECT last. Cut short behind a
+    // backlog (receipts after a busy ingest), it would reach the broker as a
+    // lost connection: the session, and its share of the records, would stay.
+    const auto until = std::chrono::steady_clock::now() + kDisconnectWait;
+    do {
+      if (mosquitto_loop(handle_, 100, 1) != MOSQ_ERR_SUCCESS) break;
+    } while (mosquitto_want_write(handle_) && std::chrono::steady_clock::now() < until);
   }
   socketOpen_ = false;
   connected_ = false;

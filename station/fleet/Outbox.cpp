@@ -50,6 +50,12 @@ void Outbox::Add(Sql& sql, Kind kind, std::string_view recordId, std::int64_t ve
       {std::string(KindName(kind)), std::string(recordId), version, data.dump(), UtcNow()});
 }
 
+void Outbox::AddChange(Sql& sql, Kind kind, std::string_view recordId, const nlohmann::json& data) {
+  Add(sql, kind, recordId, 0, data);
+  // AUTOINCREMENT never hands a seq out twice, so neither is a version.
+  sql.Run("UPDATE fleet_outbox SET version = seq WHERE seq = last_insert_rowid()", {});
+}
+
 std::vector<OutboxMessage> Outbox::Due(Sql& sql, std::int64_t afterSeq, std::int64_t staleBeforeMs,
                                        int limit) {
   std::vector<OutboxMessage> due;

@@ -38,6 +38,9 @@ class Outbox {
   // office keeps each state once.
   static void Add(Sql& sql, Kind kind, std::string_view recordId, std::int64_t version,
                   const nlohmann::json& data);
+  // The same, versioned by the row's own seq: it grows with every change
+  // the station journals, across restarts, even after rows are pruned.
+  static void AddChange(Sql& sql, Kind kind, std::string_view recordId, const nlohmann::json& data);
 
   // Not yet confirmed, after `afterSeq`, in order; rows the broker
   // acknowledged are due again only when that was before `staleBeforeMs`.

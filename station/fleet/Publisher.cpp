@@ -17,6 +17,10 @@ constexpr int kWindow = 64;
 constexpr int kAtLeastOnce = 1;
 constexpr int kAtMostOnce = 0;
 constexpr auto kGoodbyeWait = std::chrono::seconds(2);
+// Confirmed rows are kept a day (the station's journal keeps the records
+// themselves), looked at once an hour.
+constexpr auto kKeepConfirmed = std::chrono::hours(24);
+constexpr auto kPruneEvery = std::chrono::hours(1);
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -80,6 +84,13 @@ void Publisher::Run() {
     try {
       client_.Poll(kPoll);
       connected_ = client_.Connected();
+      if (const auto now = std::chrono::steady_clock::now(); now >= nextPrune_) {
+        nextPrune_ = now + kPruneEvery;
+        Outbox::Prune(
+            sql_,
+            NowMs() -
+                std::chrono::duration_cast<std::chrono::milliseconds>(kKeepConfirmed).count());
+      }
       if (connected_) {
         SendDue();
         SendLive();

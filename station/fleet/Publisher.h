@@ -75,6 +75,7 @@ class Publisher {
   std::map<int, std::int64_t> inflight_;  // message id -> seq
   std::int64_t cursor_ = 0;
   std::chrono::steady_clock::time_point nextRescan_{};
+  std::chrono::steady_clock::time_point nextPrune_{};
 
   struct Live {
     nlohmann::json state;

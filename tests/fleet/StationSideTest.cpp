@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The station's side without a broker: price pushes as they may arrive
+// The station's side without a broker: the journal's changes into the
+// outbox in their own transactions, price pushes as they may arrive
 // (garbage, repeats, refusals) and the [fleet] configuration's errors.
 
 #include <gtest/gtest.h>
@@ -11,11 +12,97 @@
 #include "FleetHarness.h"
 #include "Outbox.h"
 #include "Topics.h"
+#include "station/FleetOutbox.h"
+#include "station/Store.h"
 
 namespace quorlan::fleet_test {
 namespace {
 
 using Result = fleet::CommandReceiver::Result;
+
+// (kind, record id, version, status) of every outbox row, in order.
+std::vector<std::tuple<std::string, std::string, std::int64_t, std::string>> OutboxRows(
+    const std::string& path) {
+  station::sql::Database database(path);
+  auto query =
+      database.Prepare("SELECT kind, record_id, version, data FROM fleet_outbox ORDER BY seq");
+  std::vector<std::tuple<std::string, std::string, std::int64_t, std::string>> rows;
+  while (query.Step()) {
+    rows.emplace_back(query.Text(0), query.Text(1), query.Integer(2),
+                      json::parse(query.Text(3)).value("status", ""));
+  }
+  return rows;
+}
+
+// Fails the change it is handed, as a full disk would.
+class FailingFeed : public station::FleetOutbox {
+ public:
+  void Fill(station::sql::Database&, const station::FillRecord&) override {
+    throw station::sql::Error("disk full");
+  }
+};
+
+TEST(JournalFeedTest, EachFillChangeGetsItsOutboxRowInTheSameTransaction) {
+  TempDir dir;
+  const std::string path = dir.File("station.db");
+  station::Store store(path);
+  station::FleetOutbox outbox;
+  store.SetFeed(&outbox);
+
+  station::FillRecord fill;
+  fill.channel = 1;
+  fill.dispenser = 2;
+  fill.nozzle = 1;
+  fill.grade = 1;
+  fill.price = 150;
+  fill.id = store.InsertFill(fill);  // pending: may still go, so not sent
+  EXPECT_TRUE(OutboxRows(path).empty());
+  store.AcknowledgeFill(fill.id, "2026-12-07T09:00:00.000Z");
+  fill.status = station::FillStatus::Done;
+  fill.volume = 1000;
+  fill.amount = 1500;
+  fill.finishedAt = "2026-12-07T09:01:00.000Z";
+  ASSERT_TRUE(store.EndFill(fill, {1, "fill", "{}"}));
+  fill.settlement.paid = true;
+  fill.settlement.paidBy = "pos-1";
+  store.WriteSettlement(fill, {2, "fill", "{}"});
+  const auto id = std::to_string(fill.id);
+  auto rows = OutboxRows(path);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0],
+            std::make_tuple(std::string("fill"), id, std::int64_t{1}, std::string("authorized")));
+  EXPECT_EQ(rows[1],
+            std::make_tuple(std::string("fill"), id, std::int64_t{2}, std::string("completed")));
+  EXPECT_EQ(rows[2],
+            std::make_tuple(std::string("fill"), id, std::int64_t{3}, std::string("completed")));
+
+  // A feed that fails takes the change down with it: no half-stored fill.
+  FailingFeed failing;
+  store.SetFeed(&failing);
+  station::FillRecord other = fill;
+  other.status = station::FillStatus::Open;
+  other.settlement = {};
+  EXPECT_THROW(store.InsertFill(other), station::sql::Error);
+  station::FillQuery every;
+  every.status = station::FillStatusFilter::All;
+  EXPECT_EQ(store.FindFills(every).size(), 1u);
+  store.SetFeed(nullptr);
+  other.id = store.InsertFill(other);
+  EXPECT_EQ(OutboxRows(path).size(), 3u);  // no feed, no row
+
+  // Versions keep growing after confirmed rows are pruned.
+  store.SetFeed(&outbox);
+  {
+    station::sql::Database database(path);
+    database.Execute("UPDATE fleet_outbox SET confirmed_ms = 1; DELETE FROM fleet_outbox");
+  }
+  other.status = station::FillStatus::Cancelled;
+  ASSERT_TRUE(store.EndFill(other, {3, "fill", "{}"}));
+  rows = OutboxRows(path);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(std::get<2>(rows[0]), 4);
+  EXPECT_EQ(std::get<3>(rows[0]), "cancelled");
+}
 
 TEST(CommandReceiverTest, AppliesEachCommandIdOnceAndAnswersThroughTheOutbox) {
   TempDir dir;

@@ -44,6 +44,12 @@ TEST(StationConfig, AStartWithABadConfigurationEndsWithOneLine) {
       {"port that cannot be opened",
        "[[line]]\nchannel = 1\nport = \"/dev/no-such-port\"\ndispensers = [1]\n", 3,
        ":3: cannot open the port"},
+      {"head office without a station id", kLine + "[fleet]\nbroker = \"mqtt://127.0.0.1:1\"\n", 2,
+       ":5: fleet.station_id is required"},
+      {"head office's password that cannot be read",
+       kLine + "[fleet]\nbroker = \"mqtt://127.0.0.1:1\"\nstation_id = \"s-1\"\n"
+               "password_file = \"/nonexistent/fleet.password\"\n",
+       2, ":8: cannot read 'fleet.password_file' /nonexistent/fleet.password"},
   };
   const auto file = std::filesystem::temp_directory_path() / "quorlan-station-config.toml";
   for (const auto& c : cases) {
