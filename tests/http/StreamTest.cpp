@@ -97,7 +97,9 @@ TEST(EventStreams, AClientThatNeverReadsIsDroppedWithoutHoldingUpThePublisher) {
     ASSERT_TRUE(reader->ReadUntil("data: " + std::to_string(sent) + "\n"));
   }
   EXPECT_FALSE(streams[0]->IsOpen());
-  EXPECT_GT(sent, 64u);
+  // Dropped only once its queue would pass the limit, never before; how much
+  // the kernel took on top depends on the machine.
+  EXPECT_GE((sent + 1) * data.size(), Streaming().stream_buffer_limit);
   EXPECT_TRUE(sleeper->WaitClosed(30s));
   EXPECT_FALSE(streams[0]->WaitQueuedBelow(0, 10ms));
   EXPECT_TRUE(streams[1]->Send("tick", "after"));
