@@ -27,6 +27,8 @@
 
 namespace quorlan::bench {
 namespace {
+// cpp-httplib's pool as the station once set it: one thread per connection.
+constexpr int kBareThreads = 96;
 
 // A status poll: 4 bytes out, 18 back.
 constexpr double kStatusPollBytes = 22;
@@ -336,7 +338,7 @@ void Requests(benchmark::State& state) {
     const std::string body = answer->body;
 
     httplib::Server bare;
-    bare.new_task_queue = [] { return new httplib::ThreadPool(station::kServerThreads); };
+    bare.new_task_queue = [] { return new httplib::ThreadPool(kBareThreads); };
     bare.Get(path, [&body](const httplib::Request&, httplib::Response& res) {
       res.set_content(body, "application/json");
     });

@@ -1,8 +1,9 @@
 #include "station/Api.h"
 
+#include <algorithm>
 #include <charconv>
-#include <chrono>
-#include <map>
+#include <limits>
+#include <optional>
 #include <set>
 
 #include "station/Failure.h"
@@ -18,8 +19,6 @@ using nlohmann::json;
 
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
-constexpr std::chrono::seconds kHeaderTime{10};
-constexpr std::chrono::seconds kBodyTime{30};
 constexpr int kDefaultFills = 100;
 constexpr int kMaxFills = 1000;
 
@@ -43,6 +42,8 @@ std::string_view Title(int status) {
       return "Request Timeout";
     case 409:
       return "Conflict";
+    case 405:
+      return "Method Not Allowed";
     case 413:
       return "Payload Too Large";
     case 502:
@@ -54,33 +55,38 @@ std::string_view Title(int status) {
   }
 }
 
-void WriteProblem(httplib::Response& res, int status, const std::string& detail) {
-  res.status = status;
+// API answers are never stored by a browser or a proxy.
+const http::Headers kApiHeaders{{"Cache-Control", "no-store"}};
+
+void WriteProblem(http::Answer& answer, int status, const std::string& detail,
+                  http::Headers headers = kApiHeaders) {
+  headers.emplace_back("Content-Type", std::string(kProblemJson));
   const json body{
       {"type", "about:blank"}, {"title", Title(status)}, {"status", status}, {"detail", detail}};
   // The detail may quote a client's bytes, which need not be UTF-8.
-  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
-                  std::string(kProblemJson));
+  answer.Respond(static_cast<unsigned>(status), std::move(headers),
+                 body.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
-void WriteJson(httplib::Response& res, const json& body) {
-  res.status = 200;
-  res.set_content(body.dump(), std::string(kJson));
+void WriteJson(http::Answer& answer, const json& body, unsigned status = 200) {
+  http::Headers headers = kApiHeaders;
+  headers.emplace_back("Content-Type", std::string(kJson));
+  answer.Respond(status, std::move(headers), body.dump());
 }
 
 // A path number; anything beyond an int names nothing.
-int PathNumber(const httplib::Request& req, std::size_t index) {
-  const std::string& text = req.matches[static_cast<int>(index)].str();
+int PathNumber(const Api::Call& call, std::size_t index) {
+  const std::string& text = call.numbers.at(index - 1);
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size()) {
-    throw Problem{404, "no such resource: " + req.path};
+    throw Problem{404, "no such resource: " + call.request.path};
   }
   return value;
 }
 
-json ParseBody(const httplib::Request& req) {
-  return ParseRequestBody(req.body);
+json ParseBody(const Api::Call& call) {
+  return ParseRequestBody(call.request.body);
 }
 
 void OnlyKeys(const json& object, std::initializer_list<std::string_view> known,
@@ -118,9 +124,36 @@ Cents MoneyField(const json& object, const char* key, Cents low, Cents high) {
   return *cents;
 }
 
-int QueryInteger(const httplib::Request& req, const char* key, int fallback, int low, int high) {
-  if (!req.has_param(key)) return fallback;
-  const std::string text = req.get_param_value(key);
+// The value of `key` in a query string, percent-decoded; nullopt without it.
+std::optional<std::string> QueryValue(std::string_view query, std::string_view key) {
+  while (!query.empty()) {
+    const auto end = std::min(query.find('&'), query.size());
+    const std::string_view pair = query.substr(0, end);
+    query.remove_prefix(std::min(end + 1, query.size()));
+    const auto equals = std::min(pair.find('='), pair.size());
+    if (pair.substr(0, equals) != key) continue;
+    const std::string_view raw = pair.substr(std::min(equals + 1, pair.size()));
+    std::string value;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      unsigned byte = 0;
+      if (raw[i] == '%' && i + 2 < raw.size() &&
+          std::from_chars(raw.data() + i + 1, raw.data() + i + 3, byte, 16).ptr ==
+              raw.data() + i + 3) {
+        value += static_cast<char>(byte);
+        i += 2;
+      } else {
+        value += raw[i] == '+' ? ' ' : raw[i];
+      }
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+int QueryInteger(const Api::Call& call, const char* key, int fallback, int low, int high) {
+  const auto found = QueryValue(call.request.query, key);
+  if (!found) return fallback;
+  const std::string& text = *found;
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
@@ -130,10 +163,10 @@ int QueryInteger(const httplib::Request& req, const char* key, int fallback, int
   return value;
 }
 
-void Answer(httplib::Response& res, const CommandResult& result) {
+void Reply(http::Answer& answer, const CommandResult& result) {
   switch (result.outcome) {
     case Outcome::Done:
-      return WriteJson(res, PayloadJson(result.body));
+      return WriteJson(answer, PayloadJson(result.body));
     case Outcome::Refused:
       throw Problem{409, result.detail};
     case Outcome::NoAck:
@@ -147,113 +180,103 @@ void Answer(httplib::Response& res, const CommandResult& result) {
 }  // namespace
 
 Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
-    : station_(station), authenticator_(authenticator), audit_(audit), streams_(station) {}
-
-void Api::Identify(const httplib::Response& res, const std::string& caller) {
-  std::lock_guard lock(callersMutex_);
-  callers_[&res] = caller;
+    : station_(station), authenticator_(authenticator), audit_(audit), streams_(station) {
+  const auto add = [this](std::string method, std::string pattern, std::string label, Role role,
+                          void (Api::*member)(const Call&, http::Answer&)) {
+    routes_.push_back({std::move(method), std::regex(pattern), std::move(label), role,
+                       [member](Api& api, const Call& call, http::Answer& answer) {
+                         (api.*member)(call, answer);
+                       }});
+  };
+  const std::string dispenser = R"(/api/v1/dispensers/(\d+)/(\d+))";
+  routes_.push_back({"GET", std::regex("/api/v1/openapi.json"), "/api/v1/openapi.json", Role::View,
+                     [](Api&, const Call&, http::Answer& answer) {
+                       http::Headers headers = kApiHeaders;
+                       headers.emplace_back("Content-Type", std::string(kJson));
+                       answer.Respond(200, std::move(headers), std::string(OpenApiDocument()));
+                     }});
+  add("GET", "/api/v1/dispensers", "/api/v1/dispensers", Role::View, &Api::Dispensers);
+  add("GET", dispenser, "/api/v1/dispensers/{c}/{d}", Role::View, &Api::Dispenser);
+  add("POST", dispenser + "/authorize", "/api/v1/dispensers/{c}/{d}/authorize", Role::Operate,
+      &Api::Authorize);
+  add("POST", dispenser + "/stop", "/api/v1/dispensers/{c}/{d}/stop", Role::Operate, &Api::StopOne);
+  add("POST", "/api/v1/stop", "/api/v1/stop", Role::Operate, &Api::StopAll);
+  add("GET", "/api/v1/prices", "/api/v1/prices", Role::View, &Api::GetPrices);
+  add("PUT", "/api/v1/prices", "/api/v1/prices", Role::Admin, &Api::PutPrices);
+  add("GET", "/api/v1/fills", "/api/v1/fills", Role::View, &Api::Fills);
+  add("GET", R"(/api/v1/fills/(\d+))", "/api/v1/fills/{id}", Role::View, &Api::Fill);
+  add("GET", dispenser + R"(/totals/(\d+))", "/api/v1/dispensers/{c}/{d}/totals/{n}", Role::View,
+      &Api::Totals);
+  add("GET", "/api/v1/events", "/api/v1/events", Role::View, &Api::Events);
 }
 
-std::string Api::Forget(const httplib::Response& res) {
-  std::lock_guard lock(callersMutex_);
-  const auto at = callers_.find(&res);
-  if (at == callers_.end()) return "-";
-  std::string caller = std::move(at->second);
-  callers_.erase(at);
-  return caller.empty() ? "-" : caller;
+void Api::Route(const http::Request& request, http::Answer& answer) {
+  std::string who = "-";
+  try {
+    Serve(request, answer, who);
+  } catch (const Problem& problem) {
+    http::Headers headers = kApiHeaders;
+    if (problem.status == 401) headers.emplace_back("WWW-Authenticate", "Bearer");
+    WriteProblem(answer, problem.status, problem.detail, std::move(headers));
+  } catch (const std::exception& error) {
+    WriteProblem(answer, StatusFor(error), DetailFor(error));
+  }
+  const unsigned status = answer.Given() ? answer.Given()->status : answer.Opened() ? 200 : 404;
+  audit_.Record(who, request.method, request.path, static_cast<int>(status));
 }
 
-httplib::Server::Handler Api::Guard(Role role, Handler handler) {
-  return [this, role, handler](const httplib::Request& req, httplib::Response& res) {
-    try {
-      const auto caller = authenticator_.Find(req.get_header_value("Authorization"));
-      if (!caller) {
-        res.set_header("WWW-Authenticate", "Bearer");
-        throw Problem{401, "a valid bearer token is needed"};
-      }
-      Identify(res, caller->name);
-      if (caller->role < role) throw Problem{403, "the token's role is too low for this route"};
-      handler(req, res, *caller);
-    } catch (const Problem& problem) {
-      WriteProblem(res, problem.status, problem.detail);
-    } catch (const std::exception& error) {
-      WriteProblem(res, StatusFor(error), DetailFor(error));
+void Api::Serve(const http::Request& request, http::Answer& answer, std::string& who) {
+  const bool api = request.path.rfind("/api/", 0) == 0;
+  if (!api) {
+    // The dashboard: only what is compiled in; no path reaches the file system.
+    answer.SetRoute("page");
+    if (request.method != "GET" && request.method != "HEAD") return answer.NotAllowed({"GET"});
+    const web::Asset* asset = web::FindAsset(request.path);
+    if (!asset) throw Problem{404, "no such resource: " + request.path};
+    // Scripts and styles come from the service's own files only, and no
+    // other site may frame the page.
+    answer.Respond(200,
+                   {{"Content-Type", std::string(asset->contentType)},
+                    {"Content-Security-Policy",
+                     "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' "
+                     "data:; connect-src 'self'; object-src 'none'; base-uri 'none'; "
+                     "form-action 'self'; frame-ancestors 'none'"}},
+                   std::string(asset->body));
+    return;
+  }
+  if (request.path == "/api/v1/health" && request.method == "GET") {
+    answer.SetRoute("/api/v1/health");
+    return Health(answer);
+  }
+  // Nothing is told to a caller without a valid token, not even which paths exist.
+  const auto caller = authenticator_.Find(request.Header("Authorization"));
+  if (!caller) throw Problem{401, "a valid bearer token is needed"};
+  who = caller->name.empty() ? "-" : caller->name;
+
+  std::vector<std::string> allowed;
+  for (const Entry& entry : routes_) {
+    std::smatch match;
+    if (!std::regex_match(request.path, match, entry.path)) continue;
+    if (entry.method != request.method) {
+      allowed.push_back(entry.method);
+      continue;
     }
-  };
-}
-
-httplib::Server::HandlerWithContentReader Api::GuardBody(Role role, Handler handler) {
-  return [guarded = Guard(role, std::move(handler))](const httplib::Request& req,
-                                                     httplib::Response& res,
-                                                     const httplib::ContentReader& reader) {
-    // A multipart body would need the reader's form callbacks: not JSON anyway.
-    if (req.is_multipart_form_data()) return WriteProblem(res, 400, "the body must be JSON");
-    httplib::Request whole = req;
-    const auto deadline = std::chrono::steady_clock::now() + kBodyTime;
-    bool late = false;
-    const bool read = reader([&](const char* data, std::size_t length) {
-      late = std::chrono::steady_clock::now() > deadline;
-      if (!late) whole.body.append(data, length);
-      return !late;
-    });
-    if (res.status == 413) return WriteProblem(res, 413, "the body is over 64 KiB");
-    if (late) return WriteProblem(res, 408, "the body did not arrive within 30 s");
-    if (!read) return WriteProblem(res, 400, "the body could not be read");
-    guarded(whole, res);
-  };
-}
-
-void Api::Register(httplib::Server& server) {
-  server.set_payload_max_length(kMaxBody);
-  // Each read waits at most this long: headers cannot dawdle.
-  server.set_read_timeout(kHeaderTime);
-  server.set_write_timeout(kBodyTime);
-  server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-
-  const auto plain = [this](void (Api::*member)(const httplib::Request&, httplib::Response&)) {
-    return [this, member](const httplib::Request& req, httplib::Response& res, const Caller&) {
-      (this->*member)(req, res);
-    };
-  };
-  server.Get("/api/v1/health",
-             [this](const httplib::Request& req, httplib::Response& res) { Health(req, res); });
-  server.Get("/api/v1/openapi.json", Guard(Role::View, [](const auto&, auto& res, const auto&) {
-               res.set_content(std::string(OpenApiDocument()), std::string(kJson));
-             }));
-  server.Get("/api/v1/dispensers", Guard(Role::View, plain(&Api::Dispensers)));
-  server.Get(R"(/api/v1/dispensers/(\d+)/(\d+))", Guard(Role::View, plain(&Api::Dispenser)));
-  server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/authorize)",
-              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
-                Authorize(req, res, caller);
-              }));
-  server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/stop)", Guard(Role::Operate, plain(&Api::StopOne)));
-  server.Post("/api/v1/stop", Guard(Role::Operate, plain(&Api::StopAll)));
-  server.Get("/api/v1/prices", Guard(Role::View, plain(&Api::GetPrices)));
-  server.Put("/api/v1/prices", GuardBody(Role::Admin, plain(&Api::PutPrices)));
-  server.Get("/api/v1/fills", Guard(Role::View, plain(&Api::Fills)));
-  server.Get(R"(/api/v1/fills/(\d+))", Guard(Role::View, plain(&Api::Fill)));
-  server.Get(R"(/api/v1/dispensers/(\d+)/(\d+)/totals/(\d+))",
-             Guard(Role::View, plain(&Api::Totals)));
-  server.Get("/api/v1/events", Guard(Role::View, plain(&Api::Events)));
-
-  // The dashboard: only what is compiled in; no path reaches the file system.
-  server.Get(".*", [](const httplib::Request& req, httplib::Response& res) {
-    const web::Asset* asset = req.path.rfind("/api/", 0) == 0 ? nullptr : web::FindAsset(req.path);
-    if (!asset) return WriteProblem(res, 404, "no such resource: " + req.path);
-    res.set_content(std::string(asset->body), std::string(asset->contentType));
-  });
-
-  // Unknown routes, bodies over the limit: the same problem form.
-  server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (!res.body.empty()) return;
-    const std::string detail = res.status == 413   ? "the body is over 64 KiB"
-                               : res.status == 404 ? "no such resource: " + req.path
-                                                   : std::string(Title(res.status));
-    WriteProblem(res, res.status, detail);
-  });
-  server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-    audit_.Record(Forget(res), req.method, req.path, res.status);
-  });
+    answer.SetRoute(entry.label);
+    if (caller->role < entry.role) throw Problem{403, "the token's role is too low for this route"};
+    Call call{request, {}, *caller};
+    for (std::size_t i = 1; i < match.size(); ++i) call.numbers.push_back(match[i].str());
+    return entry.handler(*this, call, answer);
+  }
+  if (request.path == "/api/v1/health") allowed.push_back("GET");
+  if (!allowed.empty()) {
+    answer.SetRoute("unrouted");
+    std::string allow;
+    for (const std::string& method : allowed) allow += (allow.empty() ? "" : ", ") + method;
+    http::Headers headers = kApiHeaders;
+    headers.emplace_back("Allow", allow);
+    return WriteProblem(answer, 405, "this path does not take " + request.method, headers);
+  }
+  throw Problem{404, "no such resource: " + request.path};
 }
 
 namespace {
@@ -266,32 +289,42 @@ void FindDispenser(Station& station, int channel, int dispenser) {
 
 }  // namespace
 
-void Api::Health(const httplib::Request&, httplib::Response& res) {
+void Api::Health(http::Answer& answer) {
   json lines = json::array();
+  json dispensers = json::array();
   bool allUp = true;
   for (LineWorker* line : station_.Lines()) {
     allUp = allUp && line->Up();
     lines.push_back({{"channel", line->Channel()}, {"port", line->Port()}, {"up", line->Up()}});
+    for (const DispenserView& view : line->Views()) {
+      // A dispenser that does not answer is as unhealthy as a line that is down.
+      allUp = allUp && view.link == Link::Ok;
+      dispensers.push_back({{"channel", view.channel},
+                            {"dispenser", view.dispenser},
+                            {"link", std::string(LinkName(view.link))}});
+    }
   }
-  WriteJson(res, {{"status", allUp ? "ok" : "degraded"}, {"lines", lines}});
+  WriteJson(answer,
+            {{"status", allUp ? "ok" : "degraded"}, {"lines", lines}, {"dispensers", dispensers}},
+            allUp ? 200 : 503);
 }
 
-void Api::Dispensers(const httplib::Request&, httplib::Response& res) {
+void Api::Dispensers(const Call&, http::Answer& answer) {
   json all = json::array();
   for (const auto& view : station_.Views()) all.push_back(DispenserJson(view));
-  WriteJson(res, all);
+  WriteJson(answer, all);
 }
 
-void Api::Dispenser(const httplib::Request& req, httplib::Response& res) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+void Api::Dispenser(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2);
   FindDispenser(station_, c, d);
-  WriteJson(res, DispenserJson(station_.Line(c)->View(d)));
+  WriteJson(answer, DispenserJson(station_.Line(c)->View(d)));
 }
 
-void Api::Authorize(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+void Api::Authorize(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2);
   FindDispenser(station_, c, d);
-  const json body = ParseBody(req);
+  const json body = ParseBody(call);
   OnlyKeys(body, {"grade", "volume", "amount"}, "the authorization");
   const int grade = IntegerField(body, "grade", 1, kLastGrade);
   if (body.contains("volume") && body.contains("amount")) {
@@ -302,29 +335,29 @@ void Api::Authorize(const httplib::Request& req, httplib::Response& res, const C
     limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", 1, kMaxLimit)};
   if (body.contains("amount"))
     limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", 1, kMaxLimit)};
-  Answer(res, station_.Authorize(c, d, grade, limit, caller.name));
+  Reply(answer, station_.Authorize(c, d, grade, limit, call.caller.name));
 }
 
-void Api::StopOne(const httplib::Request& req, httplib::Response& res) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+void Api::StopOne(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2);
   FindDispenser(station_, c, d);
-  Answer(res, station_.StopDispenser(c, d));
+  Reply(answer, station_.StopDispenser(c, d));
 }
 
-void Api::StopAll(const httplib::Request&, httplib::Response& res) {
+void Api::StopAll(const Call&, http::Answer& answer) {
   json results = json::array();
   for (const auto& result : station_.StopAll()) results.push_back(StopResultJson(result));
-  WriteJson(res, {{"dispensers", results}});
+  WriteJson(answer, {{"dispensers", results}});
 }
 
-void Api::GetPrices(const httplib::Request&, httplib::Response& res) {
+void Api::GetPrices(const Call&, http::Answer& answer) {
   json book = json::array();
   for (const auto& entry : station_.Journal().Prices()) book.push_back(PriceJson(entry));
-  WriteJson(res, book);
+  WriteJson(answer, book);
 }
 
-void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
-  const json body = ParseBody(req);
+void Api::PutPrices(const Call& call, http::Answer& answer) {
+  const json body = ParseBody(call);
   if (!body.is_array()) throw Problem{400, "the body must be a list of prices"};
   // The whole list is checked before anything is stored.
   std::vector<PriceEntry> entries;
@@ -349,41 +382,46 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
   json results = json::array();
   for (const auto& result : station_.ChangePrices(entries))
     results.push_back(PriceResultJson(result));
-  WriteJson(res, {{"dispensers", results}});
+  WriteJson(answer, {{"dispensers", results}});
 }
 
-void Api::Fills(const httplib::Request& req, httplib::Response& res) {
-  const int after = QueryInteger(req, "after", 0, 0, std::numeric_limits<int>::max());
-  const int limit = QueryInteger(req, "limit", kDefaultFills, 1, kMaxFills);
+void Api::Fills(const Call& call, http::Answer& answer) {
+  const int after = QueryInteger(call, "after", 0, 0, std::numeric_limits<int>::max());
+  const int limit = QueryInteger(call, "limit", kDefaultFills, 1, kMaxFills);
   json fills = json::array();
   for (const auto& fill : station_.Journal().CompletedFills(after, limit)) {
     fills.push_back(FillJson(fill));
   }
-  WriteJson(res, fills);
+  WriteJson(answer, fills);
 }
 
-void Api::Fill(const httplib::Request& req, httplib::Response& res) {
-  const auto fill = station_.Journal().Fill(PathNumber(req, 1));
-  if (!fill) throw Problem{404, "no fill " + req.matches[1].str()};
-  WriteJson(res, FillJson(*fill));
+void Api::Fill(const Call& call, http::Answer& answer) {
+  const auto fill = station_.Journal().Fill(PathNumber(call, 1));
+  if (!fill) throw Problem{404, "no fill " + call.numbers.at(0)};
+  WriteJson(answer, FillJson(*fill));
 }
 
-void Api::Totals(const httplib::Request& req, httplib::Response& res) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2), n = PathNumber(req, 3);
+void Api::Totals(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2), n = PathNumber(call, 3);
   FindDispenser(station_, c, d);
   if (n < 1 || n > 8) throw Problem{400, "the nozzle must be 1..8"};
-  Answer(res, station_.Totals(c, d, n));
+  Reply(answer, station_.Totals(c, d, n));
 }
 
-void Api::Events(const httplib::Request& req, httplib::Response& res) {
+void Api::Events(const Call& call, http::Answer& answer) {
   std::optional<std::int64_t> resumeAfter;
-  if (req.has_header("Last-Event-ID")) {
-    const std::string text = req.get_header_value("Last-Event-ID");
+  const std::string_view text = call.request.Header("Last-Event-ID");
+  if (!text.empty()) {
     std::int64_t id = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
     if (error == std::errc() && end == text.data() + text.size() && id >= 0) resumeAfter = id;
   }
-  if (!streams_.Open(resumeAfter, res)) throw Problem{503, "too many event streams"};
+  // The caller's name owns the stream, so that withdrawing its token closes it.
+  auto stream = answer.Stream({{"Content-Type", "text/event-stream"},
+                               {"Cache-Control", "no-store"},
+                               {"X-Accel-Buffering", "no"}},
+                              call.caller.name);
+  if (stream) streams_.Add(std::move(stream), resumeAfter);
 }
 
 }  // namespace quorlan::station
