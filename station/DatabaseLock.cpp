@@ -52,6 +52,11 @@ DatabaseLock::DatabaseLock(const std::string& path) : path_(path) {
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) continue;  // another start made it first
     }
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+      // A flock needs no write access: the journal's own check then tells
+      // that the database cannot be written.
+      fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    }
     if (fd < 0) {
       throw ConfigError(kExitConfig, path + ": cannot open the database: " + std::strerror(errno));
     }
