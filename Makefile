@@ -1,5 +1,5 @@
 # The two commands of the README, and the pieces they are made of.
-.PHONY: demo test deps deps-win32 deps-package package test-package native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 fuzz clean
+.PHONY: demo fleet-demo test deps deps-win32 deps-package package test-package native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 fuzz clean
 
 JOBS ?= $(shell nproc)
 
@@ -8,6 +8,13 @@ demo: deps
 	cmake --preset native >/dev/null
 	cmake --build --preset native -j $(JOBS) --target quorlan
 	./build/native/tools/cli/quorlan demo
+
+# A broker, a PostgreSQL, head office and two stand-in stations on this
+# machine (docs/fleet.md); fills appear at head office.
+fleet-demo: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS) --target quorlan-hq quorlan-fleet-demo-station
+	scripts/fleet-demo.sh
 
 test: deps-package test-native test-sanitize test-tsan test-win32 test-package
 

@@ -118,7 +118,7 @@ void AdaptivePolling(benchmark::State& state) {
             }),
             "the dispensers never answered");
     for (int d : kFilling) {
-      const auto result = worker.Authorize(d, 1, {}, "bench").get();
+      const auto result = worker.Authorize(d, 1, {}, "bench", worker.Stops(d)).get();
       Require(result.outcome == station::Outcome::Done, "the authorization failed");
       rig.Line().Lift(d, 1);
     }
@@ -449,12 +449,14 @@ void Commits(benchmark::State& state) {
     std::vector<double> journal, complete, bareInsert, unsyncedInsert, sync;
     for (int i = 0; i < kCommits; ++i) {
       bareInsert.push_back(Timed([&] { bare.Insert(); }));
+      fill.status = station::FillStatus::Pending;
       journal.push_back(Timed([&] { fill.id = store.InsertFill(fill); }));
+      fill.status = station::FillStatus::Done;
       fill.volume = 1000;
       fill.amount = 52900;
       fill.finishedAt = "2026-12-07T10:17:42.007Z";
       complete.push_back(Timed([&] {
-        store.CompleteFill(fill, {i + 1, "fill", R"({"id":1,"volume":10.00})"});
+        store.EndFill(fill, {i + 1, "fill", R"({"id":1,"volume":10.00})"});
       }));
       unsyncedInsert.push_back(Timed([&] { unsynced.Insert(); }));
       sync.push_back(Timed([&] {

@@ -13,7 +13,8 @@ native=(build-essential cmake ninja-build pkg-config git
         libasio-dev libcli11-dev libfmt-dev clang clang-format
         libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
         libboost1.81-dev libssl-dev openssl
-        libedit-dev python3 tshark)
+        libedit-dev python3 tshark
+        mosquitto libmosquitto-dev postgresql-15 libpqxx-dev)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386 chromium)
 package=(dpkg-dev file help2man lintian man-db systemd unzip bash-completion curl logrotate)
 
@@ -44,14 +45,14 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# playwright-core at the version tests/web/package-lock.json pins; it drives
-# Debian's chromium, so no browser is downloaded. node and npm usually come
+# playwright-core and axe-core at the versions tests/web/package-lock.json
+# pins; playwright-core drives Debian's chromium, so no browser is downloaded. node and npm usually come
 # with the machine; Debian's own are the fallback.
 [[ "${1:-native}" == native ]] && exit 0
 if ! command -v npm >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
 fi
 web_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
-if [[ ! -d "$web_tests/node_modules/playwright-core" ]]; then
+if [[ ! -d "$web_tests/node_modules/playwright-core" || ! -d "$web_tests/node_modules/axe-core" ]]; then
   (cd "$web_tests" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <charconv>
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 
 #include "station/Failure.h"
+#include "station/FillQuery.h"
+#include "station/Instant.h"
 #include "station/JsonInput.h"
 #include "station/JsonViews.h"
+#include "station/ShiftCsv.h"
 #include "web/Assets.h"
 
 namespace quorlan::station {
@@ -19,8 +23,12 @@ using nlohmann::json;
 
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
-constexpr int kDefaultFills = 100;
-constexpr int kMaxFills = 1000;
+constexpr std::string_view kCsv = "text/csv; charset=utf-8";
+constexpr std::string_view kIdempotencyKey = "Idempotency-Key";
+constexpr int kDefaultShifts = 100;
+constexpr int kMaxShifts = 1000;
+
+using Parameters = std::multimap<std::string, std::string>;
 
 // A request that ends in a problem answer.
 struct Problem {
@@ -38,14 +46,16 @@ std::string_view Title(int status) {
       return "Forbidden";
     case 404:
       return "Not Found";
+    case 405:
+      return "Method Not Allowed";
     case 408:
       return "Request Timeout";
     case 409:
       return "Conflict";
-    case 405:
-      return "Method Not Allowed";
     case 413:
       return "Payload Too Large";
+    case 422:
+      return "Unprocessable Content";
     case 502:
       return "Bad Gateway";
     case 503:
@@ -58,31 +68,39 @@ std::string_view Title(int status) {
 // API answers are never stored by a browser or a proxy.
 const http::Headers kApiHeaders{{"Cache-Control", "no-store"}};
 
+void WriteBody(http::Answer& answer, unsigned status, std::string_view contentType,
+               std::string body, http::Headers headers = kApiHeaders) {
+  headers.emplace_back("Content-Type", std::string(contentType));
+  answer.Respond(status, std::move(headers), std::move(body));
+}
+
 void WriteProblem(http::Answer& answer, int status, const std::string& detail,
                   http::Headers headers = kApiHeaders) {
-  headers.emplace_back("Content-Type", std::string(kProblemJson));
   const json body{
       {"type", "about:blank"}, {"title", Title(status)}, {"status", status}, {"detail", detail}};
   // The detail may quote a client's bytes, which need not be UTF-8.
-  answer.Respond(static_cast<unsigned>(status), std::move(headers),
-                 body.dump(-1, ' ', false, json::error_handler_t::replace));
+  WriteBody(answer, static_cast<unsigned>(status), kProblemJson,
+            body.dump(-1, ' ', false, json::error_handler_t::replace), std::move(headers));
 }
 
 void WriteJson(http::Answer& answer, const json& body, unsigned status = 200) {
-  http::Headers headers = kApiHeaders;
-  headers.emplace_back("Content-Type", std::string(kJson));
-  answer.Respond(status, std::move(headers), body.dump());
+  WriteBody(answer, status, kJson, body.dump());
 }
 
-// A path number; anything beyond an int names nothing.
-int PathNumber(const Api::Call& call, std::size_t index) {
-  const std::string& text = call.numbers.at(index - 1);
-  int value = 0;
+template <typename Integer>
+std::optional<Integer> Whole(std::string_view text) {
+  Integer value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) {
-    throw Problem{404, "no such resource: " + call.request.path};
-  }
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+// A path id; anything beyond its type names nothing.
+template <typename Integer = int>
+Integer PathNumber(const Api::Call& call, std::size_t index) {
+  const auto value = Whole<Integer>(call.captures.at(index - 1));
+  if (!value) throw Problem{404, "no such resource: " + call.request.path};
+  return *value;
 }
 
 json ParseBody(const Api::Call& call) {
@@ -97,6 +115,12 @@ void OnlyKeys(const json& object, std::initializer_list<std::string_view> known,
       throw Problem{400, "unknown field '" + key + "' in " + std::string(what)};
     }
   }
+}
+
+// A body that must be empty or an empty object.
+void NoBody(const Api::Call& call, std::string_view what) {
+  if (call.request.body.empty()) return;
+  OnlyKeys(ParseBody(call), {}, what);
 }
 
 int IntegerField(const json& object, const char* key, int low, int high) {
@@ -124,15 +148,9 @@ Cents MoneyField(const json& object, const char* key, Cents low, Cents high) {
   return *cents;
 }
 
-// The value of `key` in a query string, percent-decoded; nullopt without it.
-std::optional<std::string> QueryValue(std::string_view query, std::string_view key) {
-  while (!query.empty()) {
-    const auto end = std::min(query.find('&'), query.size());
-    const std::string_view pair = query.substr(0, end);
-    query.remove_prefix(std::min(end + 1, query.size()));
-    const auto equals = std::min(pair.find('='), pair.size());
-    if (pair.substr(0, equals) != key) continue;
-    const std::string_view raw = pair.substr(std::min(equals + 1, pair.size()));
+// A query string's parameters, percent-decoded, '+' read as a space.
+Parameters QueryParameters(std::string_view query) {
+  const auto decode = [](std::string_view raw) {
     std::string value;
     for (std::size_t i = 0; i < raw.size(); ++i) {
       unsigned byte = 0;
@@ -146,21 +164,29 @@ std::optional<std::string> QueryValue(std::string_view query, std::string_view k
       }
     }
     return value;
+  };
+  Parameters parameters;
+  while (!query.empty()) {
+    const auto end = std::min(query.find('&'), query.size());
+    const std::string_view pair = query.substr(0, end);
+    query.remove_prefix(std::min(end + 1, query.size()));
+    if (pair.empty()) continue;
+    const auto equals = std::min(pair.find('='), pair.size());
+    parameters.emplace(decode(pair.substr(0, equals)),
+                       decode(pair.substr(std::min(equals + 1, pair.size()))));
   }
-  return std::nullopt;
+  return parameters;
 }
 
-int QueryInteger(const Api::Call& call, const char* key, int fallback, int low, int high) {
-  const auto found = QueryValue(call.request.query, key);
-  if (!found) return fallback;
-  const std::string& text = *found;
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+int QueryInteger(const Parameters& parameters, const char* key, int fallback, int low, int high) {
+  const auto found = parameters.find(key);
+  if (found == parameters.end()) return fallback;
+  const auto value = Whole<int>(found->second);
+  if (!value || *value < low || *value > high) {
     throw Problem{400, std::string("'") + key + "' must be an integer " + std::to_string(low) +
                            ".." + std::to_string(high)};
   }
-  return value;
+  return *value;
 }
 
 void Reply(http::Answer& answer, const CommandResult& result) {
@@ -177,10 +203,20 @@ void Reply(http::Answer& answer, const CommandResult& result) {
   }
 }
 
+void FindDispenser(Station& station, int channel, int dispenser) {
+  if (!station.Has(channel, dispenser)) {
+    throw Problem{404, "no dispenser " + std::to_string(channel) + "/" + std::to_string(dispenser)};
+  }
+}
+
 }  // namespace
 
 Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
-    : station_(station), authenticator_(authenticator), audit_(audit), streams_(station) {
+    : station_(station),
+      authenticator_(authenticator),
+      audit_(audit),
+      streams_(station),
+      idempotency_(station.Journal()) {
   const auto add = [this](std::string method, std::string pattern, std::string label, Role role,
                           void (Api::*member)(const Call&, http::Answer&)) {
     routes_.push_back({std::move(method), std::regex(pattern), std::move(label), role,
@@ -191,10 +227,9 @@ Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
   const std::string dispenser = R"(/api/v1/dispensers/(\d+)/(\d+))";
   routes_.push_back({"GET", std::regex("/api/v1/openapi.json"), "/api/v1/openapi.json", Role::View,
                      [](Api&, const Call&, http::Answer& answer) {
-                       http::Headers headers = kApiHeaders;
-                       headers.emplace_back("Content-Type", std::string(kJson));
-                       answer.Respond(200, std::move(headers), std::string(OpenApiDocument()));
+                       WriteBody(answer, 200, kJson, std::string(OpenApiDocument()));
                      }});
+  add("GET", "/api/v1/session", "/api/v1/session", Role::View, &Api::Session);
   add("GET", "/api/v1/dispensers", "/api/v1/dispensers", Role::View, &Api::Dispensers);
   add("GET", dispenser, "/api/v1/dispensers/{c}/{d}", Role::View, &Api::Dispenser);
   add("POST", dispenser + "/authorize", "/api/v1/dispensers/{c}/{d}/authorize", Role::Operate,
@@ -205,9 +240,16 @@ Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
   add("PUT", "/api/v1/prices", "/api/v1/prices", Role::Admin, &Api::PutPrices);
   add("GET", "/api/v1/fills", "/api/v1/fills", Role::View, &Api::Fills);
   add("GET", R"(/api/v1/fills/(\d+))", "/api/v1/fills/{id}", Role::View, &Api::Fill);
+  for (const std::string action : {"lock", "unlock", "clear"}) {
+    add("POST", R"(/api/v1/fills/(\d+)/()" + action + ")", "/api/v1/fills/{id}/" + action,
+        Role::Operate, &Api::Settle);
+  }
   add("GET", dispenser + R"(/totals/(\d+))", "/api/v1/dispensers/{c}/{d}/totals/{n}", Role::View,
       &Api::Totals);
   add("GET", "/api/v1/events", "/api/v1/events", Role::View, &Api::Events);
+  add("POST", "/api/v1/shifts/close", "/api/v1/shifts/close", Role::Operate, &Api::CloseShift);
+  add("GET", "/api/v1/shifts", "/api/v1/shifts", Role::View, &Api::Shifts);
+  add("GET", R"(/api/v1/shifts/(\d+))", "/api/v1/shifts/{id}", Role::View, &Api::Shift);
 }
 
 void Api::Route(const http::Request& request, http::Answer& answer) {
@@ -264,7 +306,11 @@ void Api::Serve(const http::Request& request, http::Answer& answer, std::string&
     answer.SetRoute(entry.label);
     if (caller->role < entry.role) throw Problem{403, "the token's role is too low for this route"};
     Call call{request, {}, *caller};
-    for (std::size_t i = 1; i < match.size(); ++i) call.numbers.push_back(match[i].str());
+    for (std::size_t i = 1; i < match.size(); ++i) call.captures.push_back(match[i].str());
+    // An empty key is a mistake, not the absence of one.
+    if ((request.method == "POST" || request.method == "PUT") && request.Has(kIdempotencyKey)) {
+      return Idempotent(entry, call, answer);
+    }
     return entry.handler(*this, call, answer);
   }
   if (request.path == "/api/v1/health") allowed.push_back("GET");
@@ -279,15 +325,43 @@ void Api::Serve(const http::Request& request, http::Answer& answer, std::string&
   throw Problem{404, "no such resource: " + request.path};
 }
 
-namespace {
-
-void FindDispenser(Station& station, int channel, int dispenser) {
-  if (!station.Has(channel, dispenser)) {
-    throw Problem{404, "no dispenser " + std::to_string(channel) + "/" + std::to_string(dispenser)};
+void Api::Idempotent(const Entry& entry, const Call& call, http::Answer& answer) {
+  const http::Request& request = call.request;
+  const std::string key(request.Header(kIdempotencyKey));
+  if (!ValidIdempotencyKey(key)) {
+    throw Problem{400, "'Idempotency-Key' must be 1..64 visible ASCII characters"};
   }
+  const IdempotencyScope scope{call.caller.name, request.method, request.path, key};
+  const std::string hash = BodyHash(request.body);
+  const Idempotency::Decision decision = idempotency_.Begin(scope, hash, Now());
+  switch (decision.verdict) {
+    case Idempotency::Verdict::Replay:
+      return WriteBody(answer, static_cast<unsigned>(decision.answer.status),
+                       decision.answer.contentType, decision.answer.body);
+    case Idempotency::Verdict::OtherBody:
+      throw Problem{422, "this Idempotency-Key was used with another body on this route"};
+    case Idempotency::Verdict::Interrupted:
+      throw Problem{409,
+                    "the first request with this Idempotency-Key was cut off by a restart of "
+                    "the service before it answered: look up its outcome before sending another"};
+    case Idempotency::Verdict::Run:
+      break;
+  }
+  // Refusals are answers too, and kept; a failure of the service is not,
+  // and a repeat runs again.
+  IdempotencyTicket ticket(idempotency_, scope, hash);
+  try {
+    entry.handler(*this, call, answer);
+  } catch (const Problem& problem) {
+    if (problem.status >= 500) throw;
+    WriteProblem(answer, problem.status, problem.detail);
+  }
+  const auto& given = answer.Given();
+  if (!given) return;
+  ticket.Finish({static_cast<int>(given->status),
+                 std::string(http::FindHeader(given->headers, "Content-Type")), given->body},
+                Now());
 }
-
-}  // namespace
 
 void Api::Health(http::Answer& answer) {
   json lines = json::array();
@@ -295,7 +369,10 @@ void Api::Health(http::Answer& answer) {
   bool allUp = true;
   for (LineWorker* line : station_.Lines()) {
     allUp = allUp && line->Up();
-    lines.push_back({{"channel", line->Channel()}, {"port", line->Port()}, {"up", line->Up()}});
+    lines.push_back({{"channel", line->Channel()},
+                     {"port", line->Port()},
+                     {"up", line->Up()},
+                     {"queued", line->Queued()}});
     for (const DispenserView& view : line->Views()) {
       // A dispenser that does not answer is as unhealthy as a line that is down.
       allUp = allUp && view.link == Link::Ok;
@@ -304,9 +381,16 @@ void Api::Health(http::Answer& answer) {
                             {"link", std::string(LinkName(view.link))}});
     }
   }
-  WriteJson(answer,
-            {{"status", allUp ? "ok" : "degraded"}, {"lines", lines}, {"dispensers", dispensers}},
-            allUp ? 200 : 503);
+  const std::string journal = station_.Journal().Problem();
+  const bool healthy = allUp && journal.empty();
+  json body{{"status", healthy ? "ok" : "degraded"}, {"lines", lines}, {"dispensers", dispensers}};
+  // Money that cannot be journaled: the service must not look healthy.
+  if (!journal.empty()) body["database"] = journal;
+  WriteJson(answer, body, healthy ? 200 : 503);
+}
+
+void Api::Session(const Call& call, http::Answer& answer) {
+  WriteJson(answer, SessionJson(call.caller.name, call.caller.role));
 }
 
 void Api::Dispensers(const Call&, http::Answer& answer) {
@@ -332,9 +416,9 @@ void Api::Authorize(const Call& call, http::Answer& answer) {
   }
   FillLimit limit;
   if (body.contains("volume"))
-    limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", 1, kMaxLimit)};
+    limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", kLowestLimit, kHighestLimit)};
   if (body.contains("amount"))
-    limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", 1, kMaxLimit)};
+    limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", kLowestLimit, kHighestLimit)};
   Reply(answer, station_.Authorize(c, d, grade, limit, call.caller.name));
 }
 
@@ -369,7 +453,7 @@ void Api::PutPrices(const Call& call, http::Answer& answer) {
     entry.dispenser = IntegerField(item, "dispenser", 1, kLastDispenser);
     entry.grade = IntegerField(item, "grade", 1, kLastGrade);
     if (!item.contains("price")) throw Problem{400, "'price' is missing"};
-    entry.price = MoneyField(item, "price", kMinPrice, kMaxPrice);
+    entry.price = MoneyField(item, "price", kLowestPrice, kHighestPrice);
     if (!station_.Has(entry.channel, entry.dispenser)) {
       throw Problem{400, "no dispenser " + std::to_string(entry.channel) + "/" +
                              std::to_string(entry.dispenser)};
@@ -386,35 +470,62 @@ void Api::PutPrices(const Call& call, http::Answer& answer) {
 }
 
 void Api::Fills(const Call& call, http::Answer& answer) {
-  const int after = QueryInteger(call, "after", 0, 0, std::numeric_limits<int>::max());
-  const int limit = QueryInteger(call, "limit", kDefaultFills, 1, kMaxFills);
+  const auto parsed = ParseFillQuery(QueryParameters(call.request.query));
+  if (const auto* error = std::get_if<FillQueryError>(&parsed)) throw Problem{400, error->detail};
   json fills = json::array();
-  for (const auto& fill : station_.Journal().CompletedFills(after, limit)) {
-    fills.push_back(FillJson(fill));
+  const Instant now = Now();
+  for (const auto& fill : station_.Fills(std::get<FillQuery>(parsed))) {
+    fills.push_back(FillJson(fill, now));
   }
   WriteJson(answer, fills);
 }
 
 void Api::Fill(const Call& call, http::Answer& answer) {
-  const auto fill = station_.Journal().Fill(PathNumber(call, 1));
-  if (!fill) throw Problem{404, "no fill " + call.numbers.at(0)};
+  const auto fill = station_.Journal().Fill(PathNumber<std::int64_t>(call, 1));
+  if (!fill) throw Problem{404, "no fill " + call.captures.at(0)};
   WriteJson(answer, FillJson(*fill));
+}
+
+void Api::Settle(const Call& call, http::Answer& answer) {
+  const auto id = PathNumber<std::int64_t>(call, 1);
+  const std::string& action = call.captures.at(1);
+  Station::Settled settled;
+  if (action == "clear") {
+    std::optional<std::string> reference;
+    if (!call.request.body.empty()) {
+      const json body = ParseBody(call);
+      OnlyKeys(body, {"reference"}, "the clear");
+      if (body.contains("reference")) {
+        const json& value = body.at("reference");
+        if (!value.is_string() || !ValidReference(value.get<std::string>())) {
+          throw Problem{400, "'reference' must be text of 1..64 characters"};
+        }
+        reference = value.get<std::string>();
+      }
+    }
+    settled = station_.Clear(id, call.caller.name, reference);
+  } else {
+    NoBody(call, "the " + action);
+    settled = action == "lock"
+                  ? station_.Lock(id, call.caller.name)
+                  : station_.Unlock(id, call.caller.name, call.caller.role == Role::Admin);
+  }
+  if (!settled.fill) throw Problem{404, "no fill " + std::to_string(id)};
+  if (settled.refusal) throw Problem{409, settled.detail};
+  WriteJson(answer, FillJson(*settled.fill));
 }
 
 void Api::Totals(const Call& call, http::Answer& answer) {
   const int c = PathNumber(call, 1), d = PathNumber(call, 2), n = PathNumber(call, 3);
   FindDispenser(station_, c, d);
-  if (n < 1 || n > 8) throw Problem{400, "the nozzle must be 1..8"};
+  if (n < 1 || n > kLastNozzle) throw Problem{400, "the nozzle must be 1..8"};
   Reply(answer, station_.Totals(c, d, n));
 }
 
 void Api::Events(const Call& call, http::Answer& answer) {
   std::optional<std::int64_t> resumeAfter;
-  const std::string_view text = call.request.Header("Last-Event-ID");
-  if (!text.empty()) {
-    std::int64_t id = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
-    if (error == std::errc() && end == text.data() + text.size() && id >= 0) resumeAfter = id;
+  if (const auto id = Whole<std::int64_t>(call.request.Header("Last-Event-ID")); id && *id >= 0) {
+    resumeAfter = *id;
   }
   // The caller's name owns the stream, so that withdrawing its token closes it.
   auto stream = answer.Stream({{"Content-Type", "text/event-stream"},
@@ -422,6 +533,35 @@ void Api::Events(const Call& call, http::Answer& answer) {
                                {"X-Accel-Buffering", "no"}},
                               call.caller.name);
   if (stream) streams_.Add(std::move(stream), resumeAfter);
+}
+
+void Api::CloseShift(const Call& call, http::Answer& answer) {
+  NoBody(call, "the shift close");
+  WriteBody(answer, 200, kJson, station_.CloseShift(call.caller.name));
+}
+
+void Api::Shifts(const Call& call, http::Answer& answer) {
+  const Parameters parameters = QueryParameters(call.request.query);
+  for (const auto& [name, value] : parameters) {
+    if (name != "after" && name != "limit") throw Problem{400, "unknown parameter '" + name + "'"};
+  }
+  const int after = QueryInteger(parameters, "after", 0, 0, std::numeric_limits<int>::max());
+  const int limit = QueryInteger(parameters, "limit", kDefaultShifts, 1, kMaxShifts);
+  json reports = json::array();
+  for (const auto& report : station_.Journal().ClosedShifts(after, limit)) {
+    reports.push_back(json::parse(report));
+  }
+  WriteJson(answer, reports);
+}
+
+void Api::Shift(const Call& call, http::Answer& answer) {
+  const auto id = PathNumber<std::int64_t>(call, 1);
+  const auto report = station_.Journal().ClosedShift(id);
+  if (!report) throw Problem{404, "no closed shift " + std::to_string(id)};
+  if (call.request.Header("Accept").find("text/csv") != std::string_view::npos) {
+    return WriteBody(answer, 200, kCsv, ShiftCsv(json::parse(*report)));
+  }
+  WriteBody(answer, 200, kJson, *report);
 }
 
 }  // namespace quorlan::station

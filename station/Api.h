@@ -10,6 +10,7 @@
 #include "station/Audit.h"
 #include "station/Auth.h"
 #include "station/EventStream.h"
+#include "station/Idempotency.h"
 #include "station/Station.h"
 #include "station/http/Server.h"
 
@@ -26,10 +27,11 @@ class Api {
   // The event streams' pump; ends with the station's event hub.
   EventStreams& Streams() { return streams_; }
 
-  // What a route sees: the request and the numbers its path holds.
+  // What a route sees: the request, the parts its path pattern captures
+  // (ids, an action) and who asks.
   struct Call {
     const http::Request& request;
-    std::vector<std::string> numbers;
+    std::vector<std::string> captures;
     const Caller& caller;
   };
 
@@ -43,8 +45,12 @@ class Api {
     Handler handler;
   };
   void Serve(const http::Request& request, http::Answer& answer, std::string& who);
+  // A POST or PUT with an Idempotency-Key: the first runs `entry` and keeps
+  // its answer, a repeat gets that answer.
+  void Idempotent(const Entry& entry, const Call& call, http::Answer& answer);
 
   void Health(http::Answer& answer);
+  void Session(const Call& call, http::Answer& answer);
   void Dispensers(const Call& call, http::Answer& answer);
   void Dispenser(const Call& call, http::Answer& answer);
   void Authorize(const Call& call, http::Answer& answer);
@@ -54,13 +60,18 @@ class Api {
   void PutPrices(const Call& call, http::Answer& answer);
   void Fills(const Call& call, http::Answer& answer);
   void Fill(const Call& call, http::Answer& answer);
+  void Settle(const Call& call, http::Answer& answer);
   void Totals(const Call& call, http::Answer& answer);
   void Events(const Call& call, http::Answer& answer);
+  void CloseShift(const Call& call, http::Answer& answer);
+  void Shifts(const Call& call, http::Answer& answer);
+  void Shift(const Call& call, http::Answer& answer);
 
   Station& station_;
   const Authenticator& authenticator_;
   AuditLog& audit_;
   EventStreams streams_;
+  Idempotency idempotency_;
   std::vector<Entry> routes_;
 };
 

@@ -30,8 +30,6 @@ int LineOf(const toml::node& node) {
 constexpr std::size_t kMaxGradeName = 32;
 constexpr int kMaxUnpaidLimit = 1000;
 constexpr int kMostConnections = 65535;
-constexpr int kLastNozzleNumber = 8;
-constexpr int kLastGradeNumber = 8;
 
 // Reads what it can of every key and notes each problem instead of stopping
 // at the first, so that one check tells an installer everything.
@@ -161,7 +159,7 @@ class Reader {
     line.nozzleMode = OptionalInteger(table, "nozzle_mode", 0, 255).value_or(line.nozzleMode);
     if (const toml::node* nozzles = table.get("nozzles")) {
       line.nozzles =
-          Numbers(*nozzles, "nozzles", "nozzle", 1, kLastNozzleNumber).value_or(line.nozzles);
+          Numbers(*nozzles, "nozzles", "nozzle", 1, int{kLastNozzle}).value_or(line.nozzles);
     }
     return line;
   }
@@ -220,7 +218,7 @@ class Reader {
     CheckKeys(table, {"number", "name"}, " in [[grade]]");
     GradeConfig grade;
     if (const toml::node* number = table.get("number")) {
-      grade.number = Integer(*number, "number", 1, kLastGradeNumber).value_or(0);
+      grade.number = Integer(*number, "number", 1, int{kLastGrade}).value_or(0);
     } else {
       Problem(at, "[[grade]] needs a 'number'");
     }

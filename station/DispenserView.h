@@ -34,12 +34,13 @@ struct DispenserView {
   std::optional<OpenFill> fill;
   Link link = Link::Ok;  // or the last failure
   std::string updatedAt;
+  int unpaid = 0;  // completed unpaid fills of the dispenser
 
   // Everything a client would notice, the time aside.
   bool SameAs(const DispenserView& other) const {
     return state == other.state && code == other.code && nozzle == other.nozzle &&
            volume == other.volume && amount == other.amount && fill == other.fill &&
-           link == other.link;
+           link == other.link && unpaid == other.unpaid;
   }
 };
 

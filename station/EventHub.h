@@ -34,7 +34,7 @@ class EventHub {
   // A money event: `commit` writes the change and the event (with the id it
   // is given) in one transaction; the event is published only when that
   // returns true.
-  using Commit = std::function<bool(const StoredEvent& event)>;
+  using Commit = std::function<bool(StoredEvent& event)>;
   bool PublishCommitted(const std::string& name, const std::string& data, const Commit& commit);
   // `count` ids in a row for events sent to one stream only (a snapshot);
   // returns the first. Every event published before has a smaller id, every

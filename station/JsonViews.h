@@ -4,18 +4,23 @@
 
 #include <nlohmann/json.hpp>
 
+#include "station/Config.h"
 #include "station/DispenserView.h"
 #include "station/Records.h"
 #include "station/Results.h"
+#include "station/ShiftReport.h"
 
 namespace quorlan::station {
 
 nlohmann::json LimitJson(const FillLimit& limit);
 nlohmann::json DispenserJson(const DispenserView& view);
-nlohmann::json FillJson(const FillRecord& fill);
+// The fill as it stands at `now` (a lapsed lock shows as none).
+nlohmann::json FillJson(const FillRecord& fill, Instant now = Now());
 nlohmann::json PriceJson(const PriceEntry& entry);
 nlohmann::json PriceResultJson(const PriceResult& result);
 nlohmann::json StopResultJson(const StopResult& result);
+nlohmann::json ShiftReportJson(const ShiftReport& report);
+nlohmann::json SessionJson(const std::string& name, Role role);
 // A command's answer: its payload as the API shows it.
 nlohmann::json PayloadJson(const Payload& payload);
 

@@ -30,8 +30,8 @@ LineWorker::LineWorker(Driver& driver, const LineConfig& line, Store& store, Eve
       hub_(hub),
       lineProblem_(std::move(lineProblem)),
       schedule_(line.dispensers),
-      fills_(driver, store, hub, line.channel, line.dispensers),
-      prices_(driver, store, line.channel, line.dispensers) {
+      fills_(driver, gate_, store, hub, prices_, line.channel, line.dispensers),
+      prices_(driver, gate_, store, line.channel, line.dispensers) {
   const std::string now = NowUtc();
   for (int d : line_.dispensers) {
     DispenserView view;
@@ -66,18 +66,31 @@ bool LineWorker::Has(int dispenser) const {
 std::vector<DispenserView> LineWorker::Views() const {
   std::lock_guard lock(viewsMutex_);
   std::vector<DispenserView> views;
-  for (const auto& [d, view] : views_) views.push_back(view);
+  for (const auto& [d, view] : views_) {
+    views.push_back(view);
+    views.back().unpaid = store_.Unpaid(line_.channel, d);
+  }
   return views;
 }
 
 DispenserView LineWorker::View(int dispenser) const {
   std::lock_guard lock(viewsMutex_);
-  return views_.at(dispenser);
+  DispenserView view = views_.at(dispenser);
+  view.unpaid = store_.Unpaid(line_.channel, dispenser);
+  return view;
 }
 
-std::future<CommandResult> LineWorker::Queue(std::function<CommandResult()> run, bool first) {
+void LineWorker::Refresh(int dispenser) {
+  // On the worker's thread, so that no newer view is overwritten.
   auto command = std::make_shared<Command>();
-  command->run = std::move(run);
+  command->run = [this, dispenser] {
+    Publish(dispenser, View(dispenser));
+    return CommandResult{};
+  };
+  Queue(std::move(command));
+}
+
+std::future<CommandResult> LineWorker::Queue(std::shared_ptr<Command> command) {
   auto future = command->promise.get_future();
   {
     std::lock_guard lock(queueMutex_);
@@ -85,44 +98,85 @@ std::future<CommandResult> LineWorker::Queue(std::function<CommandResult()> run,
       command->promise.set_value({Outcome::Unavailable, "the service is stopping", {}});
       return future;
     }
-    if (first) {
-      queue_.push_front(command);
-    } else {
-      queue_.push_back(command);
-    }
+    queue_.push_back(std::move(command));
   }
   queueChanged_.notify_all();
   return future;
 }
 
+int LineWorker::Queued() {
+  std::lock_guard lock(queueMutex_);
+  return static_cast<int>(queue_.size());
+}
+
+std::uint64_t LineWorker::Stops(int dispenser) {
+  std::lock_guard lock(queueMutex_);
+  return stops_[dispenser];
+}
+
 std::future<CommandResult> LineWorker::Authorize(int dispenser, int grade, FillLimit limit,
-                                                 std::string by) {
-  return Queue([=, this] { return DoAuthorize(dispenser, grade, limit, by); }, false);
+                                                 std::string by, std::uint64_t stops) {
+  auto command = std::make_shared<Command>();
+  command->authorizes = dispenser;
+  command->run = [=, this] { return DoAuthorize(dispenser, grade, limit, by, stops); };
+  return Queue(std::move(command));
+}
+
+void LineWorker::CancelAuthorizations(const std::vector<int>& dispensers) {
+  std::vector<std::shared_ptr<Command>> cancelled;
+  {
+    std::lock_guard lock(queueMutex_);
+    for (int d : dispensers) ++stops_[d];
+    std::erase_if(queue_, [&](const std::shared_ptr<Command>& command) {
+      const bool mine = command->authorizes && std::find(dispensers.begin(), dispensers.end(),
+                                                         *command->authorizes) != dispensers.end();
+      if (mine) cancelled.push_back(command);
+      return mine;
+    });
+  }
+  for (auto& command : cancelled) {
+    command->promise.set_value(
+        {Outcome::Refused,
+         fmt::format("dispenser {}/{}: stopped", line_.channel, *command->authorizes),
+         {}});
+  }
+}
+
+bool LineWorker::StoppedSince(int dispenser, std::uint64_t stops) {
+  std::lock_guard lock(queueMutex_);
+  return stops_[dispenser] != stops;
 }
 
 std::future<CommandResult> LineWorker::StopDispenser(int dispenser) {
-  return Queue([=, this] { return DoStop(dispenser); }, true);
+  CancelAuthorizations({dispenser});
+  std::promise<CommandResult> done;
+  done.set_value(DoStop(dispenser));
+  return done.get_future();
 }
 
 std::future<CommandResult> LineWorker::StopAll() {
-  return Queue(
-      [this] {
-        std::vector<StopResult> results;
-        for (int d : line_.dispensers) {
-          const CommandResult result = DoStop(d);
-          results.push_back({line_.channel, d, result.outcome == Outcome::Done, result.detail});
-        }
-        return CommandResult{Outcome::Done, "", results};
-      },
-      true);
+  CancelAuthorizations(line_.dispensers);
+  // Every line at once: each waits only for its own exchange in progress.
+  return std::async(std::launch::async, [this] {
+    std::vector<StopResult> results;
+    for (int d : line_.dispensers) {
+      const CommandResult result = DoStop(d);
+      results.push_back({line_.channel, d, result.outcome == Outcome::Done, result.detail});
+    }
+    return CommandResult{Outcome::Done, "", results};
+  });
 }
 
 std::future<CommandResult> LineWorker::Totals(int dispenser, int nozzle) {
-  return Queue([=, this] { return DoTotals(dispenser, nozzle); }, false);
+  auto command = std::make_shared<Command>();
+  command->run = [=, this] { return DoTotals(dispenser, nozzle); };
+  return Queue(std::move(command));
 }
 
 std::future<CommandResult> LineWorker::ApplyPrices(std::vector<int> dispensers) {
-  return Queue([this, dispensers] { return DoApplyPrices(dispensers); }, false);
+  auto command = std::make_shared<Command>();
+  command->run = [this, dispensers] { return DoApplyPrices(dispensers); };
+  return Queue(std::move(command));
 }
 
 void LineWorker::Run() {
@@ -141,6 +195,7 @@ void LineWorker::Run() {
   } catch (const std::exception& error) {
     Log("channel {}: {}", line_.channel, error.what());
   }
+  std::string lastFailure;
   for (;;) {
     std::shared_ptr<Command> command;
     {
@@ -167,8 +222,9 @@ void LineWorker::Run() {
       Poll(schedule_.Next());
     } catch (const std::exception& error) {
       // The journal could not be written: the row stays open and the next
-      // poll of the dispenser tries again.
-      Log("channel {}: {}", line_.channel, error.what());
+      // poll of the dispenser tries again. The same failure is said once.
+      if (error.what() != lastFailure) Log("channel {}: {}", line_.channel, error.what());
+      lastFailure = error.what();
     }
     std::unique_lock lock(queueMutex_);
     queueChanged_.wait_until(lock, pollStarted + kShortestPollCycle,
@@ -187,7 +243,9 @@ void LineWorker::Reconcile() {
     schedule_.SetBusy(d, true);
     // Only the row's id: what else it holds shows once the fill ends.
     std::lock_guard lock(viewsMutex_);
-    views_[d].fill = OpenFill{fills_.Open(d)->id, {}, {}, {}};
+    OpenFill shown;
+    shown.id = fills_.Open(d)->id;
+    views_[d].fill = shown;
   }
   // Settle every open row now; a dispenser that does not answer is settled
   // by its first answer later.
@@ -198,6 +256,7 @@ void LineWorker::Poll(int dispenser) {
   Status status;
   Link failure = Link::Ok;
   try {
+    const auto turn = gate_.Take();
     status = driver_.Poll(static_cast<quorlan::Channel>(line_.channel),
                           static_cast<quorlan::Dispenser>(dispenser),
                           static_cast<std::uint8_t>(line_.nozzleMode));
@@ -224,6 +283,7 @@ void LineWorker::SetLink(int dispenser, Link failure) {
 }
 
 void LineWorker::Publish(int dispenser, DispenserView view) {
+  view.unpaid = store_.Unpaid(line_.channel, dispenser);
   {
     std::lock_guard lock(viewsMutex_);
     DispenserView& current = views_[dispenser];
@@ -247,8 +307,11 @@ void LineWorker::Track(int dispenser, const Status& status) {
   view.amount = RoundCents(status.amount);
   Publish(dispenser, view);
 
+  // What the dispenser held is gone once it powers up.
+  if (status.state == DispenserState::NoPrices) prices_.Forget(dispenser);
   switch (fills_.Track(dispenser, status, view.volume, view.amount)) {
     case FillTracker::Change::Opened:
+    case FillTracker::Change::Changed:
       view.fill = fills_.Open(dispenser)->Shown();
       Publish(dispenser, view);
       break;
@@ -308,8 +371,12 @@ CommandResult LineWorker::Failure(int dispenser, const std::exception& error) {
 }
 
 CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
-                                      const std::string& by) {
+                                      const std::string& by, std::uint64_t stops) {
   if (!up_) return {Outcome::LineDown, fmt::format("channel {}: line down", line_.channel), {}};
+  // No sale that the journal could not keep.
+  if (const std::string problem = store_.Check(); !problem.empty()) {
+    return {Outcome::Unavailable, "not authorized: " + problem, {}};
+  }
   DispenserView view = View(dispenser);
   const std::string where = fmt::format("dispenser {}/{}", line_.channel, dispenser);
   if (fills_.Open(dispenser)) return {Outcome::Refused, where + " has a fill open", {}};
@@ -323,26 +390,61 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
   }
   const auto c = static_cast<quorlan::Channel>(line_.channel);
   const auto d = static_cast<quorlan::Dispenser>(dispenser);
-  const auto price = driver_.Price(c, d, static_cast<Grade>(grade));
+  // The dispenser must hold the table the journal will quote: one whose
+  // download failed, or that a power-up lost, goes out again first.
+  if (!prices_.Known(dispenser) || prices_.Deferred(dispenser)) {
+    const DownloadResult download = Download(dispenser);
+    if (download.download == Download::LinkFailed) {
+      return {download.link == Link::LineDown ? Outcome::LineDown : Outcome::NoAck,
+              fmt::format("{}: its price table could not be confirmed ({}); not authorized", where,
+                          LinkName(download.link)),
+              {}};
+    }
+    if (download.download == Download::Refused) {
+      return {Outcome::Refused,
+              fmt::format("{}: its price table was not downloaded: {}", where, download.detail),
+              {}};
+    }
+  }
+  const auto price = prices_.Charged(dispenser, grade);
   if (!price) return {Outcome::Refused, fmt::format("{}: grade {} has no price", where, grade), {}};
 
   FillRecord pending;
   pending.channel = line_.channel;
   pending.dispenser = dispenser;
-  pending.grade = grade;
-  pending.price = RoundCents(*price);
+  if (limit.kind == FillLimit::Kind::None) {
+    // A plain authorization carries no grade on the line: the nozzle the
+    // customer lifts decides it.
+    pending.requestedGrade = grade;
+  } else {
+    pending.grade = grade;
+    pending.price = *price;
+  }
   pending.limit = limit;
   pending.authorizedBy = by;
   pending.authorizedAt = NowUtc();
   pending.shownVolume = view.volume;
   pending.shownAmount = view.amount;
-  const FillRecord fill = fills_.Begin(pending);
+  // The nozzles' totals before: they settle the fill if its display is lost.
+  // A plain authorization may end on any nozzle the line has.
+  const std::vector<int> nozzles =
+      limit.kind == FillLimit::Kind::None ? line_.nozzles : std::vector<int>{grade};
+  auto totals = fills_.ReadTotals(dispenser, nozzles);
+  const FillRecord fill = fills_.Begin(pending, std::move(totals));
   schedule_.SetBusy(dispenser, true);
 
   Limit driverLimit = Limit::None();
   if (limit.kind == FillLimit::Kind::Volume) driverLimit = Limit::Volume(FromCents(limit.value));
   if (limit.kind == FillLimit::Kind::Amount) driverLimit = Limit::Amount(FromCents(limit.value));
   try {
+    auto turn = gate_.Take();
+    // A stop that came after this authorization was queued wins: it never
+    // goes out. One that comes later stops what went out.
+    if (StoppedSince(dispenser, stops)) {
+      turn.unlock();
+      fills_.Abandon(dispenser);
+      return {Outcome::Refused, where + ": stopped", {}};
+    }
     driver_.Authorize(c, d, static_cast<Grade>(grade), driverLimit);
   } catch (const LinkFailure& error) {
     // It may have arrived all the same: the next poll settles the row.
@@ -361,6 +463,7 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
 CommandResult LineWorker::DoStop(int dispenser) {
   if (!up_) return {Outcome::LineDown, fmt::format("channel {}: line down", line_.channel), {}};
   try {
+    const auto turn = gate_.TakeFirst();
     driver_.Stop(static_cast<quorlan::Channel>(line_.channel),
                  static_cast<quorlan::Dispenser>(dispenser));
   } catch (const std::exception& error) {
@@ -372,6 +475,7 @@ CommandResult LineWorker::DoStop(int dispenser) {
 CommandResult LineWorker::DoTotals(int dispenser, int nozzle) {
   if (!up_) return {Outcome::LineDown, fmt::format("channel {}: line down", line_.channel), {}};
   try {
+    const auto turn = gate_.Take();
     const Reading totals =
         driver_.Totals(static_cast<quorlan::Channel>(line_.channel),
                        static_cast<quorlan::Dispenser>(dispenser), static_cast<Nozzle>(nozzle));

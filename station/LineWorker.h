@@ -1,9 +1,9 @@
 #pragma once
-// One serial line's worker: the only thread that calls the driver for its
-// channel. It runs the commands clients queue (a stop goes ahead of
-// everything else queued), polls the dispensers in between, keeps the view
-// clients read. The fills' journal (FillTracker) and the book's tables
-// (PriceSync) are its rooms, called from this thread only.
+// One serial line's worker: it runs the commands clients queue, polls the
+// dispensers in between, keeps the view clients read. A stop does not queue:
+// it cancels the authorizations queued for its dispensers and takes the
+// line's next turn on the caller's thread, never behind a journal write. The fills' journal
+// (FillTracker) and the book's tables (PriceSync) are its rooms, called from this thread only.
 
 #include <atomic>
 #include <condition_variable>
@@ -22,6 +22,7 @@
 #include "station/DispenserView.h"
 #include "station/EventHub.h"
 #include "station/FillTracker.h"
+#include "station/LineGate.h"
 #include "station/PollSchedule.h"
 #include "station/PriceSync.h"
 #include "station/Results.h"
@@ -52,10 +53,20 @@ class LineWorker {
   std::vector<DispenserView> Views() const;
   DispenserView View(int dispenser) const;
 
-  std::future<CommandResult> Authorize(int dispenser, int grade, FillLimit limit, std::string by);
+  // The dispenser's stops so far. An authorization given the count from
+  // before a stop gives up, even if it was not queued yet at the stop.
+  std::uint64_t Stops(int dispenser);
+  std::future<CommandResult> Authorize(int dispenser, int grade, FillLimit limit, std::string by,
+                                       std::uint64_t stops);
+  // Run on the caller's thread (StopAll on one of its own); the line's
+  // authorizations queued for the dispensers answer `stopped`.
   std::future<CommandResult> StopDispenser(int dispenser);
   std::future<CommandResult> StopAll();
+  // Commands waiting for the worker (the one it runs aside).
+  int Queued();
   std::future<CommandResult> Totals(int dispenser, int nozzle);
+  // Announces the dispenser again once its unpaid fills changed.
+  void Refresh(int dispenser);
   // The book changed for these dispensers: download now or after their fill.
   std::future<CommandResult> ApplyPrices(std::vector<int> dispensers);
 
@@ -63,9 +74,15 @@ class LineWorker {
   struct Command {
     std::function<CommandResult()> run;
     std::promise<CommandResult> promise;
+    std::optional<int> authorizes;  // the dispenser an authorization is for
   };
 
-  std::future<CommandResult> Queue(std::function<CommandResult()> run, bool first);
+  std::future<CommandResult> Queue(std::shared_ptr<Command> command);
+  // Answers the queued authorizations of these dispensers `stopped`, and
+  // makes one that is already running give up before it goes out.
+  void CancelAuthorizations(const std::vector<int>& dispensers);
+  // Whether a stop of the dispenser came since `stops` was counted.
+  bool StoppedSince(int dispenser, std::uint64_t stops);
   void Run();
   void Reconcile();
   void Poll(int dispenser);
@@ -77,12 +94,14 @@ class LineWorker {
   void SetLink(int dispenser, Link failure);
   void Publish(int dispenser, DispenserView view);
   CommandResult Failure(int dispenser, const std::exception& error);
-  CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by);
+  CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by,
+                            std::uint64_t stops);
   CommandResult DoStop(int dispenser);
   CommandResult DoTotals(int dispenser, int nozzle);
   CommandResult DoApplyPrices(const std::vector<int>& dispensers);
 
   Driver& driver_;
+  LineGate gate_;
   const LineConfig line_;
   Store& store_;
   EventHub& hub_;
@@ -98,6 +117,7 @@ class LineWorker {
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;
   std::deque<std::shared_ptr<Command>> queue_;
+  std::map<int, std::uint64_t> stops_;  // stops of each dispenser so far
   bool stopping_ = false;
 
   std::atomic<bool> up_{true};

@@ -10,10 +10,6 @@ namespace quorlan::station {
 
 using Cents = std::int64_t;  // hundredths of a litre or of the currency
 
-inline constexpr Cents kMinPrice = 1;       // 0.01
-inline constexpr Cents kMaxPrice = 9999;    // 99.99
-inline constexpr Cents kMaxLimit = 999999;  // what a six-digit display holds: 9999.99
-
 // A number with at most two decimals as hundredths; nullopt for anything
 // else (three decimals, not finite, beyond any display).
 std::optional<Cents> ExactCents(double value);

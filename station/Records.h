@@ -9,6 +9,7 @@
 #include <string>
 
 #include "station/Money.h"
+#include "station/Settlement.h"
 
 namespace quorlan::station {
 
@@ -26,14 +27,21 @@ struct PriceEntry {
 enum class FillStatus : std::uint8_t { Pending, Open, Done, Cancelled };
 
 // What clients see of a fill while it runs: none of it is known for fuel
-// nobody authorized but the row's id.
+// nobody authorized but the row's id. A plain authorization's grade is only
+// requested: the grade is the nozzle's, once the dispenser reports it.
 struct OpenFill {
   std::int64_t id = 0;
   std::optional<int> grade;
   std::optional<Cents> price;
   FillLimit limit;
+  std::optional<int> requestedGrade;
   friend bool operator==(const OpenFill&, const OpenFill&) = default;
 };
+
+// Where a completed fill's volume and amount come from: the dispenser's
+// readout, the growth of the nozzle's totals (the display was lost), or the
+// last figures seen while it ran (neither could be read).
+enum class SettledFrom : std::uint8_t { Readout, Totals, LastSeen };
 
 struct FillRecord {
   std::int64_t id = 0;
@@ -54,8 +62,13 @@ struct FillRecord {
   Cents shownAmount = 0;
   bool recovered = false;
   FillStatus status = FillStatus::Pending;
+  std::optional<int> requestedGrade;  // what a plain authorization asked for
+  bool filling = false;               // fuel was seen flowing
+  bool mismatch = false;              // the amount is not price × volume
+  SettledFrom settledFrom = SettledFrom::Readout;
+  Settlement settlement;  // a completed fill's payment and lock
 
-  OpenFill Shown() const { return {id, grade, price, limit}; }
+  OpenFill Shown() const { return {id, grade, price, limit, requestedGrade}; }
 };
 
 struct StoredEvent {

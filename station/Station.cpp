@@ -8,13 +8,27 @@
 #include "quorlan/SerialTransport.h"
 #include "sim/SimDispatcher.h"
 #include "station/EventData.h"
+#include "station/JsonViews.h"
+#include "station/Log.h"
 
 namespace quorlan::station {
 
 namespace {
 
+// What a totalizer counts up to before it starts again at zero: ten digits
+// of hundredths of a litre, twelve of hundredths of money.
+constexpr Totals kTotalizerWrap{10'000'000'000, 1'000'000'000'000};
+// How often unpaid fills are looked at for drive-offs.
+constexpr std::chrono::seconds kDriveOffCheck{5};
+// How long the first start waits for the dispensers before it reads the
+// first shift's opening totals.
+constexpr std::chrono::seconds kFirstAnswerWait{30};
+
 // The embedded default's prices, grades 1..4.
 constexpr std::array<Cents, 4> kEmbeddedPrices{5290, 5490, 5890, 6190};
+
+// How often the database is looked at.
+constexpr std::chrono::milliseconds kJournalWatch{500};
 
 bool Simulated(const LineConfig& line) {
   return line.port == kSimulatedPort;
@@ -96,11 +110,51 @@ void Station::SeedEmbeddedPrices() {
 
 void Station::Start() {
   for (auto& [channel, worker] : workers_) worker->Start();
+  watching_ = true;
+  watch_ = std::thread([this] { WatchJournal(); });
+  const Store::OpenShift shift = store_->CurrentShift(FormatUtc(Now()));
+  openingRead_ = !shift.first;
+  if (shift.first || config_.driveOffAfter.count() > 0) {
+    keeper_ = std::thread([this, first = shift.first] { Keep(first); });
+  }
 }
 
 void Station::Stop() {
+  {
+    std::lock_guard lock(watchMutex_);
+    watching_ = false;
+  }
+  watchWake_.notify_all();
+  if (watch_.joinable()) watch_.join();
+  {
+    std::lock_guard lock(keeperMutex_);
+    keeperStop_ = true;
+  }
+  keeperWake_.notify_all();
+  if (keeper_.joinable()) keeper_.join();
   for (auto& [channel, worker] : workers_) worker->Stop();
   if (hub_) hub_->Close();
+}
+
+void Station::WatchJournal() {
+  std::string said;
+  std::unique_lock lock(watchMutex_);
+  while (watching_) {
+    lock.unlock();
+    const std::string problem = store_->Check();
+    if (store_->TakeReopened()) Log("database: opened anew at {}", config_.database);
+    if (problem != said) {
+      if (!problem.empty()) {
+        Log("database: {}; new authorizations are refused until it can be written", problem);
+        hub_->Publish(kAlarmEvent, AlarmEventData(kDatabaseAlarm, 0, 0, 0, problem));
+      } else {
+        Log("database: written again");
+      }
+      said = problem;
+    }
+    lock.lock();
+    watchWake_.wait_for(lock, kJournalWatch, [this] { return !watching_; });
+  }
 }
 
 LineWorker* Station::Line(int channel) {
@@ -146,7 +200,19 @@ std::vector<DispenserView> Station::Views() {
 
 CommandResult Station::Authorize(int channel, int dispenser, int grade, FillLimit limit,
                                  const std::string& by) {
-  return Await(Line(channel)->Authorize(dispenser, grade, limit, by));
+  // Counted before any wait: a stop that comes meanwhile cancels this one.
+  const std::uint64_t stops = Line(channel)->Stops(dispenser);
+  AwaitOpening();
+  if (config_.unpaidLimit > 0) {
+    const auto unpaid = store_->UnpaidFills(channel, dispenser);
+    if (static_cast<int>(unpaid.size()) >= config_.unpaidLimit) {
+      return {Outcome::Refused,
+              fmt::format("dispenser {}/{} holds {} unpaid fills ({}): clear one first", channel,
+                          dispenser, unpaid.size(), fmt::join(unpaid, ", ")),
+              {}};
+    }
+  }
+  return Await(Line(channel)->Authorize(dispenser, grade, limit, by, stops));
 }
 
 CommandResult Station::StopDispenser(int channel, int dispenser) {
@@ -203,6 +269,184 @@ std::vector<PriceResult> Station::ChangePrices(const std::vector<PriceEntry>& en
     }
   }
   return results;
+}
+
+Station::Settled Station::Settle(std::int64_t id,
+                                 const std::function<SettlementResult(const FillRecord&)>& rule) {
+  std::lock_guard lock(settleMutex_);
+  std::optional<FillRecord> fill = store_->SettleableFill(id);
+  if (!fill) return {};
+  const SettlementResult result = rule(*fill);
+  if (result.refusal) {
+    return {fill, result.refusal, RefusalDetail(*result.refusal, id, fill->settlement)};
+  }
+  fill->settlement = result.settlement;
+  if (!result.changed) return {fill, std::nullopt, ""};
+  hub_->PublishCommitted(kFillEvent, FillEventData(*fill), [&](const StoredEvent& event) {
+    store_->WriteSettlement(*fill, event);
+    return true;
+  });
+  if (LineWorker* line = Line(fill->channel)) line->Refresh(fill->dispenser);
+  return {fill, std::nullopt, ""};
+}
+
+Station::Settled Station::Lock(std::int64_t fill, const std::string& caller) {
+  return Settle(fill, [&](const FillRecord& record) {
+    return station::Lock(Store::Stage(record), record.settlement, caller, Now());
+  });
+}
+
+Station::Settled Station::Unlock(std::int64_t fill, const std::string& caller, bool admin) {
+  return Settle(fill, [&](const FillRecord& record) {
+    return station::Unlock(record.settlement, caller, admin, Now());
+  });
+}
+
+Station::Settled Station::Clear(std::int64_t fill, const std::string& caller,
+                                const std::optional<std::string>& reference) {
+  return Settle(fill, [&](const FillRecord& record) {
+    return station::Clear(Store::Stage(record), record.settlement, caller, reference, Now());
+  });
+}
+
+std::vector<FillRecord> Station::Fills(const FillQuery& query) {
+  return store_->FindFills(query);
+}
+
+std::vector<std::pair<NozzleId, std::optional<station::Totals>>> Station::ReadTotals() {
+  // Every exchange is queued before any is awaited: each line reads its
+  // nozzles back to back, and the lines at once.
+  // A dispenser that does not answer its polls now is not asked: its
+  // nozzles are unanswered at once, not after a timeout each.
+  std::vector<std::pair<NozzleId, std::optional<std::future<CommandResult>>>> pending;
+  for (const LineConfig& line : config_.lines) {
+    LineWorker* worker = Line(line.channel);
+    for (int d : line.dispensers) {
+      const bool answers = worker->Up() && worker->View(d).link == Link::Ok;
+      for (int n : line.nozzles) {
+        pending.emplace_back(NozzleId{line.channel, d, n},
+                             answers ? std::optional(worker->Totals(d, n)) : std::nullopt);
+      }
+    }
+  }
+  std::vector<std::pair<NozzleId, std::optional<station::Totals>>> readings;
+  for (auto& [nozzle, future] : pending) {
+    if (!future) {
+      readings.emplace_back(nozzle, std::nullopt);
+      continue;
+    }
+    const CommandResult result = Await(std::move(*future));
+    const auto* totals = std::get_if<TotalsReading>(&result.body);
+    readings.emplace_back(nozzle, result.outcome == Outcome::Done && totals
+                                      ? std::optional<station::Totals>(
+                                            station::Totals{totals->volume, totals->amount})
+                                      : std::nullopt);
+  }
+  return readings;
+}
+
+std::string Station::CloseShift(const std::string& caller) {
+  std::unique_lock lock(shiftMutex_);
+  AwaitOpening();
+  Store::ShiftClosing closing;
+  for (const auto& [nozzle, totals] : ReadTotals()) {
+    closing.readings.push_back({nozzle, std::nullopt, totals});
+  }
+  closing.shift = store_->CurrentShift(FormatUtc(Now())).id;
+  closing.closedAt = FormatUtc(Now());
+  closing.closedBy = caller;
+  ShiftReport report;
+  std::string text;
+  hub_->PublishCommitted(kShiftEvent, "", [&](StoredEvent& event) {
+    text = store_->CloseShift(
+        closing,
+        [&](const ShiftInput& stored) {
+          ShiftInput input = stored;
+          input.closedAt = closing.closedAt;
+          input.closedBy = caller;
+          input.currency = config_.currency;
+          for (const GradeConfig& grade : config_.grades)
+            input.gradeNames[grade.number] = grade.name;
+          input.wrap = kTotalizerWrap;
+          report = BuildShiftReport(input);
+          return ShiftReportJson(report).dump();
+        },
+        event);
+    return true;
+  });
+  for (const NozzleBalance& balance : Discrepancies(report)) {
+    hub_->Publish(
+        kAlarmEvent,
+        AlarmEventData(
+            kDiscrepancyAlarm, balance.nozzle.channel, balance.nozzle.dispenser, std::nullopt,
+            fmt::format("shift {}: nozzle {} differs from the journal by "
+                        "{:.2f} litres and {:.2f} money",
+                        report.id, balance.nozzle.nozzle, FromCents(balance.difference->volume),
+                        FromCents(balance.difference->amount))));
+  }
+  return text;
+}
+
+void Station::AwaitOpening() {
+  // A sale before them would be counted in the journal and half in the
+  // totals; a close before them would have nothing to compare with.
+  std::unique_lock keeper(keeperMutex_);
+  keeperWake_.wait(keeper, [this] { return openingRead_ || keeperStop_; });
+}
+
+void Station::Keep(bool openingTotals) {
+  if (openingTotals) {
+    // The dispensers answer their first polls before their totals are read.
+    const auto deadline = std::chrono::steady_clock::now() + kFirstAnswerWait;
+    const auto answered = [this] {
+      for (const DispenserView& view : Views()) {
+        // A dispenser that failed to answer counts as tried: its totals will be null.
+        if (view.state == DispenserState::Unknown && view.link == Link::Ok) return false;
+      }
+      return true;
+    };
+    {
+      std::unique_lock lock(keeperMutex_);
+      while (!keeperStop_ && !answered() && std::chrono::steady_clock::now() < deadline) {
+        keeperWake_.wait_for(lock, std::chrono::milliseconds(50));
+      }
+    }
+    std::vector<NozzleReading> opening;
+    for (const auto& [nozzle, totals] : ReadTotals()) opening.push_back({nozzle, totals, {}});
+    try {
+      store_->SetOpeningTotals(store_->CurrentShift(FormatUtc(Now())).id, opening);
+    } catch (const std::exception&) {
+      // The shift stays without opening totals: its report shows no difference.
+    }
+    {
+      std::lock_guard lock(keeperMutex_);
+      openingRead_ = true;
+    }
+    keeperWake_.notify_all();
+  }
+  if (config_.driveOffAfter.count() == 0) return;
+  std::unique_lock lock(keeperMutex_);
+  while (!keeperStop_) {
+    lock.unlock();
+    try {
+      RaiseDriveOffs();
+    } catch (const std::exception&) {
+      // Tried again at the next check.
+    }
+    lock.lock();
+    keeperWake_.wait_for(lock, kDriveOffCheck, [this] { return keeperStop_; });
+  }
+}
+
+void Station::RaiseDriveOffs() {
+  const std::string cutoff = FormatUtc(Now() - config_.driveOffAfter);
+  for (const FillRecord& fill : store_->UnpaidBefore(cutoff, 0)) {
+    if (!droveOff_.insert(fill.id).second) continue;
+    hub_->Publish(kAlarmEvent, AlarmEventData(kDriveOffAlarm, fill.channel, fill.dispenser, fill.id,
+                                              fmt::format("fill {} ({:.2f}) is unpaid since {}",
+                                                          fill.id, FromCents(fill.amount),
+                                                          fill.finishedAt.value_or(""))));
+  }
 }
 
 }  // namespace quorlan::station

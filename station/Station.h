@@ -3,17 +3,24 @@
 // lines' transport, and one worker per line.
 
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quorlan/Driver.h"
 #include "station/Config.h"
 #include "station/EventHub.h"
+#include "station/FillQuery.h"
 #include "station/LineWorker.h"
 #include "station/Results.h"
+#include "station/Settlement.h"
+#include "station/ShiftReport.h"
 #include "station/Store.h"
 
 namespace quorlan::sim {
@@ -65,8 +72,44 @@ class Station {
   // sends them to the dispensers; the entries are checked by the caller.
   std::vector<PriceResult> ChangePrices(const std::vector<PriceEntry>& entries);
 
+  // Settlement: the fill as it now stands, or why it was refused; no fill
+  // at all for an unknown id. A change is journaled and announced.
+  struct Settled {
+    std::optional<FillRecord> fill;
+    std::optional<SettlementRefusal> refusal;
+    std::string detail;
+  };
+  Settled Lock(std::int64_t fill, const std::string& caller);
+  Settled Unlock(std::int64_t fill, const std::string& caller, bool admin);
+  Settled Clear(std::int64_t fill, const std::string& caller,
+                const std::optional<std::string>& reference);
+  std::vector<FillRecord> Fills(const FillQuery& query);
+
+  // Reads every configured nozzle's totals, stores the report with the
+  // next shift's opening in one transaction and announces it (then an
+  // alarm per nozzle with a difference); the report's JSON.
+  std::string CloseShift(const std::string& caller);
+
  private:
+  // Looks at the database every little while: a journal that cannot be
+  // written is said at once (log, alarm, health), and taken up again when it
+  // can be.
+  void WatchJournal();
+
+  std::mutex watchMutex_;
+  std::condition_variable watchWake_;
+  bool watching_ = false;
+  std::thread watch_;
+
   void SeedEmbeddedPrices();
+  // Every configured nozzle's totals, read now; nullopt where one did not answer.
+  std::vector<std::pair<NozzleId, std::optional<station::Totals>>> ReadTotals();
+  Settled Settle(std::int64_t id, const std::function<SettlementResult(const FillRecord&)>& rule);
+  // The first shift's opening totals, then drive-off alarms, until Stop.
+  void Keep(bool openingTotals);
+  void RaiseDriveOffs();
+  // Until the first shift's opening totals are read (at the first start only).
+  void AwaitOpening();
 
   StationConfig config_;
   std::unique_ptr<Store> store_;
@@ -75,6 +118,15 @@ class Station {
   std::unique_ptr<serial::SerialDispatcher> serial_;
   std::unique_ptr<Driver> driver_;
   std::map<int, std::unique_ptr<LineWorker>> workers_;
+
+  std::mutex settleMutex_;  // one settlement decision at a time
+  std::mutex shiftMutex_;   // one close at a time, never before the opening totals
+  std::mutex keeperMutex_;
+  std::condition_variable keeperWake_;
+  bool keeperStop_ = false;
+  bool openingRead_ = true;
+  std::set<std::int64_t> droveOff_;  // fills whose drive-off was announced
+  std::thread keeper_;
 };
 
 }  // namespace quorlan::station

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "sim/Protocol.h"
+#include "sim/Requests.h"
 
 namespace quorlan::bench {
 

@@ -22,10 +22,17 @@ using Dispenser = std::uint8_t;  // 1..32 on its line
 using Grade = std::uint8_t;      // 1..8; the price table carries 1..4
 using Nozzle = std::uint8_t;     // 1..8; 0 means none
 
-inline constexpr Channel kLastChannel = 32;
+// Channels run 1..kLastChannel (quorlan/PortDispatcher.h).
 inline constexpr Dispenser kLastDispenser = 32;
 inline constexpr Grade kLastGrade = 8;
+inline constexpr Nozzle kLastNozzle = 8;
 inline constexpr Grade kTableGrades = 4;
+// Prices and limits in hundredths: a price has four digits on the line, a
+// limit six.
+inline constexpr std::int64_t kLowestPrice = 1;        // 0.01
+inline constexpr std::int64_t kHighestPrice = 9999;    // 99.99
+inline constexpr std::int64_t kLowestLimit = 1;        // 0.01
+inline constexpr std::int64_t kHighestLimit = 999999;  // 9999.99
 
 // What a status poll says of a dispenser, in words a person or a client uses.
 enum class DispenserState : std::uint8_t {

@@ -9,6 +9,13 @@
 
 namespace quorlan {
 
+// Channels (lines) are 1..kLastChannel; the host has no more.
+inline constexpr std::int32_t kLastChannel = 32;
+// What this driver passes to Configure: line setting 3 is raw 8 data bits, no
+// parity, 1 stop bit, no flow control; the line runs at 9600 baud.
+inline constexpr std::int32_t kLineSetting8N1 = 3;
+inline constexpr std::int32_t kLineBaud = 9600;
+
 // Reply buffers handed to Exchange are this large; the verifier receives the
 // highest valid index (kReplyBufferSize - 1).
 inline constexpr int kReplyBufferSize = 255;
@@ -54,7 +61,7 @@ class TPortDispatcher {
   virtual std::uint32_t Exchange(std::int32_t channel, const std::uint8_t* request,
                                  std::int32_t requestLength, std::uint8_t* reply,
                                  std::int32_t expectedLength, std::int32_t reserved) = 0;
-  // 17: line setup, always (3, 9600) from this driver.
+  // 17: line setup, always (kLineSetting8N1, kLineBaud) from this driver.
   virtual void Configure(std::int32_t channel, std::int32_t lineSetting, std::int32_t baud) = 0;
   // 19 and 21: bound callbacks kept per channel.
   virtual void SetVerifier(std::int32_t channel, ReplyVerifier verifier) = 0;

@@ -13,11 +13,6 @@
 
 namespace quorlan::serial {
 
-// The only line setting this protocol uses: raw 8N1, no flow control.
-inline constexpr std::int32_t kLineSetting8N1 = 3;
-inline constexpr std::int32_t kDefaultBaud = 9600;
-inline constexpr std::int32_t kMaxChannel = 32;
-
 class SerialDispatcher : public Transport {
  public:
   explicit SerialDispatcher(LineTimeouts timeouts = {});
@@ -51,7 +46,7 @@ class SerialDispatcher : public Transport {
 
   const LineTimeouts timeouts_;
   // Channels 0..32; channel 0 has no device.
-  std::array<std::unique_ptr<Device>, kMaxChannel + 1> devices_;
+  std::array<std::unique_ptr<Device>, kLastChannel + 1> devices_;
 };
 
 }  // namespace quorlan::serial

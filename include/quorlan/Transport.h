@@ -35,8 +35,6 @@ namespace quorlan {
 
 class Transport : public TPortDispatcher {
  public:
-  static constexpr std::int32_t kLastLine = 32;
-
   Transport();
   ~Transport() override;
   Transport(const Transport&) = delete;
@@ -85,7 +83,7 @@ class Transport : public TPortDispatcher {
   std::uint32_t Verify(Channel& slot, std::int32_t channel, std::uint8_t* reply,
                        std::int32_t received, std::int32_t expected);
 
-  std::array<std::unique_ptr<Channel>, kLastLine + 1> channels_;
+  std::array<std::unique_ptr<Channel>, kLastChannel + 1> channels_;
 };
 
 }  // namespace quorlan

@@ -23,10 +23,8 @@ namespace quorlan {
 
 namespace {
 
-constexpr std::int64_t kLowestPrice = 1;      // hundredths
-constexpr std::int64_t kHighestPrice = 9999;  // four digits go on the line
-constexpr double kHighestLimit = 9999.99;     // six digits go on the line
-constexpr Nozzle kLastNozzle = 8;
+// Limits arrive as litres or money, not hundredths.
+constexpr double kHighestLimitValue = kHighestLimit / 100.0;
 
 // The English words for the failure each core message names.
 std::string EnglishFor(std::string_view message) {
@@ -191,9 +189,9 @@ void Driver::Authorize(Channel channel, Dispenser dispenser, Grade grade, Limit 
   CheckLine(channel, dispenser);
   CheckNumber("grade", grade, kLastGrade);
   if (limit.kind != Limit::Kind::None) {
-    if (!(limit.value > 0) || !(limit.value <= kHighestLimit)) {
+    if (!(limit.value > 0) || !(limit.value <= kHighestLimitValue)) {
       throw InvalidArgument("limit " + std::to_string(limit.value) + " is not above 0 and up to " +
-                            std::to_string(kHighestLimit));
+                            std::to_string(kHighestLimitValue));
     }
     core_->RequirePrice(channel, dispenser, grade);
   }

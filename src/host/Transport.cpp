@@ -30,7 +30,7 @@ Transport::Transport() {
 Transport::~Transport() = default;
 
 Transport::Channel* Transport::Find(std::int32_t channel) const {
-  if (channel < 0 || channel > kLastLine) return nullptr;
+  if (channel < 0 || channel > kLastChannel) return nullptr;
   return channels_[static_cast<std::size_t>(channel)].get();
 }
 

@@ -15,10 +15,6 @@ struct Frame {
   std::span<const std::uint8_t> View() const { return {bytes.data(), std::size_t(length)}; }
 };
 
-constexpr std::uint8_t AddressByte(int subAddress) {
-  return static_cast<std::uint8_t>((subAddress - kAddressBias) & 0xFF);
-}
-
 // More than kMaxRequestData data bytes fail with ERangeError.
 Frame BuildFrame(int subAddress, std::uint8_t command, std::span<const std::uint8_t> data);
 

@@ -15,10 +15,12 @@ inline constexpr std::uint8_t kComplement = 0xFF;
 inline constexpr int kAddressBias = 0x11;
 // A dispenser's second address (nozzle sub-status, release, price table).
 inline constexpr int kSecondAddressOffset = 208;
-// The line: raw 8 data bits, no parity, 1 stop bit (the dispatcher's line
-// setting 3) at 9600 baud.
-inline constexpr std::int32_t kLineSetting8N1 = 3;
-inline constexpr std::int32_t kLineBaud = 9600;
+
+constexpr std::uint8_t AddressByte(int subAddress) {
+  return static_cast<std::uint8_t>((subAddress - kAddressBias) & 0xFF);
+}
+// The line's setting and speed are the dispatcher's (quorlan/PortDispatcher.h).
+
 // Data info bytes one request may carry.
 inline constexpr int kMaxRequestData = 125;
 

@@ -9,7 +9,7 @@ struct SerialDispatcher::Device {
   // Guards the line against mapping and queries from other threads.
   mutable std::mutex mutex;
   std::unique_ptr<SerialLine> line;
-  std::int32_t baud = kDefaultBaud;
+  std::int32_t baud = kLineBaud;
   std::string problem;
 
   bool Failed(std::string why) {
@@ -30,12 +30,12 @@ SerialDispatcher::SerialDispatcher(LineTimeouts timeouts) : timeouts_(timeouts) 
 SerialDispatcher::~SerialDispatcher() = default;
 
 SerialDispatcher::Device* SerialDispatcher::Find(std::int32_t channel) const {
-  if (channel < 0 || channel > kMaxChannel) return nullptr;
+  if (channel < 0 || channel > kLastChannel) return nullptr;
   return devices_[static_cast<std::size_t>(channel)].get();
 }
 
 void SerialDispatcher::MapChannel(std::int32_t channel, std::string devicePath) {
-  if (channel < 1 || channel > kMaxChannel) {
+  if (channel < 1 || channel > kLastChannel) {
     throw std::invalid_argument("channel " + std::to_string(channel) + " is outside 1..32");
   }
   Device& device = *Find(channel);

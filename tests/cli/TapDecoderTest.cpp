@@ -14,7 +14,7 @@
 #include "TapFormat.h"
 #include "quorlan/Driver.h"
 #include "sim/Line.h"
-#include "sim/Protocol.h"
+#include "sim/Requests.h"
 #include "sim/SimDispatcher.h"
 
 namespace quorlan::cli::tap {

@@ -56,7 +56,7 @@ class SerialDispatcherTest : public ::testing::Test {
   void Use(LineTimeouts timeouts) {
     port = std::make_unique<SerialDispatcher>(timeouts);
     port->MapChannel(1, peer.Path());
-    port->Configure(1, serial::kLineSetting8N1, 9600);
+    port->Configure(1, kLineSetting8N1, 9600);
     verifier.port = port.get();
     port->SetVerifier(1, verifier.Bound());
   }
@@ -227,7 +227,7 @@ TEST_F(SerialDispatcherTest, APeerThatStopsReadingFailsTheLineInsteadOfHanging) 
   Use({.reply = 50ms, .interByte = 20ms, .settle = 20ms});
   // Fast, so the request's own transmission time is short; big enough to
   // fill every buffer between here and the peer, who never reads.
-  port->Configure(1, serial::kLineSetting8N1, 4'000'000);
+  port->Configure(1, kLineSetting8N1, 4'000'000);
   ASSERT_TRUE(port->IsOpen(1)) << port->LineProblem(1);
   const Bytes request(256 * 1024, 0x5A);
   reply.assign(kReplyBufferSize, 0);
@@ -248,12 +248,12 @@ TEST_F(SerialDispatcherTest, ASecondOpenerFindsThePortBusy) {
   ASSERT_TRUE(port->IsOpen(1));
   SerialDispatcher second;
   second.MapChannel(1, peer.Path());
-  second.Configure(1, serial::kLineSetting8N1, 9600);
+  second.Configure(1, kLineSetting8N1, 9600);
   EXPECT_FALSE(second.IsOpen(1));
   EXPECT_EQ(second.LineProblem(1), "port busy: " + peer.Path());
   EXPECT_EQ(second.GetError(1), kErrorLineFailure);
   port.reset();
-  second.Configure(1, serial::kLineSetting8N1, 9600);
+  second.Configure(1, kLineSetting8N1, 9600);
   EXPECT_TRUE(second.IsOpen(1)) << second.LineProblem(1);
 }
 
@@ -308,7 +308,7 @@ INSTANTIATE_TEST_SUITE_P(
                       LineFailureCase{"DeviceMissing", 1,
                                       [](SerialDispatcher& p) {
                                         p.MapChannel(1, "/nonexistent/tty");
-                                        p.Configure(1, serial::kLineSetting8N1, 9600);
+                                        p.Configure(1, kLineSetting8N1, 9600);
                                       }},
                       LineFailureCase{"UnknownLineSetting", 1,
                                       [](SerialDispatcher& p) {
@@ -335,7 +335,7 @@ TEST(SerialDispatcherChannels, LinesOfDifferentChannelsWorkFromDifferentThreads)
   RecordingVerifier verifiers[2];
   for (int i = 0; i < 2; ++i) {
     port.MapChannel(i + 1, peers[i].Path());
-    port.Configure(i + 1, serial::kLineSetting8N1, 9600);
+    port.Configure(i + 1, kLineSetting8N1, 9600);
     verifiers[i].port = &port;
     port.SetVerifier(i + 1, verifiers[i].Bound());
   }

@@ -47,6 +47,16 @@ std::vector<std::string> EventStream::LineEvents() const {
   return lineEvents_;
 }
 
+std::vector<nlohmann::json> EventStream::FillEvents() const {
+  std::lock_guard lock(mutex_);
+  return fillEvents_;
+}
+
+std::vector<nlohmann::json> EventStream::AlarmEvents() const {
+  std::lock_guard lock(mutex_);
+  return alarmEvents_;
+}
+
 std::string EventStream::Fault() const {
   std::lock_guard lock(mutex_);
   return fault_;
@@ -76,7 +86,11 @@ void EventStream::Take(const std::string& block) {
   lastId_ = id;
   ++events_;
   if (name == "line") lineEvents_.push_back(data);
-  if (name == "fill") fillIds_.push_back(nlohmann::json::parse(data)["id"].get<std::int64_t>());
+  if (name == "fill") {
+    fillEvents_.push_back(nlohmann::json::parse(data));
+    fillIds_.push_back(fillEvents_.back()["id"].get<std::int64_t>());
+  }
+  if (name == "alarm") alarmEvents_.push_back(nlohmann::json::parse(data));
 }
 
 }  // namespace quorlan::service_test

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,9 @@ class EventStream {
   std::vector<std::int64_t> FillIds() const;
   // The data of every `line` event.
   std::vector<std::string> LineEvents() const;
+  // The data of every `fill` and every `alarm` event, parsed.
+  std::vector<nlohmann::json> FillEvents() const;
+  std::vector<nlohmann::json> AlarmEvents() const;
   // An id that did not increase, a line that is not an event, a status
   // other than 200: the first such fault, or empty.
   std::string Fault() const;
@@ -42,6 +46,8 @@ class EventStream {
   mutable std::mutex mutex_;
   std::vector<std::int64_t> fillIds_;
   std::vector<std::string> lineEvents_;
+  std::vector<nlohmann::json> fillEvents_;
+  std::vector<nlohmann::json> alarmEvents_;
   std::string fault_;
   std::thread thread_;
 };

@@ -1,8 +1,11 @@
 // Kill durability: the service is killed (SIGKILL) at a random moment of
-// polling, authorizations, fills, price changes and journal commits, and
+// polling, authorizations, fills, price changes, clears, shift closes and
+// journal commits, and
 // started again on the same dispensers. After every round the journal holds
-// each fill the dispensers delivered exactly once, nothing more, every
-// acknowledged price is in the book and the database is sound.
+// each fill the dispensers delivered exactly once, nothing more, each with
+// the nozzle, grade, price, volume and amount the dispenser charged; every
+// acknowledged price is in the book, every acknowledged clear and shift
+// stands once and answers its key again, and the database is sound.
 // QUORLAN_KILL_ROUNDS and QUORLAN_KILL_SEED choose the run (the suite's is
 // short; docs/reliability.md gives the long one).
 
@@ -52,13 +55,49 @@ std::map<std::pair<int, int>, std::int64_t> StoredVolumes(const std::string& dat
   return sums;
 }
 
+// The dispensers' own record of every sale with fuel against the journal's
+// fills with fuel, dispenser by dispenser in order: the first difference in
+// words, or empty.
+std::string SalesDifference(const std::vector<json>& fills, SimLines& lines) {
+  std::map<std::pair<int, int>, std::vector<json>> journaled;
+  for (const json& fill : fills) {
+    if (Hundredths(fill["volume"]) > 0) {
+      journaled[{fill["channel"].get<int>(), fill["dispenser"].get<int>()}].push_back(fill);
+    }
+  }
+  for (int c = 1; c <= lines.Count(); ++c) {
+    for (int d = 1; d <= lines.Dispensers(); ++d) {
+      std::vector<sim::Sale> sales;
+      for (const auto& sale : lines.Line(c).Snapshot(d).sales) {
+        if (sale.volume > 0) sales.push_back(sale);
+      }
+      const auto& mine = journaled[{c, d}];
+      const std::string where = std::to_string(c) + "/" + std::to_string(d) + ": ";
+      if (mine.size() != sales.size()) {
+        return where + std::to_string(sales.size()) + " sales, " + std::to_string(mine.size()) +
+               " fills journaled";
+      }
+      for (std::size_t i = 0; i < sales.size(); ++i) {
+        if (auto difference = Difference(mine[i], sales[i]); !difference.empty()) {
+          return where + difference;
+        }
+      }
+    }
+  }
+  return {};
+}
+
 // What clients did to the service of one round.
 struct Traffic {
   std::mutex mutex;
-  std::map<Key, std::int64_t> acknowledged;  // the last price answered 200
-  std::map<Key, std::int64_t> unanswered;    // stored or not: either value may stand
+  std::map<Key, std::int64_t> acknowledged;     // the last price answered 200
+  std::map<Key, std::int64_t> unanswered;       // stored or not: either value may stand
+  std::map<std::int64_t, std::string> cleared;  // fill -> the clear's key, answered 200
+  std::vector<json> closed;                     // shift reports answered 200
   std::atomic<int> authorizing{0};
   std::atomic<int> pricing{0};
+  std::atomic<int> clearing{0};
+  std::atomic<int> closing{0};
   std::atomic<bool> running{true};
 };
 
@@ -103,6 +142,47 @@ void ChangePrices(const Service& service, unsigned seed, Traffic& traffic) {
   }
 }
 
+// A till that pays unpaid fills, each clear with its own key.
+void Clear(const Service& service, unsigned seed, Traffic& traffic) {
+  std::mt19937 random(seed);
+  auto pos = service.Client("operate");
+  pos->set_read_timeout(std::chrono::seconds(5));
+  while (traffic.running) {
+    const auto unpaid = pos->Get("/api/v1/fills?paid=false&limit=5");
+    if (!unpaid) break;
+    for (const json& fill : json::parse(unpaid->body, nullptr, false)) {
+      if (!fill.is_object() || !traffic.running) break;
+      const std::int64_t id = fill["id"];
+      const std::string key = "clear-" + std::to_string(id);
+      ++traffic.clearing;
+      const auto answer =
+          pos->Post("/api/v1/fills/" + std::to_string(id) + "/clear", {{"Idempotency-Key", key}},
+                    json{{"reference", key}}.dump(), "application/json");
+      --traffic.clearing;
+      if (!answer) return;  // the service is gone
+      std::lock_guard lock(traffic.mutex);
+      if (answer->status == 200) traffic.cleared[id] = key;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 100));
+  }
+}
+
+// The office closes a shift now and then.
+void CloseShifts(const Service& service, unsigned seed, Traffic& traffic) {
+  std::mt19937 random(seed);
+  auto office = service.Client("operate");
+  office->set_read_timeout(std::chrono::seconds(10));
+  while (traffic.running) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100 + random() % 600));
+    ++traffic.closing;
+    const auto answer = office->Post("/api/v1/shifts/close", "", "application/json");
+    --traffic.closing;
+    if (!answer) return;
+    std::lock_guard lock(traffic.mutex);
+    if (answer->status == 200) traffic.closed.push_back(json::parse(answer->body));
+  }
+}
+
 TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
   const int rounds = Setting("QUORLAN_KILL_ROUNDS", 20);
   const unsigned seed = unsigned(Setting("QUORLAN_KILL_SEED", 16));
@@ -111,7 +191,9 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
   SimLines lines(dir.Path(), kLines, kDispensers, kFlowRate);
   const std::string config = WriteConfig(dir, &lines);
   const std::string database = dir.File("station.db");
-  std::map<Key, std::int64_t> book;  // every price acknowledged so far
+  std::map<Key, std::int64_t> book;             // every price acknowledged so far
+  std::map<std::int64_t, std::string> cleared;  // every clear acknowledged so far
+  std::map<std::int64_t, json> shifts;          // every shift close acknowledged so far
   std::map<std::string, int> moments;
   std::size_t fillsChecked = 0;
 
@@ -122,12 +204,16 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
     Traffic traffic;
     std::thread authorizer(Authorize, std::cref(*service), random(), std::ref(traffic));
     std::thread pricer(ChangePrices, std::cref(*service), random(), std::ref(traffic));
+    std::thread till(Clear, std::cref(*service), random(), std::ref(traffic));
+    std::thread office(CloseShifts, std::cref(*service), random(), std::ref(traffic));
     std::this_thread::sleep_for(std::chrono::milliseconds(random() % 1500));
 
     // Name the moment, then kill at once.
     std::vector<std::string> hit;
     if (traffic.authorizing > 0) hit.push_back("authorization");
     if (traffic.pricing > 0) hit.push_back("price change");
+    if (traffic.clearing > 0) hit.push_back("clear");
+    if (traffic.closing > 0) hit.push_back("shift close");
     const auto stored = StoredVolumes(database);
     bool filling = false, unjournaled = false;
     for (int c = 1; c <= kLines; ++c) {
@@ -149,7 +235,11 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
     traffic.running = false;
     authorizer.join();
     pricer.join();
+    till.join();
+    office.join();
     for (const auto& [key, price] : traffic.acknowledged) book[key] = price;
+    for (const auto& [fill, key] : traffic.cleared) cleared[fill] = key;
+    for (const json& report : traffic.closed) shifts[report["id"]] = report;
     const auto& maybe = traffic.unanswered;
     ASSERT_EQ(IntegrityCheck(database), "ok");
 
@@ -166,6 +256,7 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
     ASSERT_TRUE(balanced) << difference;
     ASSERT_FALSE(journal.duplicate);
     fillsChecked = journal.fills;
+    ASSERT_EQ(SalesDifference(CompletedFills(*view), lines), "");
 
     const auto prices = view->Get("/api/v1/prices");
     ASSERT_TRUE(prices && prices->status == 200);
@@ -180,6 +271,30 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
       const auto pending = maybe.find(key);
       if (pending != maybe.end() && at->second == pending->second) price = pending->second;
       ASSERT_EQ(at->second, price) << "an acknowledged price is lost";
+    }
+    // Every acknowledged clear stands, and its key answers it again without a second act.
+    auto pos = service->Client("operate");
+    for (const auto& [fill, key] : cleared) {
+      const auto again =
+          pos->Post("/api/v1/fills/" + std::to_string(fill) + "/clear", {{"Idempotency-Key", key}},
+                    json{{"reference", key}}.dump(), "application/json");
+      ASSERT_TRUE(again && again->status == 200) << "fill " << fill;
+      const json paid = json::parse(again->body);
+      ASSERT_EQ(paid["paid"], true) << "an acknowledged clear is lost: fill " << fill;
+      ASSERT_EQ(paid["reference"], key);
+    }
+    // Every acknowledged shift stands as answered; none was closed twice.
+    const auto listed = view->Get("/api/v1/shifts?limit=1000");
+    ASSERT_TRUE(listed && listed->status == 200);
+    std::int64_t previous = 0;
+    std::map<std::int64_t, json> storedShifts;
+    for (const json& report : json::parse(listed->body)) {
+      ASSERT_GT(report["id"].get<std::int64_t>(), previous);
+      previous = report["id"];
+      storedShifts[previous] = report;
+    }
+    for (const auto& [id, report] : shifts) {
+      ASSERT_EQ(storedShifts[id], report) << "an acknowledged shift close is lost: " << id;
     }
     if (round == rounds) {
       EXPECT_EQ(service->Terminate(), 0);

@@ -83,6 +83,8 @@ TEST(ServiceLineFaults, FaultsAreReportedOtherLinesServeAndEveryFillIsJournaled)
   EXPECT_TRUE(WaitFor([&] { return Authorized(*pos, 1, 1); })) << "line 1 keeps serving";
   lines.Restore(2);
   EXPECT_TRUE(WaitFor([&] { return Health(*pos)["status"] == "ok"; }));
+  // Health may say so before the stream has carried the line's return.
+  EXPECT_TRUE(WaitFor([&] { return events.LineEvents().size() >= 2; }));
   const auto lineEvents = events.LineEvents();
   ASSERT_GE(lineEvents.size(), 2u);
   EXPECT_EQ(json::parse(lineEvents.front())["up"], false);

@@ -291,8 +291,8 @@ std::string Imbalance(const JournalSums& journal, SimLines& lines) {
     for (int d = 1; d <= lines.Dispensers(); ++d) {
       const auto totals = lines.Totals(c, d);
       const auto found = journal.sums.find({c, d});
-      const auto sums = found == journal.sums.end() ? std::pair<std::int64_t, std::int64_t>{}
-                                                    : found->second;
+      const auto sums =
+          found == journal.sums.end() ? std::pair<std::int64_t, std::int64_t>{} : found->second;
       if (sums != totals) {
         return std::to_string(c) + "/" + std::to_string(d) + " journal " +
                std::to_string(sums.first) + "/" + std::to_string(sums.second) + " dispenser " +
@@ -340,6 +340,50 @@ json View(httplib::Client& client, int channel, int dispenser) {
   const auto answer =
       client.Get("/api/v1/dispensers/" + std::to_string(channel) + "/" + std::to_string(dispenser));
   return answer && answer->status == 200 ? json::parse(answer->body) : json::object();
+}
+
+json FillOf(httplib::Client& client, std::int64_t id) {
+  const auto answer = client.Get("/api/v1/fills/" + std::to_string(id));
+  return answer && answer->status == 200 ? json::parse(answer->body) : json::object();
+}
+
+std::vector<json> CompletedFills(httplib::Client& client) {
+  std::vector<json> all;
+  for (std::int64_t after = 0;;) {
+    const auto answer = client.Get("/api/v1/fills?limit=1000&after=" + std::to_string(after));
+    if (!answer || answer->status != 200) throw std::runtime_error("cannot read the fills");
+    const json fills = json::parse(answer->body);
+    if (fills.empty()) return all;
+    for (const json& fill : fills) {
+      after = fill["id"].get<std::int64_t>();
+      all.push_back(fill);
+    }
+  }
+}
+
+std::string Difference(const json& fill, const sim::Sale& sale) {
+  const auto number = [](const json& value) {
+    return value.is_number() ? std::optional(value.get<std::int64_t>()) : std::nullopt;
+  };
+  const auto money = [](const json& value) {
+    return value.is_number() ? std::optional(Hundredths(value)) : std::nullopt;
+  };
+  const std::pair<const char*, bool> checks[] = {
+      {"nozzle", number(fill["nozzle"]) == sale.nozzle},
+      {"grade", number(fill["grade"]) == sale.grade},
+      {"price", money(fill["price"]) == sale.price},
+      {"volume", money(fill["volume"]) == sale.volume},
+      {"amount", money(fill["amount"]) == sale.amount},
+  };
+  for (const auto& [field, same] : checks) {
+    if (!same) {
+      return "fill " + fill.dump() + " differs in " + field + " from the sale: nozzle " +
+             std::to_string(sale.nozzle) + " grade " + std::to_string(sale.grade) + " price " +
+             std::to_string(sale.price) + " volume " + std::to_string(sale.volume) + " amount " +
+             std::to_string(sale.amount);
+    }
+  }
+  return {};
 }
 
 RawAnswer RawExchange(int port, const std::string& request, bool headOnly,

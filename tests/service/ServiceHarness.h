@@ -121,6 +121,14 @@ std::string Imbalance(const JournalSums& journal, SimLines& lines);
 void SeedPrices(httplib::Client& admin, int lines, int dispensers);
 // One dispenser object; empty when the service did not answer.
 json View(httplib::Client& client, int channel, int dispenser);
+// One fill object; empty when the service did not answer 200.
+json FillOf(httplib::Client& client, std::int64_t id);
+// Every completed fill of the journal, oldest first.
+std::vector<json> CompletedFills(httplib::Client& client);
+// The first difference between a journaled fill and the sale the simulated
+// dispenser recorded (nozzle, grade, price, volume, amount), in words;
+// empty when they agree.
+std::string Difference(const json& fill, const sim::Sale& sale);
 std::int64_t Hundredths(const json& number);
 
 // One request written as raw bytes to a fresh connection (paced one byte

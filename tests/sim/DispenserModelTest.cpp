@@ -160,6 +160,35 @@ TEST(DispenserModel, ManyTinyPoursAddUpToTheSameFill) {
   EXPECT_EQ(line.Snapshot(1).amount, 4567);
 }
 
+// Each fill that ends is recorded as the dispenser charged it: a preset at
+// the preset's grade and price, a plain one at the lifted nozzle's; a power
+// loss ends a fill where it was and leaves a cleared display without prices.
+TEST(DispenserModel, RecordsEverySaleAsChargedAndAPowerLossEndsOne) {
+  Line line({.dispensers = 1, .flowRate = 1.0, .clock = {}, .startWithoutPrices = false});
+  Send(line, 1, 0xA5, Preset(0, 100, 2));
+  line.Lift(1, 2);
+  line.Advance(2);
+  line.Hang(1);
+  Send(line, 1, 0xA4);
+  line.Lift(1, 3);
+  line.Advance(0.5);
+  line.Hang(1);
+  Send(line, 1, 0xA4);
+  line.Lift(1, 1);
+  line.Advance(0.25);
+  line.PowerCycle(1);
+  const auto snapshot = line.Snapshot(1);
+  ASSERT_EQ(snapshot.sales.size(), 3u);
+  EXPECT_EQ(snapshot.sales[0], (Sale{2, 2, 4567, 100, 4567}));
+  EXPECT_EQ(snapshot.sales[1], (Sale{3, 3, 3333, 50, 1667}));
+  EXPECT_EQ(snapshot.sales[2], (Sale{1, 1, 1111, 25, 278}));
+  EXPECT_EQ(snapshot.state, DispenserState::NoPrices);
+  EXPECT_EQ(snapshot.volume, 0);
+  EXPECT_EQ(snapshot.liftedNozzle, 0);
+  EXPECT_EQ(snapshot.totals[0], (NozzleTotals{25, 278}));
+  EXPECT_EQ(StatusByte(line), 0x2F);
+}
+
 TEST(DispenserModel, TheClockDrivesTheFillAtTheFlowRate) {
   double now = 100;
   Line line({.dispensers = 2,

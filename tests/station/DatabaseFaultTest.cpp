@@ -92,7 +92,8 @@ void MakeJournal(const std::filesystem::path& path, int fills) {
     fill.volume = 500;
     fill.amount = 26450;
     fill.finishedAt = "2026-12-07T10:01:00Z";
-    ASSERT_TRUE(store.CompleteFill(fill, {i, "fill", "{\"id\":" + std::to_string(i) + "}"}));
+    fill.status = FillStatus::Done;
+    ASSERT_TRUE(store.EndFill(fill, {i, "fill", "{\"id\":" + std::to_string(i) + "}"}));
   }
 }
 
@@ -291,6 +292,61 @@ TEST(DatabaseFaults, ACorruptionMetWhileServingIsA503) {
   }
   service.Signal(SIGTERM);
   service.Finish();
+}
+
+// The schema the first release wrote: a database made by it must still open.
+constexpr std::string_view kFirstSchema =
+    R"(CREATE TABLE prices(
+         channel INTEGER NOT NULL, dispenser INTEGER NOT NULL, grade INTEGER NOT NULL,
+         price INTEGER NOT NULL, PRIMARY KEY(channel, dispenser, grade));
+       CREATE TABLE fills(
+         id INTEGER PRIMARY KEY AUTOINCREMENT,
+         channel INTEGER NOT NULL, dispenser INTEGER NOT NULL, nozzle INTEGER NOT NULL,
+         grade INTEGER, price INTEGER,
+         limit_kind TEXT NOT NULL, limit_value INTEGER NOT NULL,
+         authorized_by TEXT, authorized_at TEXT, finished_at TEXT,
+         volume INTEGER NOT NULL, amount INTEGER NOT NULL,
+         shown_volume INTEGER NOT NULL, shown_amount INTEGER NOT NULL,
+         recovered INTEGER NOT NULL, status TEXT NOT NULL);
+       CREATE INDEX fills_by_status ON fills(status, channel);
+       CREATE TABLE events(id INTEGER PRIMARY KEY, name TEXT NOT NULL, data TEXT NOT NULL);
+       CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);
+       INSERT INTO fills VALUES(1, 1, 1, 1, 1, 5290, 'none', 0, 'pos-1',
+         '2026-12-07T10:00:00Z', '2026-12-07T10:01:00Z', 500, 26450, 0, 0, 0, 'done');
+       INSERT INTO fills VALUES(2, 1, 2, 0, 1, 5290, 'amount', 2000, 'pos-1',
+         '2026-12-07T10:02:00Z', NULL, 0, 0, 0, 0, 0, 'open');
+       PRAGMA user_version = 1;)";
+
+TEST(StoreSchema, ADatabaseOfTheFirstReleaseGetsEveryLaterStep) {
+  TempDirectory dir;
+  const auto path = dir.Path() / "station.db";
+  ASSERT_EQ(OtherConnection(path).Execute(std::string(kFirstSchema)), SQLITE_OK);
+  {
+    Store store(path.string());
+    const auto done = store.Fill(1);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done->status, FillStatus::Done);
+    EXPECT_EQ(done->settledFrom, station::SettledFrom::Readout);
+    EXPECT_FALSE(done->requestedGrade);
+    EXPECT_FALSE(done->settlement.paid);
+    EXPECT_EQ(store.Unpaid(1, 1), 1);
+    // The open fill of the old release ends as this one ends fills.
+    auto open = store.OpenFills(1);
+    ASSERT_EQ(open.size(), 1U);
+    open.front().status = FillStatus::Cancelled;
+    ASSERT_TRUE(store.EndFill(open.front(), {1, "fill", "{}"}));
+    EXPECT_EQ(store.Fill(2)->status, FillStatus::Cancelled);
+    EXPECT_EQ(store.CurrentShift("2026-12-07T11:00:00Z").id, 1);
+  }
+  OtherConnection check(path);
+  const std::int64_t steps = check.Integer("PRAGMA user_version");
+  TempDirectory fresh;
+  Store((fresh.Path() / "station.db").string()).Fill(1);
+  EXPECT_EQ(OtherConnection(fresh.Path() / "station.db").Integer("PRAGMA user_version"), steps);
+  EXPECT_GE(steps, 3);
+  // A database of a newer release is refused, not guessed at.
+  ASSERT_EQ(check.Execute("PRAGMA user_version = " + std::to_string(steps + 1)), SQLITE_OK);
+  EXPECT_THROW(Store{path.string()}, sql::Error);
 }
 
 }  // namespace

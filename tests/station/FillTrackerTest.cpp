@@ -37,12 +37,14 @@ class FillTrackerTest : public ::testing::Test {
     driver_->OpenLine(kChannel);
     for (Grade g = 1; g <= kTableGrades; ++g) driver_->SetPrice(kChannel, kDispenser, g, 50 + g);
     driver_->DownloadPrices(kChannel, kDispenser);
+    prices_ = std::make_unique<PriceSync>(*driver_, gate_, *store_, kChannel,
+                                          std::vector<int>{kDispenser});
     tracker_ = NewTracker();
   }
   ~FillTrackerTest() override { std::filesystem::remove_all(folder_); }
 
   std::unique_ptr<FillTracker> NewTracker() {
-    return std::make_unique<FillTracker>(*driver_, *store_, *hub_, kChannel,
+    return std::make_unique<FillTracker>(*driver_, gate_, *store_, *hub_, *prices_, kChannel,
                                          std::vector<int>{kDispenser});
   }
 
@@ -81,13 +83,17 @@ class FillTrackerTest : public ::testing::Test {
   std::shared_ptr<sim::Line> line_;
   sim::SimDispatcher dispatcher_;
   std::unique_ptr<Driver> driver_;
+  LineGate gate_;
+  std::unique_ptr<PriceSync> prices_;
   std::unique_ptr<FillTracker> tracker_;
 };
 
 TEST_F(FillTrackerTest, AnAuthorizedFillEndsWithItsReadoutAndOneEvent) {
   const std::int64_t id = Authorize(*tracker_, 2);
   ASSERT_TRUE(line_->Lift(kDispenser, 2));
-  EXPECT_EQ(Poll(*tracker_), FillTracker::Change::None);
+  // The nozzle and the fuel are news once, stored at once.
+  EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Changed);
+  EXPECT_EQ(store_->Fill(id)->nozzle, 2);
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::None);
   line_->Hang(kDispenser);
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Ended);
@@ -104,6 +110,29 @@ TEST_F(FillTrackerTest, AnAuthorizedFillEndsWithItsReadoutAndOneEvent) {
   // Later readings of the same dispenser end nothing again.
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::None);
   EXPECT_EQ(FillEvents().size(), 1u);
+}
+
+// The dispenser sells at 52.00 what the service believes is 60.00: the fill
+// is journaled as read, marked, and an alarm says so.
+TEST_F(FillTrackerTest, AnAmountThatIsNotPriceTimesVolumeIsKeptAsReadWithAnAlarm) {
+  driver_->SetPrice(kChannel, kDispenser, 2, 60);
+  const std::int64_t id = Authorize(*tracker_, 2);
+  ASSERT_TRUE(line_->Lift(kDispenser, 2));
+  Poll(*tracker_);
+  Poll(*tracker_);
+  line_->Hang(kDispenser);
+  ASSERT_EQ(Poll(*tracker_), FillTracker::Change::Ended);
+  const auto fill = store_->Fill(id);
+  ASSERT_TRUE(fill);
+  EXPECT_TRUE(fill->mismatch);
+  EXPECT_EQ(fill->price, 6000);
+  EXPECT_EQ(fill->amount, line_->Snapshot(kDispenser).sales.back().amount);
+  bool lost = false;
+  std::size_t alarms = 0;
+  for (auto& event : hub_->Wait(0, std::chrono::milliseconds(0), lost)) {
+    if (event.name == kAlarmEvent && event.data.find("mismatch") != std::string::npos) ++alarms;
+  }
+  EXPECT_EQ(alarms, 1u);
 }
 
 TEST_F(FillTrackerTest, AnAuthorizationTheDispenserNeverSawLeavesNoRow) {

@@ -38,15 +38,18 @@ void ServiceFixture::StartService() {
   }
   const auto config = directory_ / "station.toml";
   // Every client comes from 127.0.0.1: the per-address limit stands for many clients.
-  std::ofstream(config) << "listen = \"127.0.0.1:0\"\nmax_connections_per_client = 200\n"
+  std::ofstream(config) << extra_.top << "listen = \"127.0.0.1:0\"\n"
+                        << "max_connections_per_client = 200\n"
                         << "database = \"" << (directory_ / "station.db").string() << "\"\n"
                         << "audit_log = \"" << (directory_ / "audit.log").string() << "\"\n"
                         << "[[line]]\nchannel = 1\nport = \"" << pty_->SlavePath() << "\"\n"
                         << "dispensers = [" << dispensers << "]\n"
-                        << "[[token]]\nname = \"view\"\nrole = \"view\"\nsecret = \"" << kViewSecret
+                        << extra_.line << "[[token]]\nname = \"view\"\nrole = \"view\"\nsecret = \""
+                        << kViewSecret
                         << "\"\n[[token]]\nname = \"pos-1\"\nrole = \"operate\"\nsecret = \""
                         << kOperateSecret << "\"\n[[token]]\nname = \"office\"\nrole = \"admin\"\n"
-                        << "secret = \"" << kAdminSecret << "\"\n";
+                        << "secret = \"" << kAdminSecret << "\"\n"
+                        << extra_.tables;
   service_ = std::make_unique<Process>(
       std::vector<std::string>{QUORLAN_CLI_PATH, "serve", "--config", config.string()});
   // The first line is the address: http://127.0.0.1:PORT/
@@ -70,16 +73,17 @@ int ServiceFixture::StopService() {
 }
 
 Reply ServiceFixture::Call(const std::string& method, const std::string& path,
-                           const std::string& secret, const std::string& body) {
+                           const std::string& secret, const std::string& body,
+                           const httplib::Headers& extraHeaders) {
   httplib::Client client("127.0.0.1", port_);
   client.set_read_timeout(kDeadline);
-  httplib::Headers headers;
+  httplib::Headers headers = extraHeaders;
   if (!secret.empty()) headers.emplace("Authorization", "Bearer " + secret);
   httplib::Result result = method == "GET"    ? client.Get(path, headers)
                            : method == "POST" ? client.Post(path, headers, body, "application/json")
                                               : client.Put(path, headers, body, "application/json");
   if (!result) return {};
-  Reply reply{result->status, nullptr};
+  Reply reply{result->status, nullptr, result->body, result->get_header_value("Content-Type")};
   reply.body = nlohmann::json::parse(result->body, nullptr, false);
   return reply;
 }

@@ -27,7 +27,17 @@ inline const std::string kAdminSecret = "admin-secret-0123456789";
 
 struct Reply {
   int status = 0;
-  nlohmann::json body;
+  nlohmann::json body;  // discarded when the answer is not JSON
+  std::string text;
+  std::string contentType;
+};
+
+// Configuration added to the generated file: keys at the top, keys of the
+// line, and tables after the tokens (more tokens, grades).
+struct ExtraConfig {
+  std::string top;
+  std::string line;
+  std::string tables;
 };
 
 class ServiceFixture {
@@ -41,12 +51,14 @@ class ServiceFixture {
   // A line that disappears: the pseudo-terminal closes.
   void RemoveLine();
 
+  // Applies from the next start.
+  void Configure(ExtraConfig extra) { extra_ = std::move(extra); }
   void StartService();
   void KillService();  // SIGKILL
   int StopService();   // SIGTERM; the exit code
 
   Reply Call(const std::string& method, const std::string& path, const std::string& secret,
-             const std::string& body = "");
+             const std::string& body = "", const httplib::Headers& headers = {});
   Reply Get(const std::string& path) { return Call("GET", path, kViewSecret); }
   // Polls `path` until `accept` holds for its answer; fails the test after
   // the deadline.
@@ -67,6 +79,7 @@ class ServiceFixture {
   std::shared_ptr<sim::Line> line_;
   std::unique_ptr<sim::PtyServer> pty_;
   std::unique_ptr<Process> service_;
+  ExtraConfig extra_;
   int port_ = 0;
 };
 

@@ -4,7 +4,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 import { EventParser } from '../../station/web/site/js/events.js';
-import { csvField, toCsv, todaysStart } from '../../station/web/site/js/journal.js';
+import { csvField, fillNote, toCsv, todaysStart } from '../../station/web/site/js/journal.js';
 import { parsePrice } from '../../station/web/site/js/prices.js';
 
 function parse(chunks) {
@@ -102,4 +102,20 @@ test('a price has one or two digits and at most two decimals', () => {
   const cases = [['52.90', 52.9], ['7', 7], ['0.01', 0.01], ['99.99', 99.99], [' 5.5 ', 5.5],
     ['0', null], ['0.00', null], ['100', null], ['5.505', null], ['-1', null], ['abc', null], ['', null], ['1e1', null]];
   for (const [text, expected] of cases) assert.equal(parsePrice(text), expected, text);
+});
+
+test("a sale's note says what its figures alone do not", () => {
+  const cases = [
+    [{ status: 'completed' }, ''],
+    [{}, ''], // a station that does not tell statuses
+    [{ status: 'cancelled', refund: 20 }, /^Cancelled.*Refund 20\.00/],
+    [{ status: 'completed', mismatch: true }, /^Mismatch/],
+    [{ status: 'completed', refund: 0 }, ''],
+    [{ status: 'completed', refund: 4.5 }, /^Refund 4\.50 to the customer\.$/],
+  ];
+  for (const [fill, expected] of cases) {
+    const note = fillNote(fill);
+    if (typeof expected === 'string') assert.equal(note, expected, JSON.stringify(fill));
+    else assert.match(note, expected, JSON.stringify(fill));
+  }
 });

@@ -11,8 +11,6 @@ namespace quorlan::cli {
 
 namespace {
 
-constexpr int kLastNozzle = 8;
-
 void AddChannel(CLI::App& command, OperationArgs& args) {
   WholeNumberIn(command.add_option("-c,--channel", args.channel, "Channel (line)"), 1,
                 int{kLastChannel});

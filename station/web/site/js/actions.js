@@ -1,9 +1,14 @@
 // The operator's commands: authorize (grade, then a limit), stop, and the
 // station-wide emergency stop behind a confirmation.
-import { post } from './api.js';
-import { el, fixed2, dispenserName } from './format.js';
+import { post, describe } from './api.js';
+import { el, money, gradeName, dispenserName } from './format.js';
+import { kHighestLimit, kLowestLimit } from './limits.js';
+import { kText } from './strings.js';
 
 const kGrades = [1, 2, 3, 4, 5, 6, 7, 8];
+
+const validLimit = (value) =>
+  value >= kLowestLimit && value <= kHighestLimit && Math.round(value * 100) === value * 100;
 
 function closeButtons(dialog) {
   for (const button of dialog.querySelectorAll('[data-close]')) {
@@ -13,9 +18,11 @@ function closeButtons(dialog) {
 
 export class Actions {
   // notify(message, isError) shows a short message under the header.
-  constructor(forecourt, notify) {
+  // onAnswer(error or null) lets the page learn the role from a write's answer.
+  constructor(forecourt, notify, onAnswer = () => {}) {
     this.forecourt = forecourt;
     this.notify = notify;
+    this.onAnswer = onAnswer;
     this.dialog = document.getElementById('authorize-dialog');
     this.form = document.getElementById('authorize-form');
     this.grades = document.getElementById('authorize-grades');
@@ -36,13 +43,18 @@ export class Actions {
     });
     document.getElementById('emergency').addEventListener('click', () => {
       document.getElementById('emergency-error').textContent = '';
+      // Offline, the stop is still sent: it may get through, and the
+      // attendant is told where else to stop the pumps.
+      const warning = document.getElementById('emergency-offline');
+      warning.textContent = kText.emergencyOfflineWarning;
+      warning.hidden = this.forecourt.live;
       this.emergency.showModal();
     });
   }
 
   authorize(dispenser) {
     this.target = dispenser;
-    document.getElementById('authorize-title').textContent = `Authorize ${dispenserName(dispenser.channel, dispenser.dispenser)}`;
+    document.getElementById('authorize-title').textContent = kText.authorizeName(dispenserName(dispenser.channel, dispenser.dispenser));
     const prices = this.forecourt.pricesOf(dispenser);
     const offered = kGrades.filter((grade) => prices.has(grade));
     this.grades.replaceChildren(
@@ -51,11 +63,11 @@ export class Actions {
           'label',
           {},
           el('input', { type: 'radio', name: 'grade', value: grade, checked: index === 0, required: true }),
-          `Grade ${grade} · ${fixed2(prices.get(grade))}`,
+          `${gradeName(grade)} · ${money(prices.get(grade))}`,
         ),
       ),
     );
-    if (offered.length === 0) this.grades.append(el('p', { class: 'error', text: 'No prices set for this dispenser.' }));
+    if (offered.length === 0) this.grades.append(el('p', { class: 'error', text: kText.noPricesSet }));
     this.form.elements.limit.value = 'none';
     this.limit.value = '';
     this.error.textContent = '';
@@ -72,15 +84,15 @@ export class Actions {
   async submitAuthorize() {
     const grade = Number(this.form.elements.grade?.value);
     if (!grade) {
-      this.error.textContent = 'Choose a grade.';
+      this.error.textContent = kText.chooseGrade;
       return;
     }
     const body = { grade };
     const kind = this.form.elements.limit.value;
     if (kind !== 'none') {
       const value = Number(this.limit.value);
-      if (!(value >= 0.01 && value <= 9999.99) || Math.round(value * 100) !== value * 100) {
-        this.error.textContent = 'Enter a limit from 0.01 to 9999.99 with at most two decimals.';
+      if (!validLimit(value)) {
+        this.error.textContent = kText.limitRange;
         return;
       }
       body[kind] = value;
@@ -90,12 +102,41 @@ export class Actions {
     submit.disabled = true;
     try {
       const answer = await post(`/dispensers/${channel}/${dispenser}/authorize`, body);
+      this.onAnswer(null);
       if (answer?.channel) this.forecourt.update(answer);
       this.dialog.close();
     } catch (error) {
-      this.error.textContent = error.message;
+      this.onAnswer(error);
+      this.error.textContent = describe(error);
     } finally {
       submit.disabled = false;
+    }
+  }
+
+  // From a calling tile: the lifted nozzle's grade, and a prepay amount
+  // when one is typed.
+  async quickAuthorize(dispenser, grade, amountText, tile) {
+    const name = dispenserName(dispenser.channel, dispenser.dispenser);
+    const body = { grade };
+    if (amountText !== '') {
+      const value = Number(amountText);
+      if (!validLimit(value)) {
+        this.notify(`${name}: ${kText.limitRange}`, true);
+        return;
+      }
+      body.amount = value;
+    }
+    tile.quickGo.disabled = true;
+    try {
+      const answer = await post(`/dispensers/${dispenser.channel}/${dispenser.dispenser}/authorize`, body);
+      this.onAnswer(null);
+      tile.quickLimit.value = '';
+      if (answer?.channel) this.forecourt.update(answer);
+    } catch (error) {
+      this.onAnswer(error);
+      this.notify(`${name}: ${describe(error)}`, true);
+    } finally {
+      tile.quickGo.disabled = false;
     }
   }
 
@@ -104,10 +145,12 @@ export class Actions {
     button.disabled = true;
     try {
       const answer = await post(`/dispensers/${dispenser.channel}/${dispenser.dispenser}/stop`);
+      this.onAnswer(null);
       if (answer?.channel) this.forecourt.update(answer);
-      this.notify(`${name} stopped.`);
+      this.notify(kText.stopped(name));
     } catch (error) {
-      this.notify(`${name} did not stop: ${error.message}`, true);
+      this.onAnswer(error);
+      this.notify(kText.notStopped(name, describe(error)), true);
     } finally {
       button.disabled = false;
     }
@@ -116,19 +159,22 @@ export class Actions {
   async submitEmergency() {
     try {
       const answer = await post('/stop');
+      this.onAnswer(null);
       this.emergency.close();
       // Each dispenser answers "stopped" or why it did not.
       const failures = (answer?.dispensers ?? []).filter((entry) => entry.result !== 'stopped');
       if (failures.length === 0) {
-        this.notify('Every dispenser stopped.');
+        this.notify(kText.allStopped);
       } else {
         const names = failures.map((entry) =>
           entry.dispenser ? `${dispenserName(entry.channel, entry.dispenser)}: ${entry.result}` : `Line ${entry.channel}: ${entry.result}`,
         );
-        this.notify(`Not every dispenser confirmed the stop. ${names.join('; ')}`, true);
+        this.notify(kText.notAllStopped(names.join('; ')), true);
       }
     } catch (error) {
-      document.getElementById('emergency-error').textContent = error.message;
+      this.onAnswer(error);
+      document.getElementById('emergency-error').textContent =
+        error.status === 0 ? kText.emergencyNotReached : describe(error);
     }
   }
 }

@@ -2,6 +2,7 @@
 // Authorization header, and a refusal comes back as an ApiError carrying the
 // problem's status, title and detail.
 import { storedToken } from './session.js';
+import { kText } from './strings.js';
 
 export class ApiError extends Error {
   constructor(status, title, detail) {
@@ -60,22 +61,32 @@ export function allows(role, needed) {
   return kRoles.indexOf(role) >= kRoles.indexOf(needed);
 }
 
-// The contract tells no token its role, so the page asks the API with
-// requests that cannot change anything: a price book that is not a list, and
-// a stop for a dispenser that does not exist. A role allowed to try gets the
-// validation's refusal; a role too low gets 403.
-export async function probeRole(token) {
-  const allowed = async (attempt) => {
-    try {
-      await attempt();
-      return true;
-    } catch (error) {
-      if (error.status === 403) return false;
-      if ([400, 404, 409].includes(error.status)) return true;
-      throw error;
-    }
-  };
-  if (await allowed(() => put('/prices', { probe: true }, { token }))) return 'admin';
-  if (await allowed(() => post('/dispensers/0/0/stop', {}, { token }))) return 'operate';
-  return 'view';
+// The token's name and role, as the station tells them. A station of an
+// older kind has no such route (404): the role is then not told (null) and
+// the page learns it from the first write's answer, never from a probe.
+export async function readSession(token) {
+  try {
+    return await get('/session', { token });
+  } catch (error) {
+    if (error.status === 404) return { role: null };
+    throw error;
+  }
+}
+
+// A refusal in words a person understands, with what to do next.
+export function describe(error) {
+  const detail = error.detail ?? '';
+  switch (error.status) {
+    case 0: return kText.unreachable;
+    case 400: return kText.badInput(detail);
+    case 401: return kText.tokenRefused;
+    case 403: return kText.forbidden;
+    case 404: return kText.notFound;
+    case 409: return kText.refused(detail);
+    case 413: return kText.tooLarge;
+    case 422: return kText.keyReused;
+    case 502: return kText.noReply(detail);
+    case 503: return kText.lineIsDown;
+    default: return kText.unexpected(error.status);
+  }
 }

@@ -1,9 +1,11 @@
 // The forecourt: one tile per dispenser, updated in place from the API and
 // the event stream, so a button keeps its focus while figures change.
-import { el, fixed2, dispenserKey, dispenserName, stateWords, stateClass, describeLimit } from './format.js';
+import { el, fixed2, money, station, gradeName, dispenserKey, dispenserName, stateWords, stateClass, describeLimit } from './format.js';
+import { kHighestLimit, kLowestLimit } from './limits.js';
+import { kText } from './strings.js';
 
 export class Forecourt {
-  // actions: { canOperate, authorize(dispenser), stop(dispenser) }
+  // actions: { canOperate, authorize(dispenser), quickAuthorize(dispenser, grade, amount, form), stop(dispenser) }
   constructor(container, actions) {
     this.container = container;
     this.actions = actions;
@@ -11,6 +13,19 @@ export class Forecourt {
     this.tiles = new Map();
     this.lines = new Map(); // channel -> { up, reason }
     this.prices = new Map(); // "c/d" -> Map(grade -> price)
+    this.unpaidAmounts = new Map(); // "c/d" -> sum of unpaid amounts, when the station lists them
+    this.live = true;
+    this.onCalling = () => {};
+  }
+
+  setLive(live) {
+    this.live = live;
+    for (const dispenser of this.dispensers.values()) this.update(dispenser);
+  }
+
+  setUnpaidAmounts(amounts) {
+    this.unpaidAmounts = amounts;
+    for (const dispenser of this.dispensers.values()) this.update(dispenser);
   }
 
   list() {
@@ -23,7 +38,9 @@ export class Forecourt {
 
   update(dispenser) {
     const key = dispenserKey(dispenser.channel, dispenser.dispenser);
+    const before = this.dispensers.get(key);
     this.dispensers.set(key, dispenser);
+    if (dispenser.state === 'calling' && before && before.state !== 'calling') this.onCalling(dispenser);
     let tile = this.tiles.get(key);
     if (!tile) {
       tile = this.build(dispenser);
@@ -74,12 +91,12 @@ export class Forecourt {
       const value = el('div', { class: className });
       return { node: el('div', {}, el('div', { class: 'label', text: label }), value), value };
     };
-    const volume = field('Volume (l)', 'big');
-    const amount = field('Amount', 'big');
-    const grade = field('Grade');
-    const price = field('Price');
-    const nozzle = field('Nozzle');
-    const limit = field('Limit');
+    const volume = field(kText.volume, 'big');
+    const amount = field(kText.amount, 'big');
+    const grade = field(kText.grade);
+    const price = field(kText.price);
+    const nozzle = field(kText.nozzle);
+    const limit = field(kText.limit);
     const name = dispenserName(dispenser.channel, dispenser.dispenser);
     const tile = {
       state: el('span', { class: 'state' }),
@@ -89,21 +106,48 @@ export class Forecourt {
       price: price.value,
       nozzle: nozzle.value,
       limit: limit.value,
-      progress: el('progress', { max: 1, value: 0, 'aria-label': `${name}: progress toward the limit` }),
+      progress: el('progress', { max: 1, value: 0, 'aria-label': kText.progress(name) }),
       link: el('div', { class: 'link' }),
+      figuresLabel: el('div', { class: 'sale-label' }),
+      calling: el('p', { class: 'calling-note' }),
+      unpaid: el('p', { class: 'unpaid' }),
+      why: el('p', { class: 'why muted', id: `why-${dispenser.channel}-${dispenser.dispenser}` }),
+      labels: { volume: volume.node.firstChild, amount: amount.node.firstChild },
     };
     const children = [
       el('header', {}, el('h2', { text: name }), tile.state),
+      tile.calling,
+      tile.figuresLabel,
       el('div', { class: 'figures' }, volume.node, amount.node, grade.node, price.node, nozzle.node, limit.node),
       tile.progress,
+      tile.unpaid,
       tile.link,
     ];
     if (this.actions.canOperate) {
-      tile.authorize = el('button', { class: 'primary', text: 'Authorize', 'aria-label': `Authorize ${name}` });
-      tile.stop = el('button', { class: 'danger', text: 'Stop', 'aria-label': `Stop ${name}` });
+      // A customer waiting at a lifted nozzle is authorized in one step:
+      // the nozzle tells the grade, an amount is the optional prepay limit.
+      const limitId = `quick-${dispenser.channel}-${dispenser.dispenser}`;
+      tile.quickLimit = el('input', {
+        id: limitId, type: 'number', min: String(kLowestLimit), max: String(kHighestLimit), step: '0.01', inputmode: 'decimal', class: 'quick-limit',
+      });
+      tile.quickGo = el('button', { type: 'submit', class: 'primary call-go' });
+      tile.quick = el(
+        'form',
+        { class: 'quick' },
+        el('label', { for: limitId, text: kText.quickLimit }),
+        tile.quickLimit,
+        tile.quickGo,
+      );
+      tile.quick.addEventListener('submit', (event) => {
+        event.preventDefault();
+        const current = this.current(dispenser);
+        this.actions.quickAuthorize(current, current.nozzle, tile.quickLimit.value, tile);
+      });
+      tile.authorize = el('button', { class: 'primary', text: kText.authorize, 'aria-label': kText.authorizeName(name), 'aria-describedby': tile.why.id });
+      tile.stop = el('button', { class: 'danger', text: kText.stop, 'aria-label': kText.stopName(name) });
       tile.authorize.addEventListener('click', () => this.actions.authorize(this.current(dispenser)));
       tile.stop.addEventListener('click', () => this.actions.stop(this.current(dispenser), tile.stop));
-      children.push(el('div', { class: 'actions' }, tile.authorize, tile.stop));
+      children.push(tile.quick, el('div', { class: 'actions' }, tile.authorize, tile.stop), tile.why);
     }
     tile.root = el(
       'article',
@@ -117,40 +161,70 @@ export class Forecourt {
     return this.dispensers.get(dispenserKey(dispenser.channel, dispenser.dispenser));
   }
 
+  // Why Authorize cannot be used now, or '' when it can.
+  blocked(d, lineDown) {
+    if (!this.live) return kText.why.offline;
+    if (lineDown) return kText.why.lineDown;
+    if (d.state === 'no reply' || (d.link && d.link !== 'ok')) return kText.why.noReply;
+    if (['authorized', 'filling'].includes(d.state)) return kText.why.busy;
+    if (d.state === 'no prices') return kText.why.noPrices;
+    return '';
+  }
+
   render(tile, d) {
     const line = this.lines.get(d.channel);
     const lineDown = (line && !line.up) || d.link === 'line down';
     tile.root.className = `tile ${stateClass(d.state)}${lineDown ? ' line-down' : ''}`;
     tile.root.dataset.state = d.state;
     tile.state.textContent = stateWords(d.state);
+    // Between sales the figures are the last sale's, not money owed now.
+    const running = ['authorized', 'filling', 'stopped'].includes(d.state);
+    tile.figuresLabel.textContent = running ? '' : kText.lastSale;
+    tile.figuresLabel.hidden = running;
     tile.volume.textContent = fixed2(d.volume);
-    tile.amount.textContent = fixed2(d.amount);
-    tile.grade.textContent = d.grade ?? '–';
-    tile.price.textContent = fixed2(d.price);
-    tile.nozzle.textContent = d.nozzle ? `${d.nozzle} lifted` : 'all hung';
+    // The currency code sits small beside the big figure, never under it.
+    tile.amount.replaceChildren(fixed2(d.amount), station.currency ? el('span', { class: 'unit', text: ` ${station.currency}` }) : '');
+    tile.grade.textContent = gradeName(d.grade);
+    tile.price.textContent = money(d.price);
+    tile.nozzle.textContent = d.nozzle ? kText.nozzleLifted(d.nozzle) : kText.allHung;
     tile.limit.textContent = describeLimit(d.limit);
+
+    const calling = d.state === 'calling';
+    tile.calling.hidden = !calling;
+    tile.calling.textContent = calling ? kText.calling(d.nozzle ?? '?') : '';
+
+    // Present only on a station that keeps the unpaid stack.
+    const unpaid = typeof d.unpaid === 'number' ? d.unpaid : null;
+    tile.unpaid.hidden = !unpaid;
+    const owed = this.unpaidAmounts.get(dispenserKey(d.channel, d.dispenser));
+    tile.unpaid.textContent = unpaid ? kText.unpaid(unpaid, owed === undefined ? '' : money(owed)) : '';
 
     const target = d.limit?.volume ?? d.limit?.amount;
     const done = d.limit?.volume !== undefined ? d.volume : d.amount;
     // Kept in the layout when unused, so that tiles stay the same height.
     const limited = typeof target === 'number' && target > 0;
-    tile.progress.style.visibility = limited ? 'visible' : 'hidden';
+    tile.progress.classList.toggle('unused', !limited);
     tile.progress.value = limited ? Math.min(1, (done ?? 0) / target) : 0;
 
     if (lineDown) {
       tile.link.className = 'link link-down';
-      tile.link.textContent = `Line ${d.channel} down${line?.reason ? `: ${line.reason}` : ''}`;
+      tile.link.textContent = kText.lineDownOnTile(d.channel, line?.reason);
     } else if (d.link && d.link !== 'ok') {
       tile.link.className = 'link link-down';
-      tile.link.textContent = `Link: ${d.link}`;
+      tile.link.textContent = kText.linkFailed(d.link);
     } else {
       tile.link.className = 'link muted';
-      tile.link.textContent = 'Link OK';
+      tile.link.textContent = kText.linkOk;
     }
 
     if (tile.authorize) {
-      const busy = ['authorized', 'filling'].includes(d.state);
-      tile.authorize.disabled = busy || lineDown || d.state === 'no prices';
+      const why = this.blocked(d, lineDown);
+      tile.authorize.disabled = why !== '';
+      tile.why.textContent = why;
+      tile.why.hidden = why === '';
+      const quick = calling && why === '';
+      tile.quick.hidden = !quick;
+      if (quick) tile.quickGo.textContent = kText.quickGo(gradeName(d.nozzle));
     }
   }
 }

@@ -1,4 +1,36 @@
 // Small helpers shared by every view: building DOM nodes and writing figures.
+import { kText } from './strings.js';
+
+// What the station tells of itself (its zone, currency, grade names); until
+// it does, or on a station that does not, times are in the browser's zone,
+// money has no symbol and grades go by number.
+export const station = { timeZone: undefined, currency: '', gradeNames: new Map() };
+
+export function learnStation(settings = {}) {
+  if (typeof settings.timezone === 'string' && settings.timezone) {
+    try {
+      new Intl.DateTimeFormat('en', { timeZone: settings.timezone });
+      station.timeZone = settings.timezone;
+    } catch {
+      // An unknown zone leaves the browser's: better a time than none.
+    }
+  }
+  if (typeof settings.currency === 'string') station.currency = settings.currency;
+  for (const grade of settings.grades ?? []) {
+    if (Number.isInteger(grade?.number) && typeof grade.name === 'string') station.gradeNames.set(grade.number, grade.name);
+  }
+}
+
+export function gradeName(grade) {
+  if (grade === null || grade === undefined) return '–';
+  return station.gradeNames.get(grade) ?? kText.gradeNumber(grade);
+}
+
+// An amount with the station's currency code when it has one.
+export function money(value) {
+  const figure = fixed2(value);
+  return station.currency && figure !== '–' ? `${figure} ${station.currency}` : figure;
+}
 
 // Creates an element; text always goes through textContent, never as markup.
 export function el(tag, attributes = {}, ...children) {
@@ -27,48 +59,57 @@ export function dispenserKey(channel, dispenser) {
 }
 
 export function dispenserName(channel, dispenser) {
-  return `Line ${channel} · Pump ${dispenser}`;
+  return kText.pumpName(channel, dispenser);
 }
 
 export function describeLimit(limit) {
-  if (!limit || typeof limit !== 'object') return 'none';
+  if (!limit || typeof limit !== 'object') return kText.noLimit;
   if (typeof limit.volume === 'number') return `${fixed2(limit.volume)} l`;
   if (typeof limit.amount === 'number') return `amount ${fixed2(limit.amount)}`;
-  return 'none';
+  return kText.noLimit;
 }
 
 // The words a person reads for each state; the class gives the colour.
-const kStates = {
-  idle: 'Idle',
-  authorized: 'Authorized',
-  filling: 'Filling',
-  stopped: 'Stopped',
-  finished: 'Finished',
-  'no prices': 'No prices',
-  'no reply': 'No reply',
-  unknown: 'Unknown',
-};
-
 export function stateWords(state) {
-  return kStates[state] ?? 'Unknown';
+  return kText.states[state] ?? kText.states.unknown;
 }
 
 export function stateClass(state) {
-  return `state-${(kStates[state] ? state : 'unknown').replace(/ /g, '-')}`;
+  return `state-${(kText.states[state] ? state : 'unknown').replace(/ /g, '-')}`;
 }
 
+// The calendar day of a moment in the station's zone, as YYYY-MM-DD.
+function dayOf(date) {
+  return new Intl.DateTimeFormat('en-CA', { timeZone: station.timeZone, year: 'numeric', month: '2-digit', day: '2-digit' }).format(date);
+}
+
+// A time of day with its zone, so a reader in another zone is not misled.
 export function localTime(iso) {
   const date = new Date(iso);
-  return Number.isNaN(date.getTime()) ? '–' : date.toLocaleTimeString([], { hour12: false });
+  if (Number.isNaN(date.getTime())) return '–';
+  return new Intl.DateTimeFormat('en-GB', {
+    timeZone: station.timeZone, hour: '2-digit', minute: '2-digit', second: '2-digit', hour12: false, timeZoneName: 'short',
+  }).format(date);
 }
 
+// "Today" is the station's day, not the browser's.
 export function isToday(iso) {
   const date = new Date(iso);
-  return !Number.isNaN(date.getTime()) && date.toDateString() === new Date().toDateString();
+  return !Number.isNaN(date.getTime()) && dayOf(date) === dayOf(new Date());
 }
 
 export function localDate() {
-  const now = new Date();
-  const pad = (n) => String(n).padStart(2, '0');
-  return `${now.getFullYear()}-${pad(now.getMonth() + 1)}-${pad(now.getDate())}`;
+  return dayOf(new Date());
+}
+
+// On a narrow screen a table shows each row as a card: every cell carries
+// its column's name, so no figure loses its meaning or is cut off.
+export function labelCells(table) {
+  const head = table.tHead?.rows[table.tHead.rows.length - 1];
+  if (!head) return;
+  const names = [...head.cells].map((cell) => cell.textContent.trim());
+  for (const body of table.tBodies) {
+    for (const row of body.rows) [...row.cells].forEach((cell, index) => (cell.dataset.label = names[index] ?? ''));
+  }
+  table.classList.add('cards');
 }

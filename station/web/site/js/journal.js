@@ -1,8 +1,9 @@
 // The journal: today's completed fills, newest first, with filters, totals
 // per grade and a CSV export made in the browser; and a nozzle's totals read
 // from the dispenser on request.
-import { get } from './api.js';
-import { el, fixed2, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate } from './format.js';
+import { describe, get } from './api.js';
+import { kText } from './strings.js';
+import { el, fixed2, money, gradeName, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate, labelCells } from './format.js';
 
 const kPage = 1000;
 // Fills finish a little out of id order (ids are given at authorization), so
@@ -18,6 +19,17 @@ async function firstAfter(after) {
 // id, so a doubling then a bisection finds today's start in a few requests
 // instead of reading every fill ever made. `first(after)` answers the first
 // completed fill above an id, or nothing.
+// What a reader must know of a sale beyond its figures: an authorization
+// that ended without fuel, a pump whose amount is not price × volume, the
+// money a prepay gives back. A station that does not tell these leaves it empty.
+export function fillNote(fill) {
+  const notes = [];
+  if (fill.status === 'cancelled') notes.push(kText.noteCancelled);
+  if (fill.mismatch) notes.push(kText.noteMismatch);
+  if (typeof fill.refund === 'number' && fill.refund > 0) notes.push(kText.noteRefund(money(fill.refund)));
+  return notes.join(' ');
+}
+
 export async function todaysStart(first = firstAfter, today = (fill) => isToday(fill.finished_at)) {
   let low = 0; // no fill up to this id is today's
   let high = 1;
@@ -110,7 +122,7 @@ export class Journal {
     // Newest first by the time each fill finished; ids order fills by
     // authorization, which two pumps can finish the other way round.
     return [...this.fills.values()]
-      .filter((f) => isToday(f.finished_at))
+      .filter((f) => isToday(f.finished_at ?? f.authorized_at))
       .sort((a, b) => (b.finished_at ?? '').localeCompare(a.finished_at ?? '') || b.id - a.id);
   }
 
@@ -134,7 +146,7 @@ export class Journal {
       dispensers.map((d) => el('option', { value: dispenserKey(d.channel, d.dispenser), text: dispenserName(d.channel, d.dispenser) })),
     );
     const grades = [...new Set(this.today().map((f) => f.grade))].sort((a, b) => a - b);
-    keep(this.byGrade, grades.map((g) => el('option', { value: g, text: `Grade ${g}` })));
+    keep(this.byGrade, grades.map((g) => el('option', { value: g, text: gradeName(g) })));
 
     const totalsDispenser = document.getElementById('totals-dispenser');
     const chosen = totalsDispenser.value;
@@ -144,7 +156,7 @@ export class Journal {
     if (chosen) totalsDispenser.value = chosen;
     const nozzle = document.getElementById('totals-nozzle');
     if (nozzle.options.length === 0) {
-      nozzle.append(...[1, 2, 3, 4, 5, 6, 7, 8].map((n) => el('option', { value: n, text: `Nozzle ${n}` })));
+      nozzle.append(...[1, 2, 3, 4, 5, 6, 7, 8].map((n) => el('option', { value: n, text: kText.nozzleNumber(n) })));
     }
   }
 
@@ -165,14 +177,16 @@ export class Journal {
           el('td', { class: 'num', text: fixed2(f.volume) }),
           el('td', { class: 'num', text: fixed2(f.amount) }),
           el('td', { text: describeLimit(f.limit) }),
-          el('td', { text: (f.authorized_by ?? 'at the pump') + (f.recovered ? ' (recovered)' : '') }),
+          el('td', { text: (f.authorized_by ?? kText.atThePump) + (f.recovered ? kText.recovered : '') }),
+          el('td', { class: f.mismatch || f.status === 'cancelled' ? 'note-alert' : '', text: fillNote(f) }),
         ),
       ),
     );
     this.empty.hidden = fills.length > 0;
+    labelCells(this.body.closest('table'));
 
     const perGrade = new Map();
-    for (const f of fills) {
+    for (const f of fills.filter((fill) => fill.status !== 'cancelled')) {
       const sum = perGrade.get(f.grade) ?? { count: 0, volume: 0, amount: 0 };
       sum.count += 1;
       // Sums in hundredths, so that 0.1 + 0.2 stays 0.30.
@@ -187,7 +201,7 @@ export class Journal {
           el(
             'tr',
             { 'data-grade': grade },
-            el('td', { text: `Grade ${grade}` }),
+            el('td', { text: gradeName(grade) }),
             el('td', { class: 'num', text: sum.count }),
             el('td', { class: 'num', text: fixed2(sum.volume / 100) }),
             el('td', { class: 'num', text: fixed2(sum.amount / 100) }),
@@ -210,13 +224,13 @@ export class Journal {
     const [channel, dispenser] = document.getElementById('totals-dispenser').value.split('/');
     const nozzle = document.getElementById('totals-nozzle').value;
     result.className = '';
-    result.textContent = 'Reading…';
+    result.textContent = kText.reading;
     try {
       const totals = await get(`/dispensers/${channel}/${dispenser}/totals/${nozzle}`);
-      result.textContent = `${dispenserName(channel, dispenser)}, nozzle ${nozzle}: ${fixed2(totals.volume_total)} l, amount ${fixed2(totals.amount_total)}`;
+      result.textContent = kText.totalsRead(dispenserName(channel, dispenser), nozzle, fixed2(totals.volume_total), fixed2(totals.amount_total));
     } catch (error) {
       result.className = 'error';
-      result.textContent = error.message;
+      result.textContent = describe(error);
     }
   }
 }

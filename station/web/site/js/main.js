@@ -1,20 +1,21 @@
 // Starts the page: signs in, finds what the token may do, loads the views
 // and keeps them live from the event stream.
-import { get, health, probeRole, allows } from './api.js';
+import { get, health, readSession, describe, allows, kRoles } from './api.js';
+import { learnStation } from './format.js';
+import { kText } from './strings.js';
+import { Chime } from './chime.js';
 import { takeTokenFromAddress, storedToken, storeToken, forgetToken } from './session.js';
 import { EventStream } from './events.js';
 import { Forecourt } from './forecourt.js';
 import { Actions } from './actions.js';
 import { PriceBook } from './prices.js';
 import { Journal } from './journal.js';
+import { Sales } from './sales.js';
+import { Shift } from './shift.js';
 
 const $ = (id) => document.getElementById(id);
 
-function refusalWords(error) {
-  if (error.status === 401) return 'This token was refused by the station. Check it and try again.';
-  if (error.status === 0) return 'The station does not answer. Try again in a moment.';
-  return `The station refused to sign in: ${error.message}`;
-}
+const refusalWords = (error) => describe(error);
 
 function showLogin(message = '') {
   $('app').hidden = true;
@@ -43,36 +44,71 @@ function setupTabs() {
       $(other.getAttribute('aria-controls')).hidden = !selected;
     }
   };
-  tabs.forEach((tab, index) => {
+  tabs.forEach((tab) => {
     tab.addEventListener('click', () => select(tab));
     tab.addEventListener('keydown', (event) => {
       const step = { ArrowRight: 1, ArrowLeft: -1 }[event.key];
       if (!step) return;
-      const next = tabs[(index + step + tabs.length) % tabs.length];
+      // Tabs of views this station does not have are hidden and skipped.
+      const shown = tabs.filter((other) => !other.hidden);
+      const at = shown.indexOf(tab);
+      const next = shown[(at + step + shown.length) % shown.length];
       select(next);
       next.focus();
     });
   });
 }
 
+// What the role lets the page offer. A role not told (an older station)
+// offers every control, and the first refusal (403) takes back what the
+// token may not do; the station checks every write itself anyway.
+function offered(role, needed) {
+  return role === null || allows(role, needed);
+}
+
 class Station {
   constructor(role) {
     this.role = role;
-    for (const node of document.querySelectorAll('[data-needs]')) node.hidden = !allows(role, node.dataset.needs);
-    $('who').textContent = `Role: ${role}`;
+    this.showRole();
     this.forecourt = new Forecourt($('tiles'), {
-      canOperate: allows(role, 'operate'),
+      canOperate: offered(role, 'operate'),
       authorize: (d) => this.actions.authorize(d),
+      quickAuthorize: (d, grade, amount, tile) => this.actions.quickAuthorize(d, grade, amount, tile),
       stop: (d, button) => this.actions.stop(d, button),
     });
-    this.actions = new Actions(this.forecourt, notify);
-    this.prices = new PriceBook(this.forecourt, allows(role, 'admin'));
+    this.chime = new Chime($('chime'));
+    this.forecourt.onCalling = () => this.chime.ring();
+    this.actions = new Actions(this.forecourt, notify, (error) => this.learnRole(error, 'operate'));
+    this.prices = new PriceBook(this.forecourt, offered(role, 'admin'), (error) => this.learnRole(error, 'admin'));
     this.journal = new Journal(this.forecourt);
+    this.sales = new Sales(this.forecourt, offered(role, 'operate'), (error) => this.learnRole(error, 'operate'));
+    this.shift = new Shift((error) => this.learnRole(error, 'operate'));
     this.stream = new EventStream({
       onEvent: (event) => this.onEvent(event),
       onLive: (live) => this.onLive(live),
-      onRefused: () => this.signOut('The station no longer accepts this token.'),
+      onRefused: () => this.signOut(kText.tokenWithdrawn),
     });
+  }
+
+  showRole() {
+    for (const node of document.querySelectorAll('[data-needs]')) node.hidden = !offered(this.role, node.dataset.needs);
+    $('who').textContent = this.role === null ? kText.roleUntold : kText.roleIs(this.role);
+  }
+
+  // Only while the role is not told: a write refused with 403 means the
+  // token's role is below the one it needed, so what it cannot use goes away.
+  learnRole(error, needed) {
+    if (this.role !== null || error?.status !== 403) return;
+    this.role = kRoles[kRoles.indexOf(needed) - 1];
+    this.showRole();
+    this.prices.canEdit = false;
+    this.prices.render();
+    if (this.role === 'view') {
+      for (const node of document.querySelectorAll('.tile .actions, .tile .quick, .tile .why')) node.remove();
+      this.sales.canOperate = false;
+      this.sales.render();
+      this.forecourt.actions.canOperate = false;
+    }
   }
 
   async start() {
@@ -83,13 +119,24 @@ class Station {
   // Reads what the stream does not replay; again after every break.
   async refresh() {
     try {
-      this.forecourt.setAll(await get('/dispensers'));
+      const dispensers = await get('/dispensers');
+      this.forecourt.setAll(dispensers);
+      await this.loadSettlement(dispensers);
       await this.prices.load();
       await this.readLines();
       await this.journal.load();
     } catch (error) {
-      notify(`Could not load the station: ${error.message}`, true);
+      notify(kText.loadFailed(describe(error)), true);
     }
+  }
+
+  // Unpaid sales and shifts exist only on a station that keeps them; an
+  // older station has neither route and their tabs stay hidden.
+  async loadSettlement(dispensers) {
+    const sales = Sales.offered(dispensers);
+    $('tab-sales').hidden = !sales;
+    if (sales) await this.sales.load();
+    $('tab-shift').hidden = !(await this.shift.load());
   }
 
   async readLines() {
@@ -107,13 +154,20 @@ class Station {
     const banner = $('lines-down');
     banner.hidden = down.length === 0;
     banner.textContent = down
-      .map(([channel, line]) => `Line ${channel} is down${line.reason ? ` (${line.reason})` : ''}.`)
+      .map(([channel, line]) => kText.lineDown(channel, line.reason))
       .join(' ');
   }
 
   onEvent({ event, data }) {
     if (event === 'dispenser') this.forecourt.update(data);
-    else if (event === 'fill') this.journal.add(data);
+    else if (event === 'fill') {
+      this.journal.add(data);
+      if (!$('tab-sales').hidden) this.sales.add(data);
+    } else if (event === 'shift') this.shift.merge(data);
+    else if (event === 'alarm') {
+      const where = data.dispenser ? kText.pumpName(data.channel, data.dispenser) : '';
+      notify(kText.alarm(data.kind, where, data.detail ?? ''), true);
+    }
     else if (event === 'prices') this.prices.merge(Array.isArray(data) ? data : data.prices ?? []);
     else if (event === 'line') {
       this.forecourt.setLine(data.channel, data.up, data.reason ?? '');
@@ -125,8 +179,10 @@ class Station {
     const badge = $('live');
     if (badge.dataset.live === String(live)) return;
     badge.dataset.live = String(live);
-    badge.textContent = live ? 'live' : 'not live';
+    badge.textContent = live ? kText.live : kText.notLive;
     document.body.dataset.live = String(live);
+    $('emergency').textContent = live ? kText.emergency : kText.emergencyOffline;
+    this.forecourt.setLive(live);
     if (live && this.wasLive) this.refresh();
     this.wasLive ||= live;
   }
@@ -140,12 +196,13 @@ class Station {
 }
 
 async function signIn(token) {
-  await get('/dispensers', { token }); // 401 for a wrong token
-  const role = await probeRole(token);
+  const session = await readSession(token); // 401 for a wrong token
+  if (session.role === null) await get('/dispensers', { token }); // an older station may answer 404 before judging the token
+  learnStation(session);
   storeToken(token);
   $('login').hidden = true;
   $('app').hidden = false;
-  const station = new Station(role);
+  const station = new Station(session.role ?? null);
   $('logout').addEventListener('click', () => station.signOut(''));
   station.start();
 }

@@ -1,8 +1,10 @@
 // The price book: one row per dispenser, one column per grade. An admin edits
 // the cells and applies the whole book in one request; the answer tells, per
 // dispenser, whether the new table was downloaded, deferred or failed.
-import { get, put } from './api.js';
-import { el, fixed2, dispenserKey, dispenserName } from './format.js';
+import { describe, get, put } from './api.js';
+import { kHighestPrice, kLowestPrice } from './limits.js';
+import { kText } from './strings.js';
+import { el, fixed2, gradeName, dispenserKey, dispenserName, labelCells } from './format.js';
 
 const kMinGrades = 4;
 const kMaxGrade = 8;
@@ -12,13 +14,15 @@ export function parsePrice(text) {
   const trimmed = text.trim();
   if (!/^\d{1,2}(\.\d{1,2})?$/.test(trimmed)) return null;
   const value = Number(trimmed);
-  return value >= 0.01 && value <= 99.99 ? value : null;
+  return value >= kLowestPrice && value <= kHighestPrice ? value : null;
 }
 
 export class PriceBook {
-  constructor(forecourt, canEdit) {
+  // onAnswer(error) lets the page learn the role from the station's refusal.
+  constructor(forecourt, canEdit, onAnswer = () => {}) {
     this.forecourt = forecourt;
     this.canEdit = canEdit;
+    this.onAnswer = onAnswer;
     this.form = document.getElementById('prices-form');
     this.table = document.getElementById('prices-table');
     this.error = document.getElementById('prices-error');
@@ -61,21 +65,21 @@ export class PriceBook {
   render() {
     const grades = this.grades();
     const dispensers = this.forecourt.list();
-    const head = el('tr', {}, el('th', { text: 'Dispenser' }), grades.map((g) => el('th', { class: 'num', text: `Grade ${g}` })));
+    const head = el('tr', {}, el('th', { text: kText.dispenser }), grades.map((g) => el('th', { class: 'num', text: gradeName(g) })));
     const rows = [];
     if (this.canEdit && dispensers.length > 1) {
       rows.push(
         el(
           'tr',
           { class: 'all-row' },
-          el('th', { text: 'All dispensers' }),
+          el('th', { text: kText.allDispensers }),
           grades.map((grade) =>
             el(
               'td',
               { class: 'num' },
               el('input', {
                 inputmode: 'decimal',
-                'aria-label': `Grade ${grade} for all dispensers`,
+                'aria-label': kText.gradeForAll(gradeName(grade)),
                 'data-all-grade': grade,
                 oninput: (event) => this.fillColumn(grade, event.target.value),
               }),
@@ -101,7 +105,7 @@ export class PriceBook {
               el('input', {
                 inputmode: 'decimal',
                 value: price === undefined ? '' : fixed2(price),
-                'aria-label': `${name}, grade ${grade}`,
+                'aria-label': kText.priceCell(name, gradeName(grade)),
                 'data-dispenser': dispenserKey(d.channel, d.dispenser),
                 'data-grade': grade,
               }),
@@ -111,6 +115,7 @@ export class PriceBook {
       );
     }
     this.table.replaceChildren(el('thead', {}, head), el('tbody', {}, rows));
+    labelCells(this.table);
   }
 
   fillColumn(grade, value) {
@@ -140,7 +145,7 @@ export class PriceBook {
     this.error.textContent = '';
     const entries = this.collect();
     if (entries === null) {
-      this.error.textContent = 'Prices run from 0.01 to 99.99, with at most two decimals.';
+      this.error.textContent = kText.priceRange;
       return;
     }
     const submit = this.form.querySelector('button[type=submit]');
@@ -150,7 +155,8 @@ export class PriceBook {
       this.showOutcome(answer);
       await this.load();
     } catch (error) {
-      this.error.textContent = error.message;
+      this.onAnswer(error);
+      this.error.textContent = describe(error);
     } finally {
       submit.disabled = false;
     }
@@ -162,7 +168,7 @@ export class PriceBook {
       // "downloaded", "deferred" (until the running fill ends) or the failure.
       const outcome = String(item.result ?? 'unknown');
       const failed = !['downloaded', 'deferred'].includes(outcome);
-      const words = outcome === 'deferred' ? 'deferred until the fill ends' : failed ? `failed: ${outcome}` : outcome;
+      const words = outcome === 'deferred' ? kText.deferred : failed ? kText.downloadFailed(outcome) : outcome;
       return el(
         'tr',
         { 'data-dispenser': dispenserKey(item.channel, item.dispenser) },
@@ -170,7 +176,7 @@ export class PriceBook {
         el('td', { class: failed ? 'outcome-failed' : '', text: words }),
       );
     });
-    if (rows.length === 0) rows.push(el('tr', {}, el('td', { colspan: 2, text: 'Stored; no dispenser needed a new table.' })));
+    if (rows.length === 0) rows.push(el('tr', {}, el('td', { colspan: 2, text: kText.nothingToDownload })));
     this.outcome.querySelector('tbody').replaceChildren(...rows);
     this.outcome.hidden = false;
   }

@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: Apache-2.0
+// The station's side without a broker: price pushes as they may arrive
+// (garbage, repeats, refusals) and the [fleet] configuration's errors.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "CommandReceiver.h"
+#include "FleetConfig.h"
+#include "FleetHarness.h"
+#include "Outbox.h"
+#include "Topics.h"
+
+namespace quorlan::fleet_test {
+namespace {
+
+using Result = fleet::CommandReceiver::Result;
+
+TEST(CommandReceiverTest, AppliesEachCommandIdOnceAndAnswersThroughTheOutbox) {
+  TempDir dir;
+  station::sql::Database database(dir.File("station.db"));
+  fleet::StationSql sql(database);
+  sql.Execute(fleet::Outbox::Schema());
+  std::map<std::string, int> applied;
+  fleet::CommandReceiver receiver(sql, [&](const json& prices) {
+    const auto price = prices.at(0).at("price").get<double>();
+    ++applied[std::to_string(price)];
+    if (price > 50) throw std::invalid_argument("dispenser 1/1 is unknown");
+    return json::array({{{"channel", 1}, {"dispenser", 1}, {"result", "deferred"}}});
+  });
+  const auto command = [](const std::string& id, double price) {
+    return json{{"schema", 1},
+                {"command_id", id},
+                {"prices", {{{"channel", 1}, {"dispenser", 1}, {"grade", 1}, {"price", price}}}}}
+        .dump();
+  };
+  struct Case {
+    std::string payload;
+    Result result;
+    std::string status;  // of the outcome in the outbox; empty: nothing recorded
+  };
+  const std::vector<Case> cases{
+      {"not json", Result::Unreadable, ""},
+      {"[]", Result::Unreadable, ""},
+      {R"({"schema":1,"prices":[]})", Result::Unreadable, ""},
+      {R"({"schema":1,"command_id":"with space","prices":[]})", Result::Unreadable, ""},
+      {json{{"schema", 1}, {"command_id", std::string(65, 'x')}}.dump(), Result::Unreadable, ""},
+      {R"({"schema":2,"command_id":"newer","prices":[]})", Result::Refused, "refused"},
+      {R"({"schema":1,"command_id":"no-list","prices":{}})", Result::Refused, "refused"},
+      {command("too-dear", 60), Result::Refused, "refused"},
+      {command("too-dear", 60), Result::Repeated, ""},
+      {command("push-1", 1.5), Result::Applied, "applied"},
+      {command("push-1", 1.5), Result::Repeated, ""},
+      {command("push-1", 1.7), Result::Repeated, ""},  // the id decides, not the body
+  };
+  std::int64_t seq = 0;
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.payload);
+    EXPECT_EQ(receiver.Receive(each.payload), each.result);
+    const auto due = fleet::Outbox::Due(sql, seq, 0, 10);
+    if (each.status.empty()) {
+      EXPECT_TRUE(due.empty());
+      continue;
+    }
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0].kind, fleet::Kind::PriceOutcome);
+    EXPECT_EQ(json::parse(due[0].data)["status"], each.status);
+    seq = due[0].seq;
+  }
+  EXPECT_EQ(applied,
+            (std::map<std::string, int>{{std::to_string(60.0), 1}, {std::to_string(1.5), 1}}));
+  const auto refused = fleet::Outbox::Due(sql, 0, 0, 10);
+  EXPECT_EQ(json::parse(refused[2].data)["detail"], "dispenser 1/1 is unknown");
+}
+
+TEST(FleetConfigTest, EveryMistakeIsNamedWithItsLine) {
+  struct Case {
+    std::string toml;
+    std::string error;  // empty: accepted
+  };
+  const std::vector<Case> cases{
+      {"[fleet]\nbroker = \"mqtt://127.0.0.1:1883\"\nstation_id = \"station-1\"\n", ""},
+      {"[fleet]\nbroker = \"mqtts://hq:8883\"\nca_file = \"/ca\"\nstation_id = \"s\"\n", ""},
+      {"[fleet]\nstation_id = \"station-1\"\n", "fleet.broker is required"},
+      {"[fleet]\nbroker = \"http://hq\"\nstation_id = \"s\"\n", "line 2: broker URL must start"},
+      {"[fleet]\nbroker = \"mqtt://hq:99999\"\nstation_id = \"s\"\n", "line 2: bad port"},
+      {"[fleet]\nbroker = \"mqtt://hq\"\nstation_id = \"a/b\"\n", "line 3: fleet.station_id"},
+      {"[fleet]\nbroker = \"mqtt://hq\"\nstation_id = \"+\"\n", "line 3: fleet.station_id"},
+      {"[fleet]\nbroker = \"mqtt://hq\"\nstation_id = \"s\"\nca_file = \"/ca\"\n",
+       "line 4: fleet.ca_file needs an mqtts://"},
+      {"[fleet]\nbroker = \"mqtt://hq\"\nstation_id = \"s\"\nresend_after = 0\n",
+       "line 4: fleet.resend_after"},
+      {"[fleet]\nbroker = \"mqtt://hq\"\nstation_id = 7\n", "line 3: fleet.station_id must be"},
+      {"[fleet]\nbroker = \"mqtt://hq\"\nstation_id = \"s\"\nqos = 2\n",
+       "line 4: unknown key fleet.qos"},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.toml);
+    const auto table = toml::parse(each.toml);
+    if (each.error.empty()) {
+      EXPECT_TRUE(fleet::ReadFleetConfig(table));
+      continue;
+    }
+    try {
+      fleet::ReadFleetConfig(table);
+      ADD_FAILURE() << "accepted";
+    } catch (const fleet::FleetConfigError& error) {
+      EXPECT_NE(std::string(error.what()).find(each.error), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_FALSE(fleet::ReadFleetConfig(toml::parse("currency = \"EUR\"\n"))) << "no [fleet]: none";
+}
+
+TEST(TopicsTest, OnlyTopicsOfTheNamespaceWithAValidStationAreRead) {
+  struct Case {
+    std::string topic;
+    bool valid;
+  };
+  const std::vector<Case> cases{
+      {"quorlan/v1/station-1/fill", true}, {"quorlan/v1/station-1/live/1/2", true},
+      {"quorlan/v1/station-1", false},     {"quorlan/v1//fill", false},
+      {"quorlan/v1/+/fill", false},        {"quorlan/v2/station-1/fill", false},
+      {"other/v1/station-1/fill", false},
+  };
+  for (const auto& each : cases) {
+    EXPECT_EQ(fleet::ParseTopic(each.topic).has_value(), each.valid) << each.topic;
+  }
+}
+
+}  // namespace
+}  // namespace quorlan::fleet_test
