@@ -30,6 +30,8 @@ std::string Address(const StationConfig& config, int port, bool tls) {
                      v6 ? "[" + config.listenHost + "]" : config.listenHost, port);
 }
 
+constexpr unsigned kRouteThreads = 32;
+
 http::ServerOptions FrontDoor(const StationConfig& config) {
   http::ServerOptions options;
   options.address = config.listenHost;
@@ -40,7 +42,16 @@ http::ServerOptions FrontDoor(const StationConfig& config) {
   options.tls_key = config.tlsKey;
   options.cors_origins = config.corsOrigins;
   // Routes wait on the database and on the lines' workers: they keep a pool
-  // of their own (the front door's default), so that no socket waits for them.
+  // of their own, so that no socket waits for them, large enough that
+  // commands queued behind a slow line leave other requests a thread.
+  options.handler_threads = kRouteThreads;
+  // A stop never waits for a thread behind the commands it is meant to cut
+  // short.
+  options.urgent = [](const http::Request& request) {
+    return request.method == "POST" &&
+           (request.path == "/api/v1/stop" ||
+            (request.path.rfind("/api/v1/dispensers/", 0) == 0 && request.path.ends_with("/stop")));
+  };
   return options;
 }
 
