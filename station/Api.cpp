@@ -12,6 +12,7 @@
 #include "station/Instant.h"
 #include "station/JsonInput.h"
 #include "station/JsonViews.h"
+#include "station/Metrics.h"
 #include "station/ShiftCsv.h"
 #include "web/Assets.h"
 
@@ -24,6 +25,8 @@ using nlohmann::json;
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
 constexpr std::string_view kCsv = "text/csv; charset=utf-8";
+constexpr std::string_view kMetricsPath = "/metrics";
+constexpr std::string_view kMetricsText = "text/plain; version=0.0.4; charset=utf-8";
 constexpr std::string_view kIdempotencyKey = "Idempotency-Key";
 constexpr int kDefaultShifts = 100;
 constexpr int kMaxShifts = 1000;
@@ -250,6 +253,7 @@ Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
   add("POST", "/api/v1/shifts/close", "/api/v1/shifts/close", Role::Operate, &Api::CloseShift);
   add("GET", "/api/v1/shifts", "/api/v1/shifts", Role::View, &Api::Shifts);
   add("GET", R"(/api/v1/shifts/(\d+))", "/api/v1/shifts/{id}", Role::View, &Api::Shift);
+  add("GET", std::string(kMetricsPath), std::string(kMetricsPath), Role::View, &Api::Scrape);
 }
 
 void Api::Route(const http::Request& request, http::Answer& answer) {
@@ -268,7 +272,7 @@ void Api::Route(const http::Request& request, http::Answer& answer) {
 }
 
 void Api::Serve(const http::Request& request, http::Answer& answer, std::string& who) {
-  const bool api = request.path.rfind("/api/", 0) == 0;
+  const bool api = request.path.rfind("/api/", 0) == 0 || request.path == kMetricsPath;
   if (!api) {
     // The dashboard: only what is compiled in; no path reaches the file system.
     answer.SetRoute("page");
@@ -533,6 +537,12 @@ void Api::Events(const Call& call, http::Answer& answer) {
                                {"X-Accel-Buffering", "no"}},
                               call.caller.name);
   if (stream) streams_.Add(std::move(stream), resumeAfter);
+}
+
+void Api::Scrape(const Call&, http::Answer& answer) {
+  std::vector<LineUp> lines;
+  for (LineWorker* line : station_.Lines()) lines.push_back({line->Channel(), line->Up()});
+  WriteBody(answer, 200, kMetricsText, MetricsText(ServiceMetrics(), lines));
 }
 
 void Api::CloseShift(const Call& call, http::Answer& answer) {

@@ -66,6 +66,7 @@ class Api {
   void CloseShift(const Call& call, http::Answer& answer);
   void Shifts(const Call& call, http::Answer& answer);
   void Shift(const Call& call, http::Answer& answer);
+  void Scrape(const Call& call, http::Answer& answer);
 
   Station& station_;
   const Authenticator& authenticator_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "station/Metrics.h"
+
 namespace quorlan::station {
 
 namespace {
@@ -27,6 +29,7 @@ std::int64_t EventHub::AllocateLocked() {
 }
 
 void EventHub::PushLocked(StoredEvent event) {
+  ServiceMetrics().events.Add();
   // A committed event may land behind passing ones published meanwhile.
   auto at = recent_.end();
   while (at != recent_.begin() && std::prev(at)->id > event.id) --at;

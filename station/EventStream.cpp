@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "station/EventData.h"
+#include "station/Metrics.h"
 
 namespace quorlan::station {
 
@@ -138,10 +139,12 @@ void EventStreams::Run() {
       replaying = replaying || reader.lastSent < reader.replayUpTo;
       return false;
     });
+    ServiceMetrics().eventStreams.Set(static_cast<std::int64_t>(readers.size()));
     bool lost = false;
     hub.Wait(seen, replaying ? kReplayWait : kIdleWait, lost);
   }
   for (Reader& reader : readers) reader.stream->Close();
+  ServiceMetrics().eventStreams.Set(0);
   std::lock_guard lock(mutex_);
   for (Reader& reader : incoming_) reader.stream->Close();
   incoming_.clear();

@@ -5,6 +5,7 @@
 #include "station/Clock.h"
 #include "station/EventData.h"
 #include "station/Log.h"
+#include "station/Metrics.h"
 
 namespace quorlan::station {
 
@@ -253,6 +254,13 @@ void LineWorker::Reconcile() {
 }
 
 void LineWorker::Poll(int dispenser) {
+  const auto started = std::chrono::steady_clock::now();
+  Metrics& metrics = ServiceMetrics();
+  if (const auto last = lastPolls_.find(dispenser); last != lastPolls_.end()) {
+    metrics.PollInterval(last->second.state)
+        .Observe(std::chrono::duration<double>(started - last->second.at).count());
+  }
+  metrics.polls.Add();
   Status status;
   Link failure = Link::Ok;
   try {
@@ -265,11 +273,13 @@ void LineWorker::Poll(int dispenser) {
     failure = LinkOf(error.Code());
   }
   if (status.state == DispenserState::NoReply && failure == Link::Ok) failure = Link::NoReply;
+  lastPolls_[dispenser] = {started, status.state};
   SetLink(dispenser, failure);
   Track(dispenser, status);
 }
 
 void LineWorker::SetLink(int dispenser, Link failure) {
+  if (failure != Link::Ok) ServiceMetrics().linkFailures[static_cast<std::size_t>(failure)].Add();
   const std::string problem = lineProblem_();
   const bool up = problem.empty() && failure != Link::LineDown;
   if (up != up_.exchange(up)) {

@@ -6,6 +6,7 @@
 // (FillTracker) and the book's tables (PriceSync) are its rooms, called from this thread only.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -110,6 +111,11 @@ class LineWorker {
   // The worker thread's own.
   FillTracker fills_;
   PriceSync prices_;
+  struct LastPoll {
+    std::chrono::steady_clock::time_point at;
+    DispenserState state = DispenserState::Unknown;
+  };
+  std::map<int, LastPoll> lastPolls_;
 
   mutable std::mutex viewsMutex_;
   std::map<int, DispenserView> views_;

@@ -5,6 +5,7 @@
 #include <systemd/sd-daemon.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "station/Auth.h"
 #include "station/DatabaseLock.h"
 #include "station/Log.h"
+#include "station/Metrics.h"
 #include "station/Station.h"
 #include "station/http/Server.h"
 
@@ -195,7 +197,12 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   Api api(station, authenticator, audit);
   http::Server server(
       FrontDoor(config),
-      [&api](const http::Request& request, http::Answer& answer) { api.Route(request, answer); });
+      [&api](const http::Request& request, http::Answer& answer) { api.Route(request, answer); },
+      [](std::string_view route, unsigned status) {
+        const std::string code = std::to_string(status);
+        const std::array<std::string_view, 2> labels{route, code};
+        ServiceMetrics().httpRequests.With(labels).Add();
+      });
   try {
     server.Start();
   } catch (const http::ListenError& error) {
