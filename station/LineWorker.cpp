@@ -216,6 +216,7 @@ void LineWorker::Run() {
         result = {Outcome::Unavailable, error.what(), {}};
       }
       command->promise.set_value(std::move(result));
+      PublishDue();
       continue;
     }
     const auto pollStarted = std::chrono::steady_clock::now();
@@ -227,6 +228,7 @@ void LineWorker::Run() {
       if (error.what() != lastFailure) Log("channel {}: {}", line_.channel, error.what());
       lastFailure = error.what();
     }
+    PublishDue();
     std::unique_lock lock(queueMutex_);
     queueChanged_.wait_until(lock, pollStarted + kShortestPollCycle,
                              [this] { return stopping_ || !queue_.empty(); });
@@ -301,7 +303,14 @@ void LineWorker::Publish(int dispenser, DispenserView view) {
     view.updatedAt = NowUtc();
     current = view;
   }
-  hub_.Publish(kDispenserEvent, DispenserEventData(view));
+  if (const auto now = progress_.Offer(view))
+    hub_.Publish(kDispenserEvent, DispenserEventData(*now));
+}
+
+void LineWorker::PublishDue() {
+  for (const DispenserView& view : progress_.Due()) {
+    hub_.Publish(kDispenserEvent, DispenserEventData(view));
+  }
 }
 
 void LineWorker::Track(int dispenser, const Status& status) {

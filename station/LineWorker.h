@@ -26,6 +26,7 @@
 #include "station/LineGate.h"
 #include "station/PollSchedule.h"
 #include "station/PriceSync.h"
+#include "station/ProgressCoalescer.h"
 #include "station/Results.h"
 #include "station/Store.h"
 
@@ -94,6 +95,8 @@ class LineWorker {
   void SendDeferred(int dispenser);
   void SetLink(int dispenser, Link failure);
   void Publish(int dispenser, DispenserView view);
+  // The progress held back whose window has ended.
+  void PublishDue();
   CommandResult Failure(int dispenser, const std::exception& error);
   CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by,
                             std::uint64_t stops);
@@ -116,6 +119,8 @@ class LineWorker {
     DispenserState state = DispenserState::Unknown;
   };
   std::map<int, LastPoll> lastPolls_;
+
+  ProgressCoalescer progress_;
 
   mutable std::mutex viewsMutex_;
   std::map<int, DispenserView> views_;
