@@ -61,9 +61,9 @@ TEST(StationMetrics, CountTheWorkOfAFill) {
   EXPECT_GE(samples[R"(quorlan_fills_total{status="completed"})"], 1);
   EXPECT_GT(samples["quorlan_events_total"], 0);
   EXPECT_GT(samples["quorlan_journal_commit_seconds_count"], 0);
-  EXPECT_GT(samples[R"(quorlan_poll_interval_seconds_count{state="filling"})"], 0);
-  EXPECT_EQ(samples[R"(quorlan_poll_interval_seconds_bucket{state="filling",le="+Inf"})"],
-            samples[R"(quorlan_poll_interval_seconds_count{state="filling"})"]);
+  EXPECT_GT(samples[R"(quorlan_poll_interval_seconds_count{state="idle"})"], 0);
+  EXPECT_EQ(samples[R"(quorlan_poll_interval_seconds_bucket{state="idle",le="+Inf"})"],
+            samples[R"(quorlan_poll_interval_seconds_count{state="idle"})"]);
   // Counted by route, not by path: the id in the path makes no label.
   EXPECT_EQ(
       samples
