@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <httplib.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -229,7 +230,9 @@ class StreamWatcher {
     const auto view = nlohmann::json::parse(event.substr(data + 6));
     std::lock_guard lock(mutex_);
     started_ = true;
-    if (!seen_ && view.value("nozzle", -1) == expected_) {
+    // A hung nozzle is null.
+    const int nozzle = view["nozzle"].is_number() ? view["nozzle"].get<int>() : 0;
+    if (!seen_ && nozzle == expected_) {
       seen_ = at;
       changed_.notify_all();
     }
