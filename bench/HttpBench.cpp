@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // The HTTP front door's requests per second on one kept-alive connection,
 // plain and over TLS, beside cpp-httplib's server on the same trivial route
-// and with the same client, in the same run; and a client's rate while
-// another holds its limit of trickling connections.
+// and with the same client, in the same run; a client's rate while another
+// holds its limit of trickling connections; and 1,000 event streams open at
+// once, their memory per stream and every one of them fed.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,9 +19,11 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -168,6 +172,87 @@ void FrontDoorBesideTricklers(benchmark::State& state) {
   for (const int fd : tricklers) close(fd);
 }
 
+// The resident memory of this process, in bytes.
+std::size_t ResidentBytes() {
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  Require(statm != nullptr, "no /proc/self/statm");
+  unsigned long size = 0, resident = 0;
+  const int read = std::fscanf(statm, "%lu %lu", &size, &resident);
+  std::fclose(statm);
+  Require(read == 2, "/proc/self/statm unreadable");
+  return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// 1,000 event streams: the growth of the process's memory per stream once
+// all are open, then one event to every stream and every client reading it
+// per iteration.
+void FrontDoorThousandStreams(benchmark::State& state) {
+  constexpr int kStreams = 1000;
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+  Require(files.rlim_cur > 2 * kStreams + 64, "too few file descriptors for 1,000 streams");
+
+  std::mutex mutex;
+  std::vector<std::shared_ptr<http::EventStream>> streams;
+  http::ServerOptions options;
+  options.max_streams = kStreams;
+  options.max_connections = kStreams + 16;
+  options.max_connections_per_client = kStreams + 16;
+  http::Server server(options, [&](const http::Request&, http::Answer& answer) {
+    if (auto stream = answer.Stream()) {
+      std::lock_guard lock(mutex);
+      streams.push_back(std::move(stream));
+    }
+  });
+  server.Start();
+  const std::size_t before = ResidentBytes();
+
+  std::vector<int> clients;
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(server.Port());
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  constexpr std::string_view kOpen = "GET /api/v1/events HTTP/1.1\r\nHost: station\r\n\r\n";
+  for (int i = 0; i < kStreams; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    Require(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0, "connect");
+    Require(send(fd, kOpen.data(), kOpen.size(), MSG_NOSIGNAL) > 0, "send");
+    clients.push_back(fd);
+  }
+  // Each client reads its answer's head before the count is taken.
+  std::vector<char> buffer(64 * 1024);
+  for (const int fd : clients) {
+    std::string head;
+    while (head.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+      Require(got > 0, "a stream closed before its head");
+      head.append(buffer.data(), static_cast<std::size_t>(got));
+    }
+  }
+  {
+    std::lock_guard lock(mutex);
+    Require(streams.size() == kStreams, "not every stream opened");
+  }
+  const std::size_t after = ResidentBytes();
+
+  const std::string data = R"({"channel":1,"dispenser":1,"state":"filling","volume":12.34})";
+  for (auto _ : state) {
+    for (const auto& stream : streams) stream->Send("dispenser", data);
+    for (const int fd : clients) {
+      const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+      Require(got > 0, "a stream closed");
+    }
+  }
+  state.counters["bytes per stream"] =
+      static_cast<double>(after > before ? after - before : 0) / kStreams;
+  state.counters["events/s"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kStreams, benchmark::Counter::kIsRate);
+  for (const int fd : clients) close(fd);
+  server.Stop();
+}
+
 BENCHMARK(FrontDoorPlain)->Name("Http/front door/plain")->UseRealTime()->MinTime(2.0);
 BENCHMARK(FrontDoorInline)
     ->Name("Http/front door/plain, routes on the network threads")
@@ -184,6 +269,10 @@ BENCHMARK_CAPTURE(HttplibPlain, as the station sets it, false)
     ->MinTime(2.0);
 BENCHMARK_CAPTURE(HttplibPlain, with TCP_NODELAY, true)
     ->Name("Http/cpp-httplib/plain, TCP_NODELAY")
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK(FrontDoorThousandStreams)
+    ->Name("Http/front door/1,000 event streams, one event to each")
     ->UseRealTime()
     ->MinTime(2.0);
 BENCHMARK(FrontDoorBesideTricklers)

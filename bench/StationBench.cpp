@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <httplib.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@
 
 namespace quorlan::bench {
 namespace {
+// cpp-httplib's pool as the station once set it: one thread per connection.
+constexpr int kBareThreads = 96;
 
 // A status poll: 4 bytes out, 18 back.
 constexpr double kStatusPollBytes = 22;
@@ -227,7 +230,9 @@ class StreamWatcher {
     const auto view = nlohmann::json::parse(event.substr(data + 6));
     std::lock_guard lock(mutex_);
     started_ = true;
-    if (!seen_ && view.value("nozzle", -1) == expected_) {
+    // A hung nozzle is null.
+    const int nozzle = view["nozzle"].is_number() ? view["nozzle"].get<int>() : 0;
+    if (!seen_ && nozzle == expected_) {
       seen_ = at;
       changed_.notify_all();
     }
@@ -336,7 +341,7 @@ void Requests(benchmark::State& state) {
     const std::string body = answer->body;
 
     httplib::Server bare;
-    bare.new_task_queue = [] { return new httplib::ThreadPool(station::kServerThreads); };
+    bare.new_task_queue = [] { return new httplib::ThreadPool(kBareThreads); };
     bare.Get(path, [&body](const httplib::Request&, httplib::Response& res) {
       res.set_content(body, "application/json");
     });

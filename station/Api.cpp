@@ -1,8 +1,10 @@
 #include "station/Api.h"
 
+#include <algorithm>
 #include <charconv>
-#include <chrono>
+#include <limits>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "station/Failure.h"
@@ -11,6 +13,7 @@
 #include "station/JsonInput.h"
 #include "station/JsonViews.h"
 #include "station/PriceList.h"
+#include "station/Metrics.h"
 #include "station/ShiftCsv.h"
 #include "web/Assets.h"
 
@@ -22,12 +25,14 @@ using nlohmann::json;
 
 constexpr std::string_view kJson = "application/json";
 constexpr std::string_view kProblemJson = "application/problem+json";
-constexpr std::chrono::seconds kHeaderTime{10};
-constexpr std::chrono::seconds kBodyTime{30};
 constexpr std::string_view kCsv = "text/csv; charset=utf-8";
-constexpr char kIdempotencyKey[] = "Idempotency-Key";
+constexpr std::string_view kMetricsPath = "/metrics";
+constexpr std::string_view kMetricsText = "text/plain; version=0.0.4; charset=utf-8";
+constexpr std::string_view kIdempotencyKey = "Idempotency-Key";
 constexpr int kDefaultShifts = 100;
 constexpr int kMaxShifts = 1000;
+
+using Parameters = std::multimap<std::string, std::string>;
 
 // A request that ends in a problem answer.
 struct Problem {
@@ -45,6 +50,8 @@ std::string_view Title(int status) {
       return "Forbidden";
     case 404:
       return "Not Found";
+    case 405:
+      return "Method Not Allowed";
     case 408:
       return "Request Timeout";
     case 409:
@@ -62,33 +69,46 @@ std::string_view Title(int status) {
   }
 }
 
-void WriteProblem(httplib::Response& res, int status, const std::string& detail) {
-  res.status = status;
+// API answers are never stored by a browser or a proxy.
+const http::Headers kApiHeaders{{"Cache-Control", "no-store"}};
+
+void WriteBody(http::Answer& answer, unsigned status, std::string_view contentType,
+               std::string body, http::Headers headers = kApiHeaders) {
+  headers.emplace_back("Content-Type", std::string(contentType));
+  answer.Respond(status, std::move(headers), std::move(body));
+}
+
+void WriteProblem(http::Answer& answer, int status, const std::string& detail,
+                  http::Headers headers = kApiHeaders) {
   const json body{
       {"type", "about:blank"}, {"title", Title(status)}, {"status", status}, {"detail", detail}};
   // The detail may quote a client's bytes, which need not be UTF-8.
-  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
-                  std::string(kProblemJson));
+  WriteBody(answer, static_cast<unsigned>(status), kProblemJson,
+            body.dump(-1, ' ', false, json::error_handler_t::replace), std::move(headers));
 }
 
-void WriteJson(httplib::Response& res, const json& body) {
-  res.status = 200;
-  res.set_content(body.dump(), std::string(kJson));
+void WriteJson(http::Answer& answer, const json& body, unsigned status = 200) {
+  WriteBody(answer, status, kJson, body.dump());
 }
 
-// A path number; anything beyond an int names nothing.
-int PathNumber(const httplib::Request& req, std::size_t index) {
-  const std::string& text = req.matches[static_cast<int>(index)].str();
-  int value = 0;
+template <typename Integer>
+std::optional<Integer> Whole(std::string_view text) {
+  Integer value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) {
-    throw Problem{404, "no such resource: " + req.path};
-  }
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
 }
 
-json ParseBody(const httplib::Request& req) {
-  return ParseRequestBody(req.body);
+// A path id; anything beyond its type names nothing.
+template <typename Integer = int>
+Integer PathNumber(const Api::Call& call, std::size_t index) {
+  const auto value = Whole<Integer>(call.captures.at(index - 1));
+  if (!value) throw Problem{404, "no such resource: " + call.request.path};
+  return *value;
+}
+
+json ParseBody(const Api::Call& call) {
+  return ParseRequestBody(call.request.body);
 }
 
 void OnlyKeys(const json& object, std::initializer_list<std::string_view> known,
@@ -99,6 +119,12 @@ void OnlyKeys(const json& object, std::initializer_list<std::string_view> known,
       throw Problem{400, "unknown field '" + key + "' in " + std::string(what)};
     }
   }
+}
+
+// A body that must be empty or an empty object.
+void NoBody(const Api::Call& call, std::string_view what) {
+  if (call.request.body.empty()) return;
+  OnlyKeys(ParseBody(call), {}, what);
 }
 
 int IntegerField(const json& object, const char* key, int low, int high) {
@@ -126,22 +152,51 @@ Cents MoneyField(const json& object, const char* key, Cents low, Cents high) {
   return *cents;
 }
 
-int QueryInteger(const httplib::Request& req, const char* key, int fallback, int low, int high) {
-  if (!req.has_param(key)) return fallback;
-  const std::string text = req.get_param_value(key);
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+// A query string's parameters, percent-decoded, '+' read as a space.
+Parameters QueryParameters(std::string_view query) {
+  const auto decode = [](std::string_view raw) {
+    std::string value;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      unsigned byte = 0;
+      if (raw[i] == '%' && i + 2 < raw.size() &&
+          std::from_chars(raw.data() + i + 1, raw.data() + i + 3, byte, 16).ptr ==
+              raw.data() + i + 3) {
+        value += static_cast<char>(byte);
+        i += 2;
+      } else {
+        value += raw[i] == '+' ? ' ' : raw[i];
+      }
+    }
+    return value;
+  };
+  Parameters parameters;
+  while (!query.empty()) {
+    const auto end = std::min(query.find('&'), query.size());
+    const std::string_view pair = query.substr(0, end);
+    query.remove_prefix(std::min(end + 1, query.size()));
+    if (pair.empty()) continue;
+    const auto equals = std::min(pair.find('='), pair.size());
+    parameters.emplace(decode(pair.substr(0, equals)),
+                       decode(pair.substr(std::min(equals + 1, pair.size()))));
+  }
+  return parameters;
+}
+
+int QueryInteger(const Parameters& parameters, const char* key, int fallback, int low, int high) {
+  const auto found = parameters.find(key);
+  if (found == parameters.end()) return fallback;
+  const auto value = Whole<int>(found->second);
+  if (!value || *value < low || *value > high) {
     throw Problem{400, std::string("'") + key + "' must be an integer " + std::to_string(low) +
                            ".." + std::to_string(high)};
   }
-  return value;
+  return *value;
 }
 
-void Answer(httplib::Response& res, const CommandResult& result) {
+void Reply(http::Answer& answer, const CommandResult& result) {
   switch (result.outcome) {
     case Outcome::Done:
-      return WriteJson(res, PayloadJson(result.body));
+      return WriteJson(answer, PayloadJson(result.body));
     case Outcome::Refused:
       throw Problem{409, result.detail};
     case Outcome::NoAck:
@@ -152,6 +207,12 @@ void Answer(httplib::Response& res, const CommandResult& result) {
   }
 }
 
+void FindDispenser(Station& station, int channel, int dispenser) {
+  if (!station.Has(channel, dispenser)) {
+    throw Problem{404, "no dispenser " + std::to_string(channel) + "/" + std::to_string(dispenser)};
+  }
+}
+
 }  // namespace
 
 Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
@@ -159,22 +220,129 @@ Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
       authenticator_(authenticator),
       audit_(audit),
       streams_(station),
-      idempotency_(station.Journal()) {}
+      idempotency_(station.Journal()) {
+  const auto add = [this](std::string method, std::string pattern, std::string label, Role role,
+                          void (Api::*member)(const Call&, http::Answer&)) {
+    routes_.push_back({std::move(method), std::regex(pattern), std::move(label), role,
+                       [member](Api& api, const Call& call, http::Answer& answer) {
+                         (api.*member)(call, answer);
+                       }});
+  };
+  const std::string dispenser = R"(/api/v1/dispensers/(\d+)/(\d+))";
+  routes_.push_back({"GET", std::regex("/api/v1/openapi.json"), "/api/v1/openapi.json", Role::View,
+                     [](Api&, const Call&, http::Answer& answer) {
+                       WriteBody(answer, 200, kJson, std::string(OpenApiDocument()));
+                     }});
+  add("GET", "/api/v1/session", "/api/v1/session", Role::View, &Api::Session);
+  add("GET", "/api/v1/dispensers", "/api/v1/dispensers", Role::View, &Api::Dispensers);
+  add("GET", dispenser, "/api/v1/dispensers/{c}/{d}", Role::View, &Api::Dispenser);
+  add("POST", dispenser + "/authorize", "/api/v1/dispensers/{c}/{d}/authorize", Role::Operate,
+      &Api::Authorize);
+  add("POST", dispenser + "/stop", "/api/v1/dispensers/{c}/{d}/stop", Role::Operate, &Api::StopOne);
+  add("POST", "/api/v1/stop", "/api/v1/stop", Role::Operate, &Api::StopAll);
+  add("GET", "/api/v1/prices", "/api/v1/prices", Role::View, &Api::GetPrices);
+  add("PUT", "/api/v1/prices", "/api/v1/prices", Role::Admin, &Api::PutPrices);
+  add("GET", "/api/v1/fills", "/api/v1/fills", Role::View, &Api::Fills);
+  add("GET", R"(/api/v1/fills/(\d+))", "/api/v1/fills/{id}", Role::View, &Api::Fill);
+  for (const std::string action : {"lock", "unlock", "clear"}) {
+    add("POST", R"(/api/v1/fills/(\d+)/()" + action + ")", "/api/v1/fills/{id}/" + action,
+        Role::Operate, &Api::Settle);
+  }
+  add("GET", dispenser + R"(/totals/(\d+))", "/api/v1/dispensers/{c}/{d}/totals/{n}", Role::View,
+      &Api::Totals);
+  add("GET", "/api/v1/events", "/api/v1/events", Role::View, &Api::Events);
+  add("POST", "/api/v1/shifts/close", "/api/v1/shifts/close", Role::Operate, &Api::CloseShift);
+  add("GET", "/api/v1/shifts", "/api/v1/shifts", Role::View, &Api::Shifts);
+  add("GET", R"(/api/v1/shifts/(\d+))", "/api/v1/shifts/{id}", Role::View, &Api::Shift);
+  add("GET", std::string(kMetricsPath), std::string(kMetricsPath), Role::View, &Api::Scrape);
+}
 
-void Api::Idempotent(const httplib::Request& req, httplib::Response& res, const Caller& caller,
-                     const Handler& handler) {
-  const std::string key = req.get_header_value(kIdempotencyKey);
+void Api::Route(const http::Request& request, http::Answer& answer) {
+  std::string who = "-";
+  try {
+    Serve(request, answer, who);
+  } catch (const Problem& problem) {
+    http::Headers headers = kApiHeaders;
+    if (problem.status == 401) headers.emplace_back("WWW-Authenticate", "Bearer");
+    WriteProblem(answer, problem.status, problem.detail, std::move(headers));
+  } catch (const std::exception& error) {
+    WriteProblem(answer, StatusFor(error), DetailFor(error));
+  }
+  const unsigned status = answer.Given() ? answer.Given()->status : answer.Opened() ? 200 : 404;
+  audit_.Record(who, request.method, request.path, static_cast<int>(status));
+}
+
+void Api::Serve(const http::Request& request, http::Answer& answer, std::string& who) {
+  const bool api = request.path.rfind("/api/", 0) == 0 || request.path == kMetricsPath;
+  if (!api) {
+    // The dashboard: only what is compiled in; no path reaches the file system.
+    answer.SetRoute("page");
+    if (request.method != "GET" && request.method != "HEAD") return answer.NotAllowed({"GET"});
+    const web::Asset* asset = web::FindAsset(request.path);
+    if (!asset) throw Problem{404, "no such resource: " + request.path};
+    // Scripts and styles come from the service's own files only, and no
+    // other site may frame the page.
+    answer.Respond(200,
+                   {{"Content-Type", std::string(asset->contentType)},
+                    {"Content-Security-Policy",
+                     "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self' "
+                     "data:; connect-src 'self'; object-src 'none'; base-uri 'none'; "
+                     "form-action 'self'; frame-ancestors 'none'"}},
+                   std::string(asset->body));
+    return;
+  }
+  if (request.path == "/api/v1/health" && request.method == "GET") {
+    answer.SetRoute("/api/v1/health");
+    return Health(answer);
+  }
+  // Nothing is told to a caller without a valid token, not even which paths exist.
+  const auto caller = authenticator_.Find(request.Header("Authorization"));
+  if (!caller) throw Problem{401, "a valid bearer token is needed"};
+  who = caller->name.empty() ? "-" : caller->name;
+
+  std::vector<std::string> allowed;
+  for (const Entry& entry : routes_) {
+    std::smatch match;
+    if (!std::regex_match(request.path, match, entry.path)) continue;
+    if (entry.method != request.method) {
+      allowed.push_back(entry.method);
+      continue;
+    }
+    answer.SetRoute(entry.label);
+    if (caller->role < entry.role) throw Problem{403, "the token's role is too low for this route"};
+    Call call{request, {}, *caller};
+    for (std::size_t i = 1; i < match.size(); ++i) call.captures.push_back(match[i].str());
+    // An empty key is a mistake, not the absence of one.
+    if ((request.method == "POST" || request.method == "PUT") && request.Has(kIdempotencyKey)) {
+      return Idempotent(entry, call, answer);
+    }
+    return entry.handler(*this, call, answer);
+  }
+  if (request.path == "/api/v1/health") allowed.push_back("GET");
+  if (!allowed.empty()) {
+    answer.SetRoute("unrouted");
+    std::string allow;
+    for (const std::string& method : allowed) allow += (allow.empty() ? "" : ", ") + method;
+    http::Headers headers = kApiHeaders;
+    headers.emplace_back("Allow", allow);
+    return WriteProblem(answer, 405, "this path does not take " + request.method, headers);
+  }
+  throw Problem{404, "no such resource: " + request.path};
+}
+
+void Api::Idempotent(const Entry& entry, const Call& call, http::Answer& answer) {
+  const http::Request& request = call.request;
+  const std::string key(request.Header(kIdempotencyKey));
   if (!ValidIdempotencyKey(key)) {
     throw Problem{400, "'Idempotency-Key' must be 1..64 visible ASCII characters"};
   }
-  const IdempotencyScope scope{caller.name, req.method, req.path, key};
-  const std::string hash = BodyHash(req.body);
+  const IdempotencyScope scope{call.caller.name, request.method, request.path, key};
+  const std::string hash = BodyHash(request.body);
   const Idempotency::Decision decision = idempotency_.Begin(scope, hash, Now());
   switch (decision.verdict) {
     case Idempotency::Verdict::Replay:
-      res.status = decision.answer.status;
-      res.set_content(decision.answer.body, decision.answer.contentType);
-      return;
+      return WriteBody(answer, static_cast<unsigned>(decision.answer.status),
+                       decision.answer.contentType, decision.answer.body);
     case Idempotency::Verdict::OtherBody:
       throw Problem{422, "this Idempotency-Key was used with another body on this route"};
     case Idempotency::Verdict::Interrupted:
@@ -188,149 +356,21 @@ void Api::Idempotent(const httplib::Request& req, httplib::Response& res, const 
   // and a repeat runs again.
   IdempotencyTicket ticket(idempotency_, scope, hash);
   try {
-    handler(req, res, caller);
+    entry.handler(*this, call, answer);
   } catch (const Problem& problem) {
     if (problem.status >= 500) throw;
-    WriteProblem(res, problem.status, problem.detail);
+    WriteProblem(answer, problem.status, problem.detail);
   }
-  ticket.Finish({res.status, res.get_header_value("Content-Type"), res.body}, Now());
+  const auto& given = answer.Given();
+  if (!given) return;
+  ticket.Finish({static_cast<int>(given->status),
+                 std::string(http::FindHeader(given->headers, "Content-Type")), given->body},
+                Now());
 }
 
-void Api::Identify(const httplib::Response& res, const std::string& caller) {
-  std::lock_guard lock(callersMutex_);
-  callers_[&res] = caller;
-}
-
-std::string Api::Forget(const httplib::Response& res) {
-  std::lock_guard lock(callersMutex_);
-  const auto at = callers_.find(&res);
-  if (at == callers_.end()) return "-";
-  std::string caller = std::move(at->second);
-  callers_.erase(at);
-  return caller.empty() ? "-" : caller;
-}
-
-httplib::Server::Handler Api::Guard(Role role, Handler handler) {
-  return [this, role, handler](const httplib::Request& req, httplib::Response& res) {
-    try {
-      const auto caller = authenticator_.Find(req.get_header_value("Authorization"));
-      if (!caller) {
-        res.set_header("WWW-Authenticate", "Bearer");
-        throw Problem{401, "a valid bearer token is needed"};
-      }
-      Identify(res, caller->name);
-      if (caller->role < role) throw Problem{403, "the token's role is too low for this route"};
-      if ((req.method == "POST" || req.method == "PUT") && req.has_header(kIdempotencyKey)) {
-        return Idempotent(req, res, *caller, handler);
-      }
-      handler(req, res, *caller);
-    } catch (const Problem& problem) {
-      WriteProblem(res, problem.status, problem.detail);
-    } catch (const std::exception& error) {
-      WriteProblem(res, StatusFor(error), DetailFor(error));
-    }
-  };
-}
-
-httplib::Server::HandlerWithContentReader Api::GuardBody(Role role, Handler handler) {
-  return [guarded = Guard(role, std::move(handler))](const httplib::Request& req,
-                                                     httplib::Response& res,
-                                                     const httplib::ContentReader& reader) {
-    // A multipart body would need the reader's form callbacks: not JSON anyway.
-    if (req.is_multipart_form_data()) return WriteProblem(res, 400, "the body must be JSON");
-    httplib::Request whole = req;
-    const auto deadline = std::chrono::steady_clock::now() + kBodyTime;
-    bool late = false;
-    const bool read = reader([&](const char* data, std::size_t length) {
-      late = std::chrono::steady_clock::now() > deadline;
-      if (!late) whole.body.append(data, length);
-      return !late;
-    });
-    if (res.status == 413) return WriteProblem(res, 413, "the body is over 64 KiB");
-    if (late) return WriteProblem(res, 408, "the body did not arrive within 30 s");
-    if (!read) return WriteProblem(res, 400, "the body could not be read");
-    guarded(whole, res);
-  };
-}
-
-void Api::Register(httplib::Server& server) {
-  server.set_payload_max_length(kMaxBody);
-  // Each read waits at most this long: headers cannot dawdle.
-  server.set_read_timeout(kHeaderTime);
-  server.set_write_timeout(kBodyTime);
-  server.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
-
-  const auto plain = [this](void (Api::*member)(const httplib::Request&, httplib::Response&)) {
-    return [this, member](const httplib::Request& req, httplib::Response& res, const Caller&) {
-      (this->*member)(req, res);
-    };
-  };
-  server.Get("/api/v1/health",
-             [this](const httplib::Request& req, httplib::Response& res) { Health(req, res); });
-  server.Get("/api/v1/openapi.json", Guard(Role::View, [](const auto&, auto& res, const auto&) {
-               res.set_content(std::string(OpenApiDocument()), std::string(kJson));
-             }));
-  server.Get("/api/v1/dispensers", Guard(Role::View, plain(&Api::Dispensers)));
-  server.Get(R"(/api/v1/dispensers/(\d+)/(\d+))", Guard(Role::View, plain(&Api::Dispenser)));
-  server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/authorize)",
-              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
-                Authorize(req, res, caller);
-              }));
-  server.Post(R"(/api/v1/dispensers/(\d+)/(\d+)/stop)", Guard(Role::Operate, plain(&Api::StopOne)));
-  server.Post("/api/v1/stop", Guard(Role::Operate, plain(&Api::StopAll)));
-  server.Get("/api/v1/prices", Guard(Role::View, plain(&Api::GetPrices)));
-  server.Put("/api/v1/prices", GuardBody(Role::Admin, plain(&Api::PutPrices)));
-  server.Get("/api/v1/fills", Guard(Role::View, plain(&Api::Fills)));
-  server.Get(R"(/api/v1/fills/(\d+))", Guard(Role::View, plain(&Api::Fill)));
-  server.Get(R"(/api/v1/dispensers/(\d+)/(\d+)/totals/(\d+))",
-             Guard(Role::View, plain(&Api::Totals)));
-  server.Get("/api/v1/events", Guard(Role::View, plain(&Api::Events)));
-  server.Post(R"(/api/v1/fills/(\d+)/(lock|unlock|clear))",
-              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
-                Settle(req, res, caller);
-              }));
-  server.Post("/api/v1/shifts/close",
-              GuardBody(Role::Operate, [this](const auto& req, auto& res, const Caller& caller) {
-                CloseShift(req, res, caller);
-              }));
-  server.Get("/api/v1/shifts", Guard(Role::View, plain(&Api::Shifts)));
-  server.Get(R"(/api/v1/shifts/(\d+))", Guard(Role::View, plain(&Api::Shift)));
-  server.Get("/api/v1/session", Guard(Role::View, [](const auto&, auto& res, const Caller& caller) {
-               WriteJson(res, SessionJson(caller.name, caller.role));
-             }));
-
-  // The dashboard: only what is compiled in; no path reaches the file system.
-  server.Get(".*", [](const httplib::Request& req, httplib::Response& res) {
-    const web::Asset* asset = req.path.rfind("/api/", 0) == 0 ? nullptr : web::FindAsset(req.path);
-    if (!asset) return WriteProblem(res, 404, "no such resource: " + req.path);
-    res.set_content(std::string(asset->body), std::string(asset->contentType));
-  });
-
-  // Unknown routes, bodies over the limit: the same problem form.
-  server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (!res.body.empty()) return;
-    const std::string detail = res.status == 413   ? "the body is over 64 KiB"
-                               : res.status == 404 ? "no such resource: " + req.path
-                                                   : std::string(Title(res.status));
-    WriteProblem(res, res.status, detail);
-  });
-  server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-    audit_.Record(Forget(res), req.method, req.path, res.status);
-  });
-}
-
-namespace {
-
-void FindDispenser(Station& station, int channel, int dispenser) {
-  if (!station.Has(channel, dispenser)) {
-    throw Problem{404, "no dispenser " + std::to_string(channel) + "/" + std::to_string(dispenser)};
-  }
-}
-
-}  // namespace
-
-void Api::Health(const httplib::Request&, httplib::Response& res) {
+void Api::Health(http::Answer& answer) {
   json lines = json::array();
+  json dispensers = json::array();
   bool allUp = true;
   for (LineWorker* line : station_.Lines()) {
     allUp = allUp && line->Up();
@@ -338,35 +378,42 @@ void Api::Health(const httplib::Request&, httplib::Response& res) {
                      {"port", line->Port()},
                      {"up", line->Up()},
                      {"queued", line->Queued()}});
+    for (const DispenserView& view : line->Views()) {
+      // A dispenser that does not answer is as unhealthy as a line that is down.
+      allUp = allUp && view.link == Link::Ok;
+      dispensers.push_back({{"channel", view.channel},
+                            {"dispenser", view.dispenser},
+                            {"link", std::string(LinkName(view.link))}});
+    }
   }
   const std::string journal = station_.Journal().Problem();
-  json body{{"status", allUp && journal.empty() ? "ok" : "degraded"}, {"lines", lines}};
-  if (!journal.empty()) {
-    // Money cannot be journaled: the service must not look healthy.
-    body["database"] = journal;
-    WriteJson(res, body);
-    res.status = 503;
-    return;
-  }
-  WriteJson(res, body);
+  const bool healthy = allUp && journal.empty();
+  json body{{"status", healthy ? "ok" : "degraded"}, {"lines", lines}, {"dispensers", dispensers}};
+  // Money that cannot be journaled: the service must not look healthy.
+  if (!journal.empty()) body["database"] = journal;
+  WriteJson(answer, body, healthy ? 200 : 503);
 }
 
-void Api::Dispensers(const httplib::Request&, httplib::Response& res) {
+void Api::Session(const Call& call, http::Answer& answer) {
+  WriteJson(answer, SessionJson(call.caller.name, call.caller.role));
+}
+
+void Api::Dispensers(const Call&, http::Answer& answer) {
   json all = json::array();
   for (const auto& view : station_.Views()) all.push_back(DispenserJson(view));
-  WriteJson(res, all);
+  WriteJson(answer, all);
 }
 
-void Api::Dispenser(const httplib::Request& req, httplib::Response& res) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+void Api::Dispenser(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2);
   FindDispenser(station_, c, d);
-  WriteJson(res, DispenserJson(station_.Line(c)->View(d)));
+  WriteJson(answer, DispenserJson(station_.Line(c)->View(d)));
 }
 
-void Api::Authorize(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+void Api::Authorize(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2);
   FindDispenser(station_, c, d);
-  const json body = ParseBody(req);
+  const json body = ParseBody(call);
   OnlyKeys(body, {"grade", "volume", "amount"}, "the authorization");
   const int grade = IntegerField(body, "grade", 1, kLastGrade);
   if (body.contains("volume") && body.contains("amount")) {
@@ -377,29 +424,29 @@ void Api::Authorize(const httplib::Request& req, httplib::Response& res, const C
     limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", kLowestLimit, kHighestLimit)};
   if (body.contains("amount"))
     limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", kLowestLimit, kHighestLimit)};
-  Answer(res, station_.Authorize(c, d, grade, limit, caller.name));
+  Reply(answer, station_.Authorize(c, d, grade, limit, call.caller.name));
 }
 
-void Api::StopOne(const httplib::Request& req, httplib::Response& res) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2);
+void Api::StopOne(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2);
   FindDispenser(station_, c, d);
-  Answer(res, station_.StopDispenser(c, d));
+  Reply(answer, station_.StopDispenser(c, d));
 }
 
-void Api::StopAll(const httplib::Request&, httplib::Response& res) {
+void Api::StopAll(const Call&, http::Answer& answer) {
   json results = json::array();
   for (const auto& result : station_.StopAll()) results.push_back(StopResultJson(result));
-  WriteJson(res, {{"dispensers", results}});
+  WriteJson(answer, {{"dispensers", results}});
 }
 
-void Api::GetPrices(const httplib::Request&, httplib::Response& res) {
+void Api::GetPrices(const Call&, http::Answer& answer) {
   json book = json::array();
   for (const auto& entry : station_.Journal().Prices()) book.push_back(PriceJson(entry));
-  WriteJson(res, book);
+  WriteJson(answer, book);
 }
 
-void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
-  const json body = ParseBody(req);
+void Api::PutPrices(const Call& call, http::Answer& answer) {
+  const json body = ParseBody(call);
   if (!body.is_array()) throw Problem{400, "the body must be a list of prices"};
   // The whole list is checked before anything is stored.
   std::vector<PriceEntry> entries;
@@ -411,72 +458,34 @@ void Api::PutPrices(const httplib::Request& req, httplib::Response& res) {
   json results = json::array();
   for (const auto& result : station_.ChangePrices(entries))
     results.push_back(PriceResultJson(result));
-  WriteJson(res, {{"dispensers", results}});
+  WriteJson(answer, {{"dispensers", results}});
 }
 
-void Api::Fills(const httplib::Request& req, httplib::Response& res) {
-  const auto parsed = ParseFillQuery(req.params);
+void Api::Fills(const Call& call, http::Answer& answer) {
+  const auto parsed = ParseFillQuery(QueryParameters(call.request.query));
   if (const auto* error = std::get_if<FillQueryError>(&parsed)) throw Problem{400, error->detail};
   json fills = json::array();
   const Instant now = Now();
   for (const auto& fill : station_.Fills(std::get<FillQuery>(parsed))) {
     fills.push_back(FillJson(fill, now));
   }
-  WriteJson(res, fills);
+  WriteJson(answer, fills);
 }
 
-void Api::Fill(const httplib::Request& req, httplib::Response& res) {
-  const auto fill = station_.Journal().Fill(PathNumber(req, 1));
-  if (!fill) throw Problem{404, "no fill " + req.matches[1].str()};
-  WriteJson(res, FillJson(*fill));
+void Api::Fill(const Call& call, http::Answer& answer) {
+  const auto fill = station_.Journal().Fill(PathNumber<std::int64_t>(call, 1));
+  if (!fill) throw Problem{404, "no fill " + call.captures.at(0)};
+  WriteJson(answer, FillJson(*fill));
 }
 
-void Api::Totals(const httplib::Request& req, httplib::Response& res) {
-  const int c = PathNumber(req, 1), d = PathNumber(req, 2), n = PathNumber(req, 3);
-  FindDispenser(station_, c, d);
-  if (n < 1 || n > kLastNozzle) throw Problem{400, "the nozzle must be 1..8"};
-  Answer(res, station_.Totals(c, d, n));
-}
-
-void Api::Events(const httplib::Request& req, httplib::Response& res) {
-  std::optional<std::int64_t> resumeAfter;
-  if (req.has_header("Last-Event-ID")) {
-    const std::string text = req.get_header_value("Last-Event-ID");
-    std::int64_t id = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
-    if (error == std::errc() && end == text.data() + text.size() && id >= 0) resumeAfter = id;
-  }
-  if (!streams_.Open(resumeAfter, res)) throw Problem{503, "too many event streams"};
-}
-
-namespace {
-
-// A body that must be empty or an empty object.
-void NoBody(const httplib::Request& req, std::string_view what) {
-  if (req.body.empty()) return;
-  OnlyKeys(ParseBody(req), {}, what);
-}
-
-std::int64_t PathId(const httplib::Request& req, std::size_t index) {
-  const std::string& text = req.matches[static_cast<int>(index)].str();
-  std::int64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) {
-    throw Problem{404, "no such resource: " + req.path};
-  }
-  return value;
-}
-
-}  // namespace
-
-void Api::Settle(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
-  const std::int64_t id = PathId(req, 1);
-  const std::string action = req.matches[2].str();
+void Api::Settle(const Call& call, http::Answer& answer) {
+  const auto id = PathNumber<std::int64_t>(call, 1);
+  const std::string& action = call.captures.at(1);
   Station::Settled settled;
   if (action == "clear") {
     std::optional<std::string> reference;
-    if (!req.body.empty()) {
-      const json body = ParseBody(req);
+    if (!call.request.body.empty()) {
+      const json body = ParseBody(call);
       OnlyKeys(body, {"reference"}, "the clear");
       if (body.contains("reference")) {
         const json& value = body.at("reference");
@@ -486,47 +495,71 @@ void Api::Settle(const httplib::Request& req, httplib::Response& res, const Call
         reference = value.get<std::string>();
       }
     }
-    settled = station_.Clear(id, caller.name, reference);
+    settled = station_.Clear(id, call.caller.name, reference);
   } else {
-    NoBody(req, "the " + action);
-    settled = action == "lock" ? station_.Lock(id, caller.name)
-                               : station_.Unlock(id, caller.name, caller.role == Role::Admin);
+    NoBody(call, "the " + action);
+    settled = action == "lock"
+                  ? station_.Lock(id, call.caller.name)
+                  : station_.Unlock(id, call.caller.name, call.caller.role == Role::Admin);
   }
   if (!settled.fill) throw Problem{404, "no fill " + std::to_string(id)};
   if (settled.refusal) throw Problem{409, settled.detail};
-  WriteJson(res, FillJson(*settled.fill));
+  WriteJson(answer, FillJson(*settled.fill));
 }
 
-void Api::CloseShift(const httplib::Request& req, httplib::Response& res, const Caller& caller) {
-  NoBody(req, "the shift close");
-  res.status = 200;
-  res.set_content(station_.CloseShift(caller.name), std::string(kJson));
+void Api::Totals(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2), n = PathNumber(call, 3);
+  FindDispenser(station_, c, d);
+  if (n < 1 || n > kLastNozzle) throw Problem{400, "the nozzle must be 1..8"};
+  Reply(answer, station_.Totals(c, d, n));
 }
 
-void Api::Shifts(const httplib::Request& req, httplib::Response& res) {
-  for (const auto& [name, value] : req.params) {
+void Api::Events(const Call& call, http::Answer& answer) {
+  std::optional<std::int64_t> resumeAfter;
+  if (const auto id = Whole<std::int64_t>(call.request.Header("Last-Event-ID")); id && *id >= 0) {
+    resumeAfter = *id;
+  }
+  // The caller's name owns the stream, so that withdrawing its token closes it.
+  auto stream = answer.Stream({{"Content-Type", "text/event-stream"},
+                               {"Cache-Control", "no-store"},
+                               {"X-Accel-Buffering", "no"}},
+                              call.caller.name);
+  if (stream) streams_.Add(std::move(stream), resumeAfter);
+}
+
+void Api::Scrape(const Call&, http::Answer& answer) {
+  std::vector<LineUp> lines;
+  for (LineWorker* line : station_.Lines()) lines.push_back({line->Channel(), line->Up()});
+  WriteBody(answer, 200, kMetricsText, MetricsText(ServiceMetrics(), lines));
+}
+
+void Api::CloseShift(const Call& call, http::Answer& answer) {
+  NoBody(call, "the shift close");
+  WriteBody(answer, 200, kJson, station_.CloseShift(call.caller.name));
+}
+
+void Api::Shifts(const Call& call, http::Answer& answer) {
+  const Parameters parameters = QueryParameters(call.request.query);
+  for (const auto& [name, value] : parameters) {
     if (name != "after" && name != "limit") throw Problem{400, "unknown parameter '" + name + "'"};
   }
-  const int after = QueryInteger(req, "after", 0, 0, std::numeric_limits<int>::max());
-  const int limit = QueryInteger(req, "limit", kDefaultShifts, 1, kMaxShifts);
+  const int after = QueryInteger(parameters, "after", 0, 0, std::numeric_limits<int>::max());
+  const int limit = QueryInteger(parameters, "limit", kDefaultShifts, 1, kMaxShifts);
   json reports = json::array();
   for (const auto& report : station_.Journal().ClosedShifts(after, limit)) {
     reports.push_back(json::parse(report));
   }
-  WriteJson(res, reports);
+  WriteJson(answer, reports);
 }
 
-void Api::Shift(const httplib::Request& req, httplib::Response& res) {
-  const std::int64_t id = PathId(req, 1);
+void Api::Shift(const Call& call, http::Answer& answer) {
+  const auto id = PathNumber<std::int64_t>(call, 1);
   const auto report = station_.Journal().ClosedShift(id);
   if (!report) throw Problem{404, "no closed shift " + std::to_string(id)};
-  if (req.get_header_value("Accept").find("text/csv") != std::string::npos) {
-    res.status = 200;
-    res.set_content(ShiftCsv(json::parse(*report)), std::string(kCsv));
-    return;
+  if (call.request.Header("Accept").find("text/csv") != std::string_view::npos) {
+    return WriteBody(answer, 200, kCsv, ShiftCsv(json::parse(*report)));
   }
-  res.status = 200;
-  res.set_content(*report, std::string(kJson));
+  WriteBody(answer, 200, kJson, *report);
 }
 
 }  // namespace quorlan::station

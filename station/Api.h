@@ -1,23 +1,20 @@
 #pragma once
-// The HTTP API under /api/v1, the event stream and the dashboard's files.
+// The HTTP API under /api/v1, the event stream and the dashboard's files, as
+// a router for the front door (station/http).
 
-#include <httplib.h>
-
-#include <map>
-#include <mutex>
+#include <functional>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "station/Audit.h"
 #include "station/Auth.h"
 #include "station/EventStream.h"
 #include "station/Idempotency.h"
 #include "station/Station.h"
+#include "station/http/Server.h"
 
 namespace quorlan::station {
-
-inline constexpr std::size_t kMaxBody = 64 * 1024;
-// Streams never take the last threads: requests keep being answered.
-inline constexpr int kServerThreads = kMaxStreams + 32;
 
 // The OpenAPI document of the routes below.
 std::string_view OpenApiDocument();
@@ -25,51 +22,58 @@ std::string_view OpenApiDocument();
 class Api {
  public:
   Api(Station& station, const Authenticator& authenticator, AuditLog& audit);
-  // Routes, limits and timeouts.
-  void Register(httplib::Server& server);
+  // Answers one request; runs on the front door's route pool.
+  void Route(const http::Request& request, http::Answer& answer);
+  // The event streams' pump; ends with the station's event hub.
+  EventStreams& Streams() { return streams_; }
+
+  // What a route sees: the request, the parts its path pattern captures
+  // (ids, an action) and who asks.
+  struct Call {
+    const http::Request& request;
+    std::vector<std::string> captures;
+    const Caller& caller;
+  };
 
  private:
-  using Handler =
-      std::function<void(const httplib::Request&, httplib::Response&, const Caller& caller)>;
-  httplib::Server::Handler Guard(Role role, Handler handler);
-  // The same for a route with a body, which must arrive whole within its
-  // time.
-  httplib::Server::HandlerWithContentReader GuardBody(Role role, Handler handler);
+  using Handler = std::function<void(Api&, const Call&, http::Answer&)>;
+  struct Entry {
+    std::string method;
+    std::regex path;
+    std::string label;  // for the request counters: ids in paths make no label each
+    Role role;
+    Handler handler;
+  };
+  void Serve(const http::Request& request, http::Answer& answer, std::string& who);
+  // A POST or PUT with an Idempotency-Key: the first runs `entry` and keeps
+  // its answer, a repeat gets that answer.
+  void Idempotent(const Entry& entry, const Call& call, http::Answer& answer);
 
-  void Dispensers(const httplib::Request&, httplib::Response&);
-  void Dispenser(const httplib::Request&, httplib::Response&);
-  void Authorize(const httplib::Request&, httplib::Response&, const Caller&);
-  void StopOne(const httplib::Request&, httplib::Response&);
-  void StopAll(const httplib::Request&, httplib::Response&);
-  void GetPrices(const httplib::Request&, httplib::Response&);
-  void PutPrices(const httplib::Request&, httplib::Response&);
-  void Fills(const httplib::Request&, httplib::Response&);
-  void Fill(const httplib::Request&, httplib::Response&);
-  void Totals(const httplib::Request&, httplib::Response&);
-  void Events(const httplib::Request&, httplib::Response&);
-  void Health(const httplib::Request&, httplib::Response&);
-  void Settle(const httplib::Request&, httplib::Response&, const Caller&);
-  void CloseShift(const httplib::Request&, httplib::Response&, const Caller&);
-  void Shifts(const httplib::Request&, httplib::Response&);
-  void Shift(const httplib::Request&, httplib::Response&);
-
-  // A POST or PUT with an Idempotency-Key: the first runs `handler` and
-  // keeps its answer, a repeat gets that answer.
-  void Idempotent(const httplib::Request& req, httplib::Response& res, const Caller& caller,
-                  const Handler& handler);
-
-  // Who is being served, for the audit line written after the answer: by
-  // the response, which the handler and the logger share.
-  void Identify(const httplib::Response& res, const std::string& caller);
-  std::string Forget(const httplib::Response& res);
+  void Health(http::Answer& answer);
+  void Session(const Call& call, http::Answer& answer);
+  void Dispensers(const Call& call, http::Answer& answer);
+  void Dispenser(const Call& call, http::Answer& answer);
+  void Authorize(const Call& call, http::Answer& answer);
+  void StopOne(const Call& call, http::Answer& answer);
+  void StopAll(const Call& call, http::Answer& answer);
+  void GetPrices(const Call& call, http::Answer& answer);
+  void PutPrices(const Call& call, http::Answer& answer);
+  void Fills(const Call& call, http::Answer& answer);
+  void Fill(const Call& call, http::Answer& answer);
+  void Settle(const Call& call, http::Answer& answer);
+  void Totals(const Call& call, http::Answer& answer);
+  void Events(const Call& call, http::Answer& answer);
+  void CloseShift(const Call& call, http::Answer& answer);
+  void Shifts(const Call& call, http::Answer& answer);
+  void Shift(const Call& call, http::Answer& answer);
+  void Scrape(const Call& call, http::Answer& answer);
 
   Station& station_;
   const Authenticator& authenticator_;
   AuditLog& audit_;
   EventStreams streams_;
-  std::mutex callersMutex_;
-  std::map<const httplib::Response*, std::string> callers_;
   Idempotency idempotency_;
+  std::vector<Entry> routes_;
 };
 
 }  // namespace quorlan::station

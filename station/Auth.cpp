@@ -23,10 +23,24 @@ std::optional<Caller> Authenticator::Find(std::string_view header) const {
   const std::string_view secret = header.substr(kScheme.size());
   // Every token is compared, so the time does not tell which one matched.
   std::optional<Caller> found;
+  std::lock_guard lock(mutex_);
   for (const auto& token : tokens_) {
     if (ConstantTimeEquals(secret, token.secret) && !found) found = Caller{token.name, token.role};
   }
   return found;
+}
+
+std::vector<std::string> Authenticator::Replace(std::vector<TokenConfig> tokens) {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> withdrawn;
+  for (const TokenConfig& old : tokens_) {
+    const bool kept = std::any_of(tokens.begin(), tokens.end(), [&](const TokenConfig& token) {
+      return token.name == old.name && token.secret == old.secret && token.role == old.role;
+    });
+    if (!kept) withdrawn.push_back(old.name);
+  }
+  tokens_ = std::move(tokens);
+  return withdrawn;
 }
 
 }  // namespace quorlan::station

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "station/Metrics.h"
+
 namespace quorlan::station {
 
 namespace {
@@ -27,6 +29,7 @@ std::int64_t EventHub::AllocateLocked() {
 }
 
 void EventHub::PushLocked(StoredEvent event) {
+  ServiceMetrics().events.Add();
   // A committed event may land behind passing ones published meanwhile.
   auto at = recent_.end();
   while (at != recent_.begin() && std::prev(at)->id > event.id) --at;
@@ -111,13 +114,21 @@ std::vector<StoredEvent> EventHub::Wait(std::int64_t after, std::chrono::millise
                          [](std::int64_t id, const StoredEvent& event) { return id < event.id; });
     return at != recent_.end() && at->id < HorizonLocked() ? at : recent_.end();
   };
-  changed_.wait_for(lock, wait, [&] { return closed_ || next() != recent_.end(); });
+  const std::uint64_t wakes = wakes_;
+  changed_.wait_for(lock, wait,
+                    [&] { return closed_ || wakes_ != wakes || next() != recent_.end(); });
   lost = after < forgotten_;
   std::vector<StoredEvent> events;
   if (closed_) return events;
   const std::int64_t horizon = HorizonLocked();
   for (auto at = next(); at != recent_.end() && at->id < horizon; ++at) events.push_back(*at);
   return events;
+}
+
+void EventHub::Wake() {
+  std::lock_guard lock(mutex_);
+  ++wakes_;
+  changed_.notify_all();
 }
 
 void EventHub::Close() {

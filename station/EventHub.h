@@ -47,6 +47,8 @@ class EventHub {
   // after the wait, or when the hub closes. `lost` is set when events after
   // `after` already left the memory.
   std::vector<StoredEvent> Wait(std::int64_t after, std::chrono::milliseconds wait, bool& lost);
+  // Ends every Wait under way now, as an event would.
+  void Wake();
   void Close();
   bool Closed();
 
@@ -70,6 +72,7 @@ class EventHub {
   std::int64_t next_ = 1;
   std::int64_t reserved_ = 0;
   std::int64_t forgotten_ = 0;  // the highest id no longer in memory
+  std::uint64_t wakes_ = 0;
   bool closed_ = false;
   std::mutex observerMutex_;  // held while the observer runs
   Observer observer_;

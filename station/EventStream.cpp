@@ -1,84 +1,153 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "station/EventStream.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "station/EventData.h"
+#include "station/Metrics.h"
 
 namespace quorlan::station {
+
+namespace {
+
+// How long the feeder sleeps with nothing to send, and while a replaying
+// client has yet to take its last page.
+constexpr std::chrono::milliseconds kIdleWait{1000};
+constexpr std::chrono::milliseconds kReplayWait{20};
+
+}  // namespace
 
 std::string EventText(const StoredEvent& event) {
   return "id: " + std::to_string(event.id) + "\nevent: " + event.name + "\ndata: " + event.data +
          "\n\n";
 }
 
-EventStreams::EventStreams(Station& station) : station_(station) {}
+EventStreams::EventStreams(Station& station) : station_(station), pump_([this] { Run(); }) {}
 
-bool EventStreams::Open(std::optional<std::int64_t> resumeAfter, httplib::Response& res) {
-  for (int now = open_->load();;) {
-    if (now >= kMaxStreams) return false;
-    if (open_->compare_exchange_weak(now, now + 1)) break;
-  }
-  auto reader = std::make_shared<Reader>();
-  reader->resumeAfter = resumeAfter;
-  res.set_header("Cache-Control", "no-cache");
-  res.set_header("X-Accel-Buffering", "no");
-  auto released = std::make_shared<std::atomic<bool>>(false);
-  res.set_chunked_content_provider(
-      "text/event-stream",
-      [this, reader](std::size_t, httplib::DataSink& sink) { return Next(*reader, sink); },
-      [open = open_, released](bool) {
-        if (!released->exchange(true)) --*open;
-      });
-  return true;
+EventStreams::~EventStreams() {
+  Stop();
+  pump_.join();
 }
 
-bool EventStreams::Replay(std::int64_t after, std::int64_t upTo, httplib::DataSink& sink) {
-  for (;;) {
-    const auto events = station_.Journal().EventsAfter(after, upTo, kReplayPage);
+void EventStreams::Add(std::shared_ptr<http::EventStream> stream,
+                       std::optional<std::int64_t> resumeAfter) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) return stream->Close();
+    Reader reader;
+    reader.stream = std::move(stream);
+    reader.resumeAfter = resumeAfter;
+    incoming_.push_back(std::move(reader));
+  }
+  station_.Events().Wake();
+}
+
+void EventStreams::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  station_.Events().Wake();
+}
+
+void EventStreams::Start(Reader& reader) {
+  EventHub& hub = station_.Events();
+  reader.started = true;
+  const auto lines = station_.Lines();
+  std::size_t count = 0;
+  for (LineWorker* line : lines) count += line->Views().size();
+  // Ids first, views after: whatever changes meanwhile comes later with a
+  // larger id.
+  const std::int64_t first = hub.ReserveIds(static_cast<int>(count));
+  std::int64_t id = first;
+  for (LineWorker* line : lines) {
+    for (const auto& view : line->Views()) {
+      if (id >= first + static_cast<std::int64_t>(count)) break;
+      reader.snapshot += EventText({id++, kDispenserEvent, DispenserEventData(view)});
+    }
+  }
+  reader.snapshotLast = first + static_cast<std::int64_t>(count) - 1;
+  if (reader.resumeAfter) {
+    reader.lastSent = *reader.resumeAfter;
+    reader.replayUpTo = first - 1;
+  } else {
+    reader.lastSent = reader.replayUpTo = first - 1;
+  }
+}
+
+bool EventStreams::Feed(Reader& reader) {
+  http::EventStream& stream = *reader.stream;
+  if (!stream.IsOpen()) return false;
+  if (reader.lastSent < reader.replayUpTo) {
+    // The client has not taken the last page yet: later.
+    if (!stream.WaitQueuedBelow(kReplayQueued, std::chrono::milliseconds(0))) {
+      return stream.IsOpen();
+    }
+    const auto events =
+        station_.Journal().EventsAfter(reader.lastSent, reader.replayUpTo, kReplayPage);
     std::string out;
     for (const auto& event : events) out += EventText(event);
-    if (!out.empty() && !sink.write(out.data(), out.size())) return false;
-    if (events.size() < static_cast<std::size_t>(kReplayPage)) return true;
-    after = events.back().id;
+    if (!out.empty() && !stream.Write(out)) return false;
+    reader.lastSent = events.size() < static_cast<std::size_t>(kReplayPage) ? reader.replayUpTo
+                                                                            : events.back().id;
+    if (reader.lastSent < reader.replayUpTo) return true;
   }
-}
-
-bool EventStreams::Next(Reader& reader, httplib::DataSink& sink) {
-  EventHub& hub = station_.Events();
-  std::string out;
-  if (!reader.started) {
-    reader.started = true;
-    const auto lines = station_.Lines();
-    std::size_t count = 0;
-    for (LineWorker* line : lines) count += line->Views().size();
-    // Ids first, views after: whatever changes meanwhile comes later with a
-    // larger id.
-    const std::int64_t first = hub.ReserveIds(static_cast<int>(count));
-    if (reader.resumeAfter && !Replay(*reader.resumeAfter, first - 1, sink)) return false;
-    std::int64_t id = first;
-    for (LineWorker* line : lines) {
-      for (const auto& view : line->Views()) {
-        if (id >= first + static_cast<std::int64_t>(count)) break;
-        out += EventText({id++, kDispenserEvent, DispenserEventData(view)});
-      }
-    }
-    reader.lastSent = first + static_cast<std::int64_t>(count) - 1;
-    return sink.write(out.data(), out.size());
+  if (!reader.snapshot.empty()) {
+    if (!stream.Write(reader.snapshot)) return false;
+    reader.snapshot.clear();
+    reader.lastSent = std::max(reader.lastSent, reader.snapshotLast);
   }
   bool lost = false;
-  const auto events = hub.Wait(reader.lastSent, kKeepAliveComment, lost);
-  if (hub.Closed()) return false;
+  const auto events = station_.Events().Wait(reader.lastSent, std::chrono::milliseconds(0), lost);
   if (lost) {
     // Too slow a reader: fills and prices come again from the database.
-    const std::int64_t upTo = events.empty() ? hub.LastId() : events.front().id - 1;
-    if (!Replay(reader.lastSent, upTo, sink)) return false;
-    reader.lastSent = std::max(reader.lastSent, upTo);
+    reader.replayUpTo = events.empty() ? station_.Events().LastId() : events.front().id - 1;
+    return true;
   }
+  std::string out;
   for (const auto& event : events) {
     out += EventText(event);
     reader.lastSent = event.id;
   }
-  if (out.empty()) out = ": keep-alive\n\n";
-  return sink.write(out.data(), out.size());
+  return out.empty() || stream.Write(out);
+}
+
+void EventStreams::Run() {
+  EventHub& hub = station_.Events();
+  std::vector<Reader> readers;
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) break;
+      for (Reader& reader : incoming_) readers.push_back(std::move(reader));
+      incoming_.clear();
+    }
+    if (hub.Closed()) break;
+    // Read before feeding: an event published meanwhile ends the wait below.
+    const std::int64_t seen = hub.LastId();
+    bool replaying = false;
+    std::erase_if(readers, [&](Reader& reader) {
+      try {
+        if (!reader.started) Start(reader);
+        if (!Feed(reader)) return true;
+      } catch (const std::exception&) {
+        // The database could not be read: this client reconnects and resumes.
+        reader.stream->Close();
+        return true;
+      }
+      replaying = replaying || reader.lastSent < reader.replayUpTo;
+      return false;
+    });
+    ServiceMetrics().eventStreams.Set(static_cast<std::int64_t>(readers.size()));
+    bool lost = false;
+    hub.Wait(seen, replaying ? kReplayWait : kIdleWait, lost);
+  }
+  for (Reader& reader : readers) reader.stream->Close();
+  ServiceMetrics().eventStreams.Set(0);
+  std::lock_guard lock(mutex_);
+  for (Reader& reader : incoming_) reader.stream->Close();
+  incoming_.clear();
 }
 
 }  // namespace quorlan::station

@@ -5,6 +5,7 @@
 #include "station/Clock.h"
 #include "station/EventData.h"
 #include "station/Log.h"
+#include "station/Metrics.h"
 
 namespace quorlan::station {
 
@@ -215,6 +216,7 @@ void LineWorker::Run() {
         result = {Outcome::Unavailable, error.what(), {}};
       }
       command->promise.set_value(std::move(result));
+      PublishDue();
       continue;
     }
     const auto pollStarted = std::chrono::steady_clock::now();
@@ -226,6 +228,7 @@ void LineWorker::Run() {
       if (error.what() != lastFailure) Log("channel {}: {}", line_.channel, error.what());
       lastFailure = error.what();
     }
+    PublishDue();
     std::unique_lock lock(queueMutex_);
     queueChanged_.wait_until(lock, pollStarted + kShortestPollCycle,
                              [this] { return stopping_ || !queue_.empty(); });
@@ -253,6 +256,13 @@ void LineWorker::Reconcile() {
 }
 
 void LineWorker::Poll(int dispenser) {
+  const auto started = std::chrono::steady_clock::now();
+  Metrics& metrics = ServiceMetrics();
+  if (const auto last = lastPolls_.find(dispenser); last != lastPolls_.end()) {
+    metrics.PollInterval(last->second.state)
+        .Observe(std::chrono::duration<double>(started - last->second.at).count());
+  }
+  metrics.polls.Add();
   Status status;
   Link failure = Link::Ok;
   try {
@@ -265,11 +275,13 @@ void LineWorker::Poll(int dispenser) {
     failure = LinkOf(error.Code());
   }
   if (status.state == DispenserState::NoReply && failure == Link::Ok) failure = Link::NoReply;
+  lastPolls_[dispenser] = {started, status.state};
   SetLink(dispenser, failure);
   Track(dispenser, status);
 }
 
 void LineWorker::SetLink(int dispenser, Link failure) {
+  if (failure != Link::Ok) ServiceMetrics().linkFailures[static_cast<std::size_t>(failure)].Add();
   const std::string problem = lineProblem_();
   const bool up = problem.empty() && failure != Link::LineDown;
   if (up != up_.exchange(up)) {
@@ -291,7 +303,14 @@ void LineWorker::Publish(int dispenser, DispenserView view) {
     view.updatedAt = NowUtc();
     current = view;
   }
-  hub_.Publish(kDispenserEvent, DispenserEventData(view));
+  if (const auto now = progress_.Offer(view))
+    hub_.Publish(kDispenserEvent, DispenserEventData(*now));
+}
+
+void LineWorker::PublishDue() {
+  for (const DispenserView& view : progress_.Due()) {
+    hub_.Publish(kDispenserEvent, DispenserEventData(view));
+  }
 }
 
 void LineWorker::Track(int dispenser, const Status& status) {

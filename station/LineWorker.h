@@ -6,6 +6,7 @@
 // (FillTracker) and the book's tables (PriceSync) are its rooms, called from this thread only.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,6 +26,7 @@
 #include "station/LineGate.h"
 #include "station/PollSchedule.h"
 #include "station/PriceSync.h"
+#include "station/ProgressCoalescer.h"
 #include "station/Results.h"
 #include "station/Store.h"
 
@@ -93,6 +95,8 @@ class LineWorker {
   void SendDeferred(int dispenser);
   void SetLink(int dispenser, Link failure);
   void Publish(int dispenser, DispenserView view);
+  // The progress held back whose window has ended.
+  void PublishDue();
   CommandResult Failure(int dispenser, const std::exception& error);
   CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by,
                             std::uint64_t stops);
@@ -110,6 +114,13 @@ class LineWorker {
   // The worker thread's own.
   FillTracker fills_;
   PriceSync prices_;
+  struct LastPoll {
+    std::chrono::steady_clock::time_point at;
+    DispenserState state = DispenserState::Unknown;
+  };
+  std::map<int, LastPoll> lastPolls_;
+
+  ProgressCoalescer progress_;
 
   mutable std::mutex viewsMutex_;
   std::map<int, DispenserView> views_;

@@ -15,7 +15,7 @@ struct ServeArgs {
 
 // Runs until SIGINT or SIGTERM; returns the exit code (0 after a clean
 // stop, 2 for a configuration error or a database another service holds,
-// 3 for a port that cannot be opened). With `check` it only reads the
+// 1 for an address another holds or any other failed start). With `check` it only reads the
 // configuration: 0 when it is sound, else 2 and every problem on stderr.
 int RunServe(const ServeArgs& args);
 

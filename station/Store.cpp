@@ -6,12 +6,23 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <utility>
+
+#include "station/Metrics.h"
 
 namespace quorlan::station {
 
 namespace {
+
+// Every write of the journal ends here: the figure of its disk's pace.
+void Commit(sql::Transaction& transaction) {
+  const auto started = std::chrono::steady_clock::now();
+  transaction.Commit();
+  ServiceMetrics().journalCommit.Observe(
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+}
 
 // Each release appends its step; user_version counts the steps applied.
 constexpr std::array<std::string_view, 3> kMigrations{
@@ -308,7 +319,7 @@ void Store::Migrate() {
     sql::Transaction transaction(*db_);
     db_->Execute(kMigrations[step]);
     db_->Execute("PRAGMA user_version=" + std::to_string(step + 1));
-    transaction.Commit();
+    Commit(transaction);
   }
 }
 
@@ -347,7 +358,7 @@ void Store::SavePrices(const std::vector<PriceEntry>& entries, const StoredEvent
         .Run();
   }
   InsertEvent(event);
-  transaction.Commit();
+  Commit(transaction);
 }
 
 std::int64_t Store::InsertFill(const FillRecord& fill) {
@@ -461,7 +472,8 @@ bool Store::EndFill(const FillRecord& fill, const StoredEvent& event) {
   }
   FeedFill(fill.id);
   InsertEvent(event);
-  transaction.Commit();
+  Commit(transaction);
+  ServiceMetrics().fills[static_cast<std::size_t>(fill.status)].Add();
   RecountUnpaidLocked(fill.channel, fill.dispenser);
   return true;
 }
@@ -613,7 +625,7 @@ void Store::WriteSettlement(const FillRecord& fill, const StoredEvent& event) {
       .Run();
   FeedFill(fill.id);
   InsertEvent(event);
-  transaction.Commit();
+  Commit(transaction);
   RecountUnpaidLocked(fill.channel, fill.dispenser);
 }
 
@@ -683,7 +695,7 @@ void Store::Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
       .Bind(8, record.answer.body)
       .Bind(9, std::int64_t{record.createdAt.time_since_epoch().count()})
       .Run();
-  transaction.Commit();
+  Commit(transaction);
 }
 
 void Store::Forget(const IdempotencyScope& scope) {
@@ -752,7 +764,7 @@ Store::OpenShift Store::CurrentShift(const std::string& openedAt) {
     shift.first = true;
   }
   shift.opening = ReadTotals(*db_, shift.id);
-  transaction.Commit();
+  Commit(transaction);
   return shift;
 }
 
@@ -761,7 +773,7 @@ void Store::SetOpeningTotals(std::int64_t shift, const std::vector<NozzleReading
   RequireWritable();
   sql::Transaction transaction(*db_);
   WriteTotals(*db_, shift, readings, false);
-  transaction.Commit();
+  Commit(transaction);
 }
 
 std::string Store::CloseShift(const ShiftClosing& closing, const MakeReport& makeReport,
@@ -827,7 +839,7 @@ std::string Store::CloseShift(const ShiftClosing& closing, const MakeReport& mak
   WriteTotals(*db_, db_->LastInsertId(), closing.readings, true);
   if (feed_) feed_->Shift(*db_, closing.shift, report);
   InsertEvent(event);
-  transaction.Commit();
+  Commit(transaction);
   return report;
 }
 

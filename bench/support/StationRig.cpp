@@ -64,11 +64,15 @@ StationRig::StationRig(int dispensers, bool serveApi)
   audit_ = std::make_unique<station::AuditLog>(config.auditLog);
   authenticator_ = std::make_unique<station::Authenticator>(config.tokens);
   api_ = std::make_unique<station::Api>(*station_, *authenticator_, *audit_);
-  api_->Register(http_);
-  httpPort_ = http_.bind_to_any_port("127.0.0.1");
-  if (httpPort_ <= 0) throw std::runtime_error("station rig: cannot listen");
-  serving_ = std::thread([this] { http_.listen_after_bind(); });
-  while (!http_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  http::ServerOptions options;
+  // Every client of a bench comes from 127.0.0.1.
+  options.max_connections_per_client = options.max_connections;
+  options.handler_threads = 32;  // as `quorlan serve` runs its routes
+  http_ = std::make_unique<http::Server>(
+      options,
+      [this](const http::Request& request, http::Answer& answer) { api_->Route(request, answer); });
+  http_->Start();
+  httpPort_ = http_->Port();
 }
 
 StationRig::~StationRig() {
@@ -79,9 +83,10 @@ StationRig::~StationRig() {
 void StationRig::StopStation() {
   if (!station_) return;
   station_->Events().Close();
-  if (serving_.joinable()) {
-    http_.stop();
-    serving_.join();
+  if (http_) {
+    api_->Streams().Stop();
+    http_->Stop();
+    http_.reset();
   }
   station_->Stop();
   station_.reset();

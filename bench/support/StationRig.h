@@ -5,8 +5,6 @@
 // optionally its HTTP API on a free port of 127.0.0.1. The line's server
 // records when each request and reply crossed the line.
 
-#include <httplib.h>
-
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -20,6 +18,7 @@
 #include "station/Audit.h"
 #include "station/Auth.h"
 #include "station/Station.h"
+#include "station/http/Server.h"
 #include "support/ScratchDirectory.h"
 
 namespace quorlan::bench {
@@ -64,8 +63,7 @@ class StationRig {
   std::unique_ptr<station::AuditLog> audit_;
   std::unique_ptr<station::Authenticator> authenticator_;
   std::unique_ptr<station::Api> api_;
-  httplib::Server http_;
-  std::thread serving_;
+  std::unique_ptr<http::Server> http_;
   int httpPort_ = 0;
 };
 

@@ -39,6 +39,7 @@ struct Context {
   Admission admission;
   std::atomic<std::uint64_t> requests = 0;
   boost::asio::thread_pool* routes = nullptr;
+  boost::asio::thread_pool* urgent = nullptr;  // for the requests options.urgent picks
 };
 
 }  // namespace quorlan::http

@@ -8,13 +8,26 @@
 
 namespace quorlan::http {
 
+namespace {
+
+bool SameName(std::string_view key, std::string_view name) {
+  return key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0;
+}
+
+}  // namespace
+
 std::string_view FindHeader(const Headers& headers, std::string_view name) {
   for (const auto& [key, value] : headers) {
-    if (key.size() == name.size() && strncasecmp(key.data(), name.data(), name.size()) == 0) {
-      return value;
-    }
+    if (SameName(key, name)) return value;
   }
   return {};
+}
+
+bool HasHeader(const Headers& headers, std::string_view name) {
+  for (const auto& header : headers) {
+    if (SameName(header.first, name)) return true;
+  }
+  return false;
 }
 
 Response Problem(unsigned status, std::string_view detail) {

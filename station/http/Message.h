@@ -14,6 +14,8 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 
 // The value of the first header called `name` (any case); empty when absent.
 std::string_view FindHeader(const Headers& headers, std::string_view name);
+// Whether a header called `name` (any case) was sent at all, even empty.
+bool HasHeader(const Headers& headers, std::string_view name);
 
 struct Request {
   std::string method;  // as sent, e.g. "POST"
@@ -25,6 +27,7 @@ struct Request {
   std::string client;  // the peer's address, e.g. "127.0.0.1"
 
   std::string_view Header(std::string_view name) const { return FindHeader(headers, name); }
+  bool Has(std::string_view name) const { return HasHeader(headers, name); }
 };
 
 struct Response {

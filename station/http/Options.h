@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "station/http/Message.h"
 
 namespace quorlan::http {
 
@@ -47,6 +50,10 @@ struct ServerOptions {
   // up; each request then crosses threads twice. 0: routes run on the network
   // threads, for routes that never wait.
   unsigned handler_threads = 4;
+  // Requests this picks (e.g. an emergency stop) run on a pool of their own,
+  // so that they never wait behind slow routes holding the other pool.
+  std::function<bool(const Request&)> urgent;
+  unsigned urgent_threads = 2;
 };
 
 }  // namespace quorlan::http

@@ -46,6 +46,7 @@ struct Server::Impl {
   std::optional<asio::steady_timer> heartbeat;
   std::optional<asio::steady_timer> retry;
   std::unique_ptr<asio::thread_pool> routes;
+  std::unique_ptr<asio::thread_pool> urgent;
   std::vector<std::thread> threads;
   std::uint16_t port = 0;
   bool started = false;
@@ -152,6 +153,10 @@ void Server::Start() {
   if (options.handler_threads > 0) {
     impl.routes = std::make_unique<asio::thread_pool>(options.handler_threads);
     impl.context.routes = impl.routes.get();
+    if (options.urgent) {
+      impl.urgent = std::make_unique<asio::thread_pool>(std::max(1u, options.urgent_threads));
+      impl.context.urgent = impl.urgent.get();
+    }
   }
   asio::post(*impl.strand, [&impl] {
     impl.Accept();
@@ -183,6 +188,7 @@ void Server::Stop() {
   for (auto& thread : impl.threads) thread.join();
   impl.threads.clear();
   if (impl.routes) impl.routes->join();
+  if (impl.urgent) impl.urgent->join();
   // Publishers may hold streams longer than the server lives: from here on
   // their writes return false and reach nothing of it.
   impl.context.streams->ForEach([](EventStream& stream) { stream.Ended(); });
@@ -193,6 +199,8 @@ void Server::Stop() {
   impl.io.reset();      // ends every session, giving back its connection slot
   impl.routes.reset();
   impl.context.routes = nullptr;
+  impl.urgent.reset();
+  impl.context.urgent = nullptr;
 }
 
 std::uint16_t Server::Port() const {

@@ -156,7 +156,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
                    "preflight", !keep_alive_);
     }
     if (!context_.routes) return Route(std::move(request));
-    boost::asio::post(*context_.routes,
+    const bool urgent = context_.urgent && Options().urgent && Options().urgent(request);
+    boost::asio::post(urgent ? *context_.urgent : *context_.routes,
                       [self = this->shared_from_this(), request = std::move(request)]() mutable {
                         self->Route(std::move(request));
                       });

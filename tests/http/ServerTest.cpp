@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -124,6 +126,34 @@ TEST(FrontDoor, KeepsAConnectionAliveAcrossRequestsWithRoutesOnTheirPoolOrInline
     options.handler_threads = handler_threads;
     KeepAlive(options);
   }
+}
+
+TEST(FrontDoor, AnUrgentRequestIsAnsweredWhileSlowRoutesHoldEveryThread) {
+  ServerOptions options;
+  options.handler_threads = 1;
+  options.urgent = [](const Request& request) { return request.path == "/stop"; };
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> holding = false;
+  Server server(options, [&](const Request& request, Answer& answer) {
+    if (request.path == "/slow") {
+      holding = true;
+      released.wait();
+    }
+    answer.Respond(200, {}, request.path);
+  });
+  server.Start();
+
+  RawClient slow(server.Port());
+  EXPECT_TRUE(slow.Send("GET /slow HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_TRUE(Eventually([&] { return holding.load(); }));
+  RawClient stop(server.Port());
+  EXPECT_TRUE(stop.Send("POST /stop HTTP/1.1\r\nHost: x\r\n\r\n"));
+  const RawReply stopped = stop.Read();
+  EXPECT_EQ(stopped.status, 200U) << "the stop waited behind the slow route";
+  release.set_value();
+  EXPECT_EQ(slow.Read().status, 200U);
+  server.Stop();
 }
 
 TEST(FrontDoor, ClosesClientsThatRunOutOfTime) {

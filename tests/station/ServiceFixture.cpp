@@ -37,7 +37,9 @@ void ServiceFixture::StartService() {
     dispensers += (d > 1 ? ", " : "") + std::to_string(d);
   }
   const auto config = directory_ / "station.toml";
+  // Every client comes from 127.0.0.1: the per-address limit stands for many clients.
   std::ofstream(config) << extra_.top << "listen = \"127.0.0.1:0\"\n"
+                        << "max_connections_per_client = 200\n"
                         << "database = \"" << (directory_ / "station.db").string() << "\"\n"
                         << "audit_log = \"" << (directory_ / "audit.log").string() << "\"\n"
                         << "[[line]]\nchannel = 1\nport = \"" << pty_->SlavePath() << "\"\n"

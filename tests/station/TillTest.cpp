@@ -244,6 +244,13 @@ TEST(StationTill, AnswersEveryErrorOfItsRoutes) {
        "",
        {{"Idempotency-Key", "a b"}},
        400},
+      {"key sent empty",
+       "POST",
+       path + "/lock",
+       kOperateSecret,
+       "",
+       {{"Idempotency-Key", ""}},
+       400},
   };
   for (const auto& c : cases) {
     const Reply reply = station.Call(c.method, c.path, c.secret, c.body, c.headers);
