@@ -36,7 +36,12 @@ bool Simulated(const LineConfig& line) {
 
 }  // namespace
 
-Station::Station(const StationConfig& config) : config_(config) {
+Station::Station(const StationConfig& config)
+    : config_(config), zone_(Zone::Find(config.timezone)) {
+  if (!zone_) {
+    throw ConfigError(kExitConfig,
+                      config_.file + ": '" + config_.timezone + "' is not a known time zone");
+  }
   const bool anySimulated = std::any_of(config_.lines.begin(), config_.lines.end(), Simulated);
   const bool allSimulated = std::all_of(config_.lines.begin(), config_.lines.end(), Simulated);
   if (anySimulated && !allSimulated) {
@@ -361,8 +366,10 @@ std::string Station::CloseShift(const std::string& caller) {
     text = store_->CloseShift(
         closing,
         [&](const ShiftInput& stored) {
+          // The journal keeps UTC; the report is read by people in the station's zone.
           ShiftInput input = stored;
-          input.closedAt = closing.closedAt;
+          input.openedAt = ZonedText(stored.openedAt);
+          input.closedAt = ZonedText(closing.closedAt);
           input.closedBy = caller;
           input.currency = config_.currency;
           for (const GradeConfig& grade : config_.grades)
@@ -385,6 +392,11 @@ std::string Station::CloseShift(const std::string& caller) {
                         FromCents(balance.difference->amount))));
   }
   return text;
+}
+
+std::string Station::ZonedText(const std::string& utc) const {
+  const std::optional<Instant> instant = ParseRfc3339(utc);
+  return instant ? zone_->Format(*instant) : utc;
 }
 
 void Station::AwaitOpening() {

@@ -22,6 +22,7 @@
 #include "station/Settlement.h"
 #include "station/ShiftReport.h"
 #include "station/Store.h"
+#include "station/Zone.h"
 
 namespace quorlan::sim {
 class SimDispatcher;
@@ -49,6 +50,8 @@ class Station {
   void Stop();
 
   const StationConfig& Config() const { return config_; }
+  // The configured zone, or the system's: the zone of reports.
+  const Zone& TimeZone() const { return *zone_; }
   Store& Journal() { return *store_; }
   EventHub& Events() { return *hub_; }
   // nullptr for a channel that is not configured.
@@ -105,13 +108,17 @@ class Station {
   // Every configured nozzle's totals, read now; nullopt where one did not answer.
   std::vector<std::pair<NozzleId, std::optional<station::Totals>>> ReadTotals();
   Settled Settle(std::int64_t id, const std::function<SettlementResult(const FillRecord&)>& rule);
-  // The first shift's opening totals, then drive-off alarms, until Stop.
+  // The first shift's opening totals, then lapsed locks and drive-off
+  // alarms, until Stop.
   void Keep(bool openingTotals);
   void RaiseDriveOffs();
+  // A journal stamp as the station's zone reads it.
+  std::string ZonedText(const std::string& utc) const;
   // Until the first shift's opening totals are read (at the first start only).
   void AwaitOpening();
 
   StationConfig config_;
+  std::optional<Zone> zone_;
   std::unique_ptr<Store> store_;
   std::unique_ptr<EventHub> hub_;
   std::unique_ptr<sim::SimDispatcher> simulated_;
