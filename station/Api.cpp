@@ -294,8 +294,9 @@ void Api::Register(httplib::Server& server) {
               }));
   server.Get("/api/v1/shifts", Guard(Role::View, plain(&Api::Shifts)));
   server.Get(R"(/api/v1/shifts/(\d+))", Guard(Role::View, plain(&Api::Shift)));
-  server.Get("/api/v1/session", Guard(Role::View, [](const auto&, auto& res, const Caller& caller) {
-               WriteJson(res, SessionJson(caller.name, caller.role));
+  server.Get("/api/v1/session",
+             Guard(Role::View, [this](const auto&, auto& res, const Caller& caller) {
+               WriteJson(res, SessionJson(station_.Session(caller.name, caller.role)));
              }));
 
   // The dashboard: only what is compiled in; no path reaches the file system.

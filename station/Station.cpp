@@ -314,6 +314,13 @@ Station::Settled Station::Clear(std::int64_t fill, const std::string& caller,
   });
 }
 
+SessionView Station::Session(const std::string& name, Role role) const {
+  SessionView session{name, role, config_.currency, zone_->Name(), config_.grades};
+  std::sort(session.grades.begin(), session.grades.end(),
+            [](const GradeConfig& a, const GradeConfig& b) { return a.number < b.number; });
+  return session;
+}
+
 std::vector<FillRecord> Station::Fills(const FillQuery& query) {
   return store_->FindFills(query);
 }

@@ -60,6 +60,9 @@ class Station {
   // Sums the workers' heartbeats: it moves while every worker runs.
   std::uint64_t Heartbeat() const;
 
+  // The caller's name and role with what the station shows its figures by.
+  SessionView Session(const std::string& name, Role role) const;
+
   // The use cases, each in one place: the HTTP face only parses for them
   // and maps their outcomes. A command the line does not take within
   // kCommandWait ends Unavailable.
