@@ -9,6 +9,7 @@
 #include "sim/SimDispatcher.h"
 #include "station/EventData.h"
 #include "station/JsonViews.h"
+#include "station/LockLapse.h"
 #include "station/Log.h"
 
 namespace quorlan::station {
@@ -20,6 +21,9 @@ namespace {
 constexpr Totals kTotalizerWrap{10'000'000'000, 1'000'000'000'000};
 // How often unpaid fills are looked at for drive-offs.
 constexpr std::chrono::seconds kDriveOffCheck{5};
+// How often for lapsed locks: a till waits at most this long beyond the
+// lock's time to see the fill free.
+constexpr std::chrono::seconds kLockCheck{1};
 // How long the first start waits for the dispensers before it reads the
 // first shift's opening totals.
 constexpr std::chrono::seconds kFirstAnswerWait{30};
@@ -119,9 +123,7 @@ void Station::Start() {
   watch_ = std::thread([this] { WatchJournal(); });
   const Store::OpenShift shift = store_->CurrentShift(FormatUtc(Now()));
   openingRead_ = !shift.first;
-  if (shift.first || config_.driveOffAfter.count() > 0) {
-    keeper_ = std::thread([this, first = shift.first] { Keep(first); });
-  }
+  keeper_ = std::thread([this, first = shift.first] { Keep(first); });
 }
 
 void Station::Stop() {
@@ -443,18 +445,35 @@ void Station::Keep(bool openingTotals) {
     }
     keeperWake_.notify_all();
   }
-  if (config_.driveOffAfter.count() == 0) return;
+  const bool driveOffs = config_.driveOffAfter.count() > 0;
+  auto nextDriveOffs = std::chrono::steady_clock::now();
   std::unique_lock lock(keeperMutex_);
   while (!keeperStop_) {
     lock.unlock();
+    // Each is tried again at its next check.
     try {
-      RaiseDriveOffs();
+      ReleaseLapsedLocks(Now());
     } catch (const std::exception&) {
-      // Tried again at the next check.
+    }
+    if (driveOffs && std::chrono::steady_clock::now() >= nextDriveOffs) {
+      try {
+        RaiseDriveOffs();
+      } catch (const std::exception&) {
+      }
+      nextDriveOffs = std::chrono::steady_clock::now() + kDriveOffCheck;
     }
     lock.lock();
-    keeperWake_.wait_for(lock, kDriveOffCheck, [this] { return keeperStop_; });
+    keeperWake_.wait_for(lock, kLockCheck, [this] { return keeperStop_; });
   }
+}
+
+std::vector<FillRecord> Station::ReleaseLapsedLocks(Instant now) {
+  std::lock_guard lock(settleMutex_);
+  std::vector<FillRecord> released = station::ReleaseLapsedLocks(*store_, *hub_, now);
+  for (const FillRecord& fill : released) {
+    if (LineWorker* line = Line(fill.channel)) line->Refresh(fill.dispenser);
+  }
+  return released;
 }
 
 void Station::RaiseDriveOffs() {

@@ -90,6 +90,9 @@ class Station {
   Settled Clear(std::int64_t fill, const std::string& caller,
                 const std::optional<std::string>& reference);
   std::vector<FillRecord> Fills(const FillQuery& query);
+  // Frees every lock that lapsed by `now`, each announced with its fill
+  // event (the keeper calls it every second); the fills freed.
+  std::vector<FillRecord> ReleaseLapsedLocks(Instant now);
 
   // Reads every configured nozzle's totals, stores the report with the
   // next shift's opening in one transaction and announces it (then an
