@@ -12,7 +12,7 @@ native=(build-essential cmake ninja-build pkg-config git
         libgtest-dev libgmock-dev googletest libbenchmark-dev
         libasio-dev libcli11-dev libfmt-dev clang clang-format
         libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libtomlplusplus-dev libsystemd-dev
-        libboost1.81-dev libssl-dev openssl
+        libboost1.81-dev libssl-dev openssl libhowardhinnant-date-dev
         libedit-dev python3 tshark
         mosquitto libmosquitto-dev postgresql-15 libpqxx-dev)
 win32=(g++-mingw-w64-i686 fpc fpc-source-3.2.2 wine wine32:i386 chromium)

@@ -395,7 +395,7 @@ void Api::Health(http::Answer& answer) {
 }
 
 void Api::Session(const Call& call, http::Answer& answer) {
-  WriteJson(answer, SessionJson(call.caller.name, call.caller.role));
+  WriteJson(answer, SessionJson(station_.Session(call.caller.name, call.caller.role)));
 }
 
 void Api::Dispensers(const Call&, http::Answer& answer) {

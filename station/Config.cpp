@@ -19,6 +19,7 @@
 
 #include "FleetConfig.h"
 #include "quorlan/Driver.h"
+#include "station/Zone.h"
 
 namespace quorlan::station {
 
@@ -311,20 +312,9 @@ bool IsCurrencyCode(const std::string& text) {
          std::all_of(text.begin(), text.end(), [](char ch) { return ch >= 'A' && ch <= 'Z'; });
 }
 
-// An IANA zone name such as "Europe/Berlin", known to the system's zone
-// database when it has one.
+// An IANA zone name such as "Europe/Berlin" that the zone database knows.
 bool IsKnownZone(const std::string& name) {
-  const bool shaped =
-      !name.empty() && name.front() != '/' && name.find("..") == std::string::npos &&
-      std::all_of(name.begin(), name.end(), [](char ch) {
-        return std::isalnum(static_cast<unsigned char>(ch)) || std::strchr("/_+-", ch) != nullptr;
-      });
-  if (!shaped) return false;
-  const char* directory = std::getenv("TZDIR");
-  const std::filesystem::path zones = directory && *directory ? directory : "/usr/share/zoneinfo";
-  std::error_code error;
-  if (!std::filesystem::is_directory(zones, error)) return true;
-  return std::filesystem::is_regular_file(zones / name, error);
+  return !name.empty() && Zone::Find(name).has_value();
 }
 
 // "scheme://host[:port]" exactly as a browser sends it in Origin.

@@ -187,9 +187,19 @@ nlohmann::json ShiftReportJson(const ShiftReport& report) {
           {"unanswered", unanswered}};
 }
 
-nlohmann::json SessionJson(const std::string& name, Role role) {
+nlohmann::json SessionJson(const SessionView& session) {
+  const Role role = session.role;
   const char* words = role == Role::Admin ? "admin" : role == Role::Operate ? "operate" : "view";
-  return {{"name", name}, {"role", words}};
+  nlohmann::json grades = nlohmann::json::array();
+  for (const GradeConfig& grade : session.grades) {
+    grades.push_back({{"number", grade.number}, {"name", grade.name}});
+  }
+  return {{"name", session.name},
+          {"role", words},
+          {"currency",
+           session.currency.empty() ? nlohmann::json(nullptr) : nlohmann::json(session.currency)},
+          {"timezone", session.timezone},
+          {"grades", grades}};
 }
 
 nlohmann::json PriceJson(const PriceEntry& entry) {

@@ -20,7 +20,7 @@ nlohmann::json PriceJson(const PriceEntry& entry);
 nlohmann::json PriceResultJson(const PriceResult& result);
 nlohmann::json StopResultJson(const StopResult& result);
 nlohmann::json ShiftReportJson(const ShiftReport& report);
-nlohmann::json SessionJson(const std::string& name, Role role);
+nlohmann::json SessionJson(const SessionView& session);
 // A command's answer: its payload as the API shows it.
 nlohmann::json PayloadJson(const Payload& payload);
 

@@ -182,9 +182,12 @@ constexpr std::string_view kDocument = R"json({
         "200": {"description": "report", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/ShiftReport"}},
           "text/csv": {"schema": {"type": "string"}}}},
         "default": {"$ref": "#/components/responses/Problem"}}}},
-    "/session": {"get": {"summary": "The caller's token (view)", "responses": {
-      "200": {"description": "name and role", "content": {"application/json": {"schema": {"type": "object", "properties": {
-        "name": {"type": "string"}, "role": {"type": "string", "enum": ["view", "operate", "admin"]}}}}}},
+    "/session": {"get": {"summary": "The caller's token, and the station's currency, zone and grade names (view)", "responses": {
+      "200": {"description": "name, role, currency, timezone, grades", "content": {"application/json": {"schema": {"type": "object", "properties": {
+        "name": {"type": "string"}, "role": {"type": "string", "enum": ["view", "operate", "admin"]},
+        "currency": {"type": "string", "nullable": true}, "timezone": {"type": "string"},
+        "grades": {"type": "array", "items": {"type": "object", "properties": {
+          "number": {"type": "integer"}, "name": {"type": "string"}}}}}}}}},
       "default": {"$ref": "#/components/responses/Problem"}}}},
     "/events": {"get": {"summary": "Server-Sent Events (view): dispenser, fill (completed, and every lock, unlock and clear), prices, line, alarm (data: Alarm), shift (data: ShiftReport); Last-Event-ID resumes fills, prices and shifts",
       "parameters": [{"name": "Last-Event-ID", "in": "header", "schema": {"type": "integer"}}],

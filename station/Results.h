@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "station/Config.h"
 #include "station/DispenserView.h"
 #include "station/Money.h"
 
@@ -65,6 +66,16 @@ struct CommandResult {
   Outcome outcome = Outcome::Done;
   std::string detail;
   Payload body;
+};
+
+// Who the caller is, and what a till needs to show the station's figures as
+// the station does: its currency, its zone and its grades' names.
+struct SessionView {
+  std::string name;
+  Role role = Role::View;
+  std::string currency;  // empty: none configured
+  std::string timezone;  // the configured zone, or the system's
+  std::vector<GradeConfig> grades;
 };
 
 }  // namespace quorlan::station

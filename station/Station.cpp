@@ -9,6 +9,7 @@
 #include "sim/SimDispatcher.h"
 #include "station/EventData.h"
 #include "station/JsonViews.h"
+#include "station/LockLapse.h"
 #include "station/Log.h"
 
 namespace quorlan::station {
@@ -20,6 +21,9 @@ namespace {
 constexpr Totals kTotalizerWrap{10'000'000'000, 1'000'000'000'000};
 // How often unpaid fills are looked at for drive-offs.
 constexpr std::chrono::seconds kDriveOffCheck{5};
+// How often for lapsed locks: a till waits at most this long beyond the
+// lock's time to see the fill free.
+constexpr std::chrono::seconds kLockCheck{1};
 // How long the first start waits for the dispensers before it reads the
 // first shift's opening totals.
 constexpr std::chrono::seconds kFirstAnswerWait{30};
@@ -36,7 +40,12 @@ bool Simulated(const LineConfig& line) {
 
 }  // namespace
 
-Station::Station(const StationConfig& config) : config_(config) {
+Station::Station(const StationConfig& config)
+    : config_(config), zone_(Zone::Find(config.timezone)) {
+  if (!zone_) {
+    throw ConfigError(kExitConfig,
+                      config_.file + ": '" + config_.timezone + "' is not a known time zone");
+  }
   const bool anySimulated = std::any_of(config_.lines.begin(), config_.lines.end(), Simulated);
   const bool allSimulated = std::all_of(config_.lines.begin(), config_.lines.end(), Simulated);
   if (anySimulated && !allSimulated) {
@@ -123,9 +132,7 @@ void Station::Start() {
   watch_ = std::thread([this] { WatchJournal(); });
   const Store::OpenShift shift = store_->CurrentShift(FormatUtc(Now()));
   openingRead_ = !shift.first;
-  if (shift.first || config_.driveOffAfter.count() > 0) {
-    keeper_ = std::thread([this, first = shift.first] { Keep(first); });
-  }
+  keeper_ = std::thread([this, first = shift.first] { Keep(first); });
 }
 
 void Station::Stop() {
@@ -318,6 +325,13 @@ Station::Settled Station::Clear(std::int64_t fill, const std::string& caller,
   });
 }
 
+SessionView Station::Session(const std::string& name, Role role) const {
+  SessionView session{name, role, config_.currency, zone_->Name(), config_.grades};
+  std::sort(session.grades.begin(), session.grades.end(),
+            [](const GradeConfig& a, const GradeConfig& b) { return a.number < b.number; });
+  return session;
+}
+
 std::vector<FillRecord> Station::Fills(const FillQuery& query) {
   return store_->FindFills(query);
 }
@@ -370,8 +384,10 @@ std::string Station::CloseShift(const std::string& caller) {
     text = store_->CloseShift(
         closing,
         [&](const ShiftInput& stored) {
+          // The journal keeps UTC; the report is read by people in the station's zone.
           ShiftInput input = stored;
-          input.closedAt = closing.closedAt;
+          input.openedAt = ZonedText(stored.openedAt);
+          input.closedAt = ZonedText(closing.closedAt);
           input.closedBy = caller;
           input.currency = config_.currency;
           for (const GradeConfig& grade : config_.grades)
@@ -394,6 +410,11 @@ std::string Station::CloseShift(const std::string& caller) {
                         FromCents(balance.difference->amount))));
   }
   return text;
+}
+
+std::string Station::ZonedText(const std::string& utc) const {
+  const std::optional<Instant> instant = ParseRfc3339(utc);
+  return instant ? zone_->Format(*instant) : utc;
 }
 
 void Station::AwaitOpening() {
@@ -433,18 +454,35 @@ void Station::Keep(bool openingTotals) {
     }
     keeperWake_.notify_all();
   }
-  if (config_.driveOffAfter.count() == 0) return;
+  const bool driveOffs = config_.driveOffAfter.count() > 0;
+  auto nextDriveOffs = std::chrono::steady_clock::now();
   std::unique_lock lock(keeperMutex_);
   while (!keeperStop_) {
     lock.unlock();
+    // Each is tried again at its next check.
     try {
-      RaiseDriveOffs();
+      ReleaseLapsedLocks(Now());
     } catch (const std::exception&) {
-      // Tried again at the next check.
+    }
+    if (driveOffs && std::chrono::steady_clock::now() >= nextDriveOffs) {
+      try {
+        RaiseDriveOffs();
+      } catch (const std::exception&) {
+      }
+      nextDriveOffs = std::chrono::steady_clock::now() + kDriveOffCheck;
     }
     lock.lock();
-    keeperWake_.wait_for(lock, kDriveOffCheck, [this] { return keeperStop_; });
+    keeperWake_.wait_for(lock, kLockCheck, [this] { return keeperStop_; });
   }
+}
+
+std::vector<FillRecord> Station::ReleaseLapsedLocks(Instant now) {
+  std::lock_guard lock(settleMutex_);
+  std::vector<FillRecord> released = station::ReleaseLapsedLocks(*store_, *hub_, now);
+  for (const FillRecord& fill : released) {
+    if (LineWorker* line = Line(fill.channel)) line->Refresh(fill.dispenser);
+  }
+  return released;
 }
 
 void Station::RaiseDriveOffs() {

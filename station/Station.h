@@ -23,6 +23,7 @@
 #include "station/Settlement.h"
 #include "station/ShiftReport.h"
 #include "station/Store.h"
+#include "station/Zone.h"
 
 namespace quorlan::sim {
 class SimDispatcher;
@@ -50,6 +51,8 @@ class Station {
   void Stop();
 
   const StationConfig& Config() const { return config_; }
+  // The configured zone, or the system's: the zone of reports.
+  const Zone& TimeZone() const { return *zone_; }
   Store& Journal() { return *store_; }
   EventHub& Events() { return *hub_; }
   // nullptr for a channel that is not configured.
@@ -57,6 +60,9 @@ class Station {
   std::vector<LineWorker*> Lines();
   // Sums the workers' heartbeats: it moves while every worker runs.
   std::uint64_t Heartbeat() const;
+
+  // The caller's name and role with what the station shows its figures by.
+  SessionView Session(const std::string& name, Role role) const;
 
   // The use cases, each in one place: the HTTP face only parses for them
   // and maps their outcomes. A command the line does not take within
@@ -85,6 +91,9 @@ class Station {
   Settled Clear(std::int64_t fill, const std::string& caller,
                 const std::optional<std::string>& reference);
   std::vector<FillRecord> Fills(const FillQuery& query);
+  // Frees every lock that lapsed by `now`, each announced with its fill
+  // event (the keeper calls it every second); the fills freed.
+  std::vector<FillRecord> ReleaseLapsedLocks(Instant now);
 
   // Reads every configured nozzle's totals, stores the report with the
   // next shift's opening in one transaction and announces it (then an
@@ -106,13 +115,17 @@ class Station {
   // Every configured nozzle's totals, read now; nullopt where one did not answer.
   std::vector<std::pair<NozzleId, std::optional<station::Totals>>> ReadTotals();
   Settled Settle(std::int64_t id, const std::function<SettlementResult(const FillRecord&)>& rule);
-  // The first shift's opening totals, then drive-off alarms, until Stop.
+  // The first shift's opening totals, then lapsed locks and drive-off
+  // alarms, until Stop.
   void Keep(bool openingTotals);
   void RaiseDriveOffs();
+  // A journal stamp as the station's zone reads it.
+  std::string ZonedText(const std::string& utc) const;
   // Until the first shift's opening totals are read (at the first start only).
   void AwaitOpening();
 
   StationConfig config_;
+  std::optional<Zone> zone_;
   std::unique_ptr<Store> store_;
   std::unique_ptr<EventHub> hub_;
   // Before the transports: a line may record until its transport is gone.

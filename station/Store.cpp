@@ -641,6 +641,20 @@ std::vector<std::int64_t> Store::UnpaidFills(int channel, int dispenser) {
   return ids;
 }
 
+std::vector<FillRecord> Store::LapsedLocks(const std::string& now) {
+  std::lock_guard lock(mutex_);
+  // Only a completed unpaid fill holds a lock: the unpaid stack is short.
+  auto query = db_->Prepare(fmt::format(
+      "SELECT {} FROM fills INDEXED BY fills_by_payment "
+      "WHERE status = ? AND paid = 0 AND locked_until IS NOT NULL AND locked_until <= ? "
+      "ORDER BY id",
+      kFillColumns));
+  query.Bind(1, kStatusWords.completed.front()).Bind(2, now);
+  std::vector<FillRecord> fills;
+  while (query.Step()) fills.push_back(ReadFill(query));
+  return fills;
+}
+
 std::vector<FillRecord> Store::UnpaidBefore(const std::string& finishedBefore, std::int64_t after) {
   std::lock_guard lock(mutex_);
   auto query =

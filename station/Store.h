@@ -87,6 +87,8 @@ class Store : public IdempotencyStorage {
   std::vector<std::int64_t> UnpaidFills(int channel, int dispenser);
   // How many there are, from memory: cheap enough for every view.
   int Unpaid(int channel, int dispenser);
+  // Fills whose lock ran out at or before `now` and is still written.
+  std::vector<FillRecord> LapsedLocks(const std::string& now);
   // Completed unpaid fills that ended before `finishedBefore`, ids above `after`.
   std::vector<FillRecord> UnpaidBefore(const std::string& finishedBefore, std::int64_t after);
 

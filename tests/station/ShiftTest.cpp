@@ -27,8 +27,8 @@ json Zero() {
 
 TEST(StationShift, BalancesOrdinaryFillsAndShowsFuelWithoutASale) {
   ServiceFixture station({.dispensers = 2, .flowRate = 4, .autoNozzle = true});
-  station.Configure(
-      {"currency = \"EUR\"\n", "nozzles = [1, 2]\n", "[[grade]]\nnumber = 1\nname = \"Diesel\"\n"});
+  station.Configure({"currency = \"EUR\"\ntimezone = \"Asia/Kathmandu\"\n", "nozzles = [1, 2]\n",
+                     "[[grade]]\nnumber = 1\nname = \"Diesel\"\n"});
   station.StartService();
   ASSERT_EQ(station.Call("PUT", "/api/v1/prices", kAdminSecret, std::string(kTable)).status, 200);
   const auto idle = [](const json& d) { return d["state"] == "idle" && d["fill_id"].is_null(); };
@@ -48,6 +48,12 @@ TEST(StationShift, BalancesOrdinaryFillsAndShowsFuelWithoutASale) {
   const json& report = closed.body;
   EXPECT_EQ(report["closed_by"], "pos-1");
   EXPECT_EQ(report["currency"], "EUR");
+  // Times in the station's zone, to the second: "2026-12-07T22:10:00+05:45".
+  for (const char* field : {"opened_at", "closed_at"}) {
+    const std::string text = report[field].get<std::string>();
+    EXPECT_EQ(text.size(), 25U) << text;
+    EXPECT_EQ(text.substr(19), "+05:45") << text;
+  }
   EXPECT_EQ(report["fills"], json({{"count", 2}, {"volume", 3.5}, {"amount", 185.15}}));
   ASSERT_EQ(report["by_grade"].size(), 1U);
   EXPECT_EQ(report["by_grade"][0]["name"], "Diesel");
@@ -86,6 +92,7 @@ TEST(StationShift, BalancesOrdinaryFillsAndShowsFuelWithoutASale) {
   ASSERT_EQ(next.status, 200) << next.text;
   reader.join();
   EXPECT_EQ(next.body["fills"]["count"], 0);
+  EXPECT_EQ(next.body["opened_at"], report["closed_at"]);
   const json& moved = next.body["nozzles"][3];
   EXPECT_EQ(moved["dispenser"], 2);
   EXPECT_EQ(moved["nozzle"], 2);
@@ -100,6 +107,9 @@ TEST(StationShift, BalancesOrdinaryFillsAndShowsFuelWithoutASale) {
   EXPECT_EQ(csv.contentType.rfind("text/csv", 0), 0U) << csv.contentType;
   EXPECT_EQ(csv.text.rfind("id,opened_at,closed_at,closed_by,currency,channel,", 0), 0U);
   EXPECT_NE(csv.text.find(",1,2,2,2,"), std::string::npos) << csv.text;
+  EXPECT_NE(csv.text.find("," + next.body["closed_at"].get<std::string>() + ",pos-1,EUR,"),
+            std::string::npos)
+      << csv.text;
   EXPECT_NE(csv.text.find(",3.00,164.70\r\n"), std::string::npos) << csv.text;
   EXPECT_EQ(std::count(csv.text.begin(), csv.text.end(), '\n'), 5);
 

@@ -26,9 +26,10 @@ constexpr std::string_view kTable =
         {"channel":1,"dispenser":1,"grade":4,"price":61.90}])";
 
 ExtraConfig TwoTills() {
-  return {"unpaid_limit = 2\ncurrency = \"EUR\"\n", "",
+  return {"unpaid_limit = 2\ncurrency = \"EUR\"\ntimezone = \"America/New_York\"\n", "",
           "[[token]]\nname = \"pos-2\"\nrole = \"operate\"\nsecret = \"" + kSecondTill +
-              "\"\n[[grade]]\nnumber = 1\nname = \"Diesel\"\n"};
+              "\"\n[[grade]]\nnumber = 2\nname = \"Super 95\"\n"
+              "[[grade]]\nnumber = 1\nname = \"Diesel\"\n"};
 }
 
 std::int64_t Hundredths(const json& money) {
@@ -262,9 +263,17 @@ TEST(StationTill, AnswersEveryErrorOfItsRoutes) {
   const json after = station.Get(path).body;
   EXPECT_EQ(after["paid"], false);
   EXPECT_TRUE(after["locked_by"].is_null());
-  EXPECT_EQ(station.Get("/api/v1/session").body, json({{"name", "view"}, {"role", "view"}}));
-  EXPECT_EQ(station.Call("GET", "/api/v1/session", kSecondTill).body,
-            json({{"name", "pos-2"}, {"role", "operate"}}));
+  // Who calls, and what the dashboard shows the station's figures by.
+  const json stationFacts = {{"currency", "EUR"},
+                             {"timezone", "America/New_York"},
+                             {"grades", json::array({{{"number", 1}, {"name", "Diesel"}},
+                                                     {{"number", 2}, {"name", "Super 95"}}})}};
+  json viewer = stationFacts;
+  viewer.update({{"name", "view"}, {"role", "view"}});
+  json secondTill = stationFacts;
+  secondTill.update({{"name", "pos-2"}, {"role", "operate"}});
+  EXPECT_EQ(station.Get("/api/v1/session").body, viewer);
+  EXPECT_EQ(station.Call("GET", "/api/v1/session", kSecondTill).body, secondTill);
   EXPECT_EQ(station.StopService(), 0);
 }
 
@@ -298,6 +307,11 @@ TEST(StationTill, AFillLeftUnpaidRaisesADriveOffAlarm) {
   const std::int64_t fill = Till(station).Sell("1.00");
   reader.join();
   EXPECT_NE(events.find(R"("fill_id":)" + std::to_string(fill)), std::string::npos) << events;
+  // A station that names no currency, zone or grade: none, the system's zone, none.
+  const json session = station.Get("/api/v1/session").body;
+  EXPECT_TRUE(session["currency"].is_null()) << session;
+  EXPECT_FALSE(session["timezone"].get<std::string>().empty()) << session;
+  EXPECT_EQ(session["grades"], json::array()) << session;
   EXPECT_EQ(station.StopService(), 0);
 }
 

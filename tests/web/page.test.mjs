@@ -119,3 +119,20 @@ test("a sale's note says what its figures alone do not", () => {
     else assert.match(note, expected, JSON.stringify(fill));
   }
 });
+
+test("the page's fixed words all come from the strings table", async () => {
+  const { readFileSync } = await import('node:fs');
+  const { kText } = await import('../../station/web/site/js/strings.js');
+  const html = readFileSync(new URL('../../station/web/site/index.html', import.meta.url), 'utf8');
+  const keys = [...html.matchAll(/data-(?:text|label)="([^"]*)"/g)].map((match) => match[1]);
+  assert.ok(keys.length > 40, `only ${keys.length} labels`);
+  for (const key of keys) assert.equal(typeof kText[key], 'string', `no string for ${key}`);
+  // Outside the table: only markup, and a configuration key, which is no word to translate.
+  const words = html
+    .replace(/<(script|style)[\s\S]*?<\/\1>/g, '')
+    .replace(/<code>[^<]*<\/code>/g, '')
+    .replace(/<[^>]*>/g, '')
+    .trim();
+  assert.equal(words, '');
+  assert.doesNotMatch(html, /aria-label="/, 'a screen reader name outside the table');
+});

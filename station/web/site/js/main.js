@@ -3,6 +3,7 @@
 import { get, health, readSession, describe, allows, kRoles } from './api.js';
 import { learnStation } from './format.js';
 import { kText } from './strings.js';
+import { applyLabels } from './labels.js';
 import { Chime } from './chime.js';
 import { takeTokenFromAddress, storedToken, storeToken, forgetToken } from './session.js';
 import { EventStream } from './events.js';
@@ -208,6 +209,7 @@ async function signIn(token) {
 }
 
 async function begin() {
+  applyLabels();
   setupTabs();
   const message = sessionStorage.getItem('quorlan.message');
   sessionStorage.removeItem('quorlan.message');

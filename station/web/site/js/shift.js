@@ -171,7 +171,8 @@ export class Shift {
       el('p', { text: kText.shiftSpan(localTime(r.opened_at), localTime(r.closed_at), r.closed_by ?? '') }),
       el('p', { class: 'big-line', text: kText.shiftTotals(r.fills.count, fixed2(r.fills.volume), money(r.fills.amount)) }),
       el('p', { text: kText.shiftUnpaid(r.unpaid.count, money(r.unpaid.amount), r.cancelled) }),
-      unanswered.length ? el('p', { class: 'error', text: kText.unanswered(unanswered.length) }) : null,
+      // replaceChildren writes a null as the text "null": nothing goes in instead.
+      ...(unanswered.length ? [el('p', { class: 'error', text: kText.unanswered(unanswered.length) })] : []),
       el('h3', { text: kText.chartTitle }),
       el('div', { class: 'scroll' }, chart(fills)),
       el('h3', { text: kText.byGrade }),
