@@ -12,8 +12,8 @@
 #include "station/Instant.h"
 #include "station/JsonInput.h"
 #include "station/JsonViews.h"
-#include "station/PriceList.h"
 #include "station/Metrics.h"
+#include "station/PriceList.h"
 #include "station/ShiftCsv.h"
 #include "web/Assets.h"
 
@@ -510,7 +510,8 @@ void Api::Settle(const Call& call, http::Answer& answer) {
 void Api::Totals(const Call& call, http::Answer& answer) {
   const int c = PathNumber(call, 1), d = PathNumber(call, 2), n = PathNumber(call, 3);
   FindDispenser(station_, c, d);
-  if (n < 1 || n > kLastNozzle) throw Problem{400, "the nozzle must be 1..8"};
+  if (n < 1 || n > kLastNozzle)
+    throw Problem{400, "the nozzle must be 1.." + std::to_string(kLastNozzle)};
   Reply(answer, station_.Totals(c, d, n));
 }
 

@@ -239,7 +239,8 @@ bool Line::Lift(int dispenser, int nozzle) {
   std::lock_guard lock(mutex_);
   CatchUpClock();
   auto& target = At(dispenser);
-  if (nozzle < 1 || nozzle > kLastNozzle) throw std::out_of_range("nozzles are 1 to 8");
+  if (nozzle < 1 || nozzle > kLastNozzle)
+    throw std::out_of_range("nozzles are 1 to " + std::to_string(kLastNozzle));
   return target.Lift(nozzle);
 }
 
@@ -288,7 +289,8 @@ DispenserSnapshot Line::Snapshot(int dispenser) {
 void Line::SetTotals(int dispenser, int nozzle, NozzleTotals totals) {
   std::lock_guard lock(mutex_);
   auto& target = At(dispenser);
-  if (nozzle < 1 || nozzle > kLastNozzle) throw std::out_of_range("nozzles are 1 to 8");
+  if (nozzle < 1 || nozzle > kLastNozzle)
+    throw std::out_of_range("nozzles are 1 to " + std::to_string(kLastNozzle));
   if (totals.volume < 0 || totals.amount < 0) {
     throw std::invalid_argument("totals cannot be negative");
   }

@@ -36,6 +36,8 @@ TEST(DashboardLimits, ThePageChecksTheServiceRanges) {
         "export const " + std::string(c.name) + " = " + Decimal(c.hundredths) + ";\n";
     EXPECT_NE(limits->body.find(line), std::string_view::npos) << line;
   }
+  const std::string grades = "export const kLastGrade = " + std::to_string(kLastGrade) + ";\n";
+  EXPECT_NE(limits->body.find(grades), std::string_view::npos) << grades;
 }
 
 }  // namespace

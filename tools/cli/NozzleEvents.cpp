@@ -5,13 +5,15 @@
 #include <stdexcept>
 
 #include "ExitCodes.h"
+#include "quorlan/Driver.h"
 
 namespace quorlan::cli {
 
 void AddNozzleEventCommands(CLI::App& app, NozzleEvent& event, bool& chosen) {
   auto* lift = app.add_subcommand("lift", "Lift a nozzle of a simulated dispenser");
   lift->add_option("dispenser", event.dispenser, "Dispenser")->required();
-  lift->add_option("nozzle", event.nozzle, "Nozzle, 1..8 (default 1)");
+  lift->add_option("nozzle", event.nozzle,
+                   fmt::format("Nozzle, 1..{} (default 1)", int{kLastNozzle}));
   lift->callback([&] {
     event.lift = true;
     chosen = true;
@@ -35,8 +37,9 @@ std::string ApplyNozzleEvent(sim::Line& line, const NozzleEvent& event) {
     }
     return fmt::format("dispenser {}: nozzle {} lifted", event.dispenser, event.nozzle);
   } catch (const std::out_of_range&) {
-    throw UsageError(fmt::format("{} {}: the line has dispensers 1..{} with nozzles 1..8",
-                                 event.lift ? "lift" : "hang", event.dispenser, line.Dispensers()));
+    throw UsageError(fmt::format("{} {}: the line has dispensers 1..{} with nozzles 1..{}",
+                                 event.lift ? "lift" : "hang", event.dispenser, line.Dispensers(),
+                                 int{kLastNozzle}));
   }
 }
 

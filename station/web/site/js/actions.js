@@ -2,10 +2,10 @@
 // station-wide emergency stop behind a confirmation.
 import { post, describe } from './api.js';
 import { el, money, gradeName, dispenserName } from './format.js';
-import { kHighestLimit, kLowestLimit } from './limits.js';
+import { kHighestLimit, kLastGrade, kLowestLimit } from './limits.js';
 import { kText } from './strings.js';
 
-const kGrades = [1, 2, 3, 4, 5, 6, 7, 8];
+const kGrades = Array.from({ length: kLastGrade }, (_, index) => index + 1);
 
 const validLimit = (value) =>
   value >= kLowestLimit && value <= kHighestLimit && Math.round(value * 100) === value * 100;

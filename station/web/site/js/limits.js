@@ -6,3 +6,5 @@ export const kLowestPrice = 0.01;
 export const kHighestPrice = 99.99;
 export const kLowestLimit = 0.01;
 export const kHighestLimit = 9999.99;
+// Grades a dispenser sells, 1 to this.
+export const kLastGrade = 8;
