@@ -31,6 +31,7 @@
 
 #include "station/http/Server.h"
 #include "support/ScratchDirectory.h"
+#include "support/Waiting.h"
 
 namespace quorlan::bench {
 namespace {
@@ -43,10 +44,6 @@ constexpr auto kRoute = "/api/v1/ping";
 constexpr auto kBody = R"({"ok":true})";
 // One client address's connections that trickle their headers: its limit.
 constexpr int kTricklers = 32;
-
-void Require(bool condition, const char* what) {
-  if (!condition) throw std::runtime_error(what);
-}
 
 std::unique_ptr<http::Server> StartFrontDoor(const std::string& cert = {},
                                              const std::string& key = {},

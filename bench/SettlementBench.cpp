@@ -16,6 +16,7 @@
 #include "quorlan/Driver.h"
 #include "quorlan/SerialTransport.h"
 #include "support/StationRig.h"
+#include "support/Waiting.h"
 
 namespace quorlan::bench {
 namespace {
@@ -25,25 +26,6 @@ constexpr int kNozzles = 4;
 constexpr int kCloses = 3;
 constexpr int kAuthorizeDispensers = 4;
 constexpr int kAuthorizeRounds = 6;  // each round authorizes every dispenser once
-
-double Seconds(Clock::duration duration) {
-  return std::chrono::duration<double>(duration).count();
-}
-
-void Require(bool condition, const char* what) {
-  if (!condition) throw std::runtime_error(what);
-}
-
-// Waits up to 60 s: a loaded machine's paced line is slow, never stuck.
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = Clock::now() + std::chrono::seconds(60);
-  while (!condition()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 template <typename Action>
 double Timed(Action action) {

@@ -25,6 +25,7 @@
 #include "support/PtyRig.h"
 #include "support/ScratchDirectory.h"
 #include "support/StationRig.h"
+#include "support/Waiting.h"
 
 namespace quorlan::bench {
 namespace {
@@ -41,25 +42,6 @@ constexpr int kClients = 16;
 constexpr auto kRequestWindow = std::chrono::seconds(2);
 constexpr int kRequestRounds = 3;
 constexpr int kCommits = 100;
-
-double Seconds(Clock::duration duration) {
-  return std::chrono::duration<double>(duration).count();
-}
-
-void Require(bool condition, const char* what) {
-  if (!condition) throw std::runtime_error(what);
-}
-
-// Waits up to 10 s for the condition.
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (!condition()) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // Per dispenser, the times between its consecutive status polls, in seconds
 // and in status polls of the line.

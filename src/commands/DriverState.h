@@ -8,12 +8,15 @@
 
 #include "base/Range.h"
 #include "link/Link.h"
+#include "quorlan/Driver.h"
+#include "quorlan/PortDispatcher.h"
 
 namespace quorlan {
 
-inline constexpr int kChannels = 32;
-inline constexpr int kDispensers = 32;
-inline constexpr int kGrades = 8;
+// The tables' sizes are the public limits.
+inline constexpr int kChannels = kLastChannel;
+inline constexpr int kDispensers = kLastDispenser;
+inline constexpr int kGrades = kLastGrade;
 
 // Indexed by channel 1..32, then dispenser 1..32.
 template <class T>

@@ -64,17 +64,7 @@ int Connect(int port, const char* source) {
 // The answer's head on `fd` after `request`; empty when the connection ended first.
 std::string Exchange(int fd, const std::string& request) {
   (void)::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string text;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (text.find("\r\n\r\n") == std::string::npos && std::chrono::steady_clock::now() < end) {
-    pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, 200) <= 0) continue;
-    char buffer[4096];
-    const auto n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    text.append(buffer, std::size_t(n));
-  }
-  return text;
+  return ReadAnswer(fd, true);
 }
 
 // True once the peer has closed `fd` (what it sent before is read and dropped).

@@ -386,6 +386,21 @@ std::string Difference(const json& fill, const sim::Sale& sale) {
   return {};
 }
 
+std::string ReadAnswer(int fd, bool headOnly) {
+  std::string text;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < end) {
+    if (headOnly && text.find("\r\n\r\n") != std::string::npos) break;
+    pollfd ready{fd, POLLIN, 0};
+    if (::poll(&ready, 1, 200) <= 0) continue;
+    char buffer[4096];
+    const auto n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    text.append(buffer, std::size_t(n));
+  }
+  return text;
+}
+
 RawAnswer RawExchange(int port, const std::string& request, bool headOnly,
                       std::chrono::milliseconds pace) {
   RawAnswer answer;
@@ -406,17 +421,7 @@ RawAnswer RawExchange(int port, const std::string& request, bool headOnly,
       std::this_thread::sleep_for(pace);
     }
   }
-  std::string text;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < end) {
-    if (headOnly && text.find("\r\n\r\n") != std::string::npos) break;
-    pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, 200) <= 0) continue;
-    char buffer[4096];
-    const auto n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    text.append(buffer, std::size_t(n));
-  }
+  const std::string text = ReadAnswer(fd, headOnly);
   ::close(fd);
   const auto split = text.find("\r\n\r\n");
   if (text.rfind("HTTP/1.1 ", 0) != 0 || split == std::string::npos) return answer;

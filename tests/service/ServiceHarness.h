@@ -141,6 +141,8 @@ struct RawAnswer {
 };
 RawAnswer RawExchange(int port, const std::string& request, bool headOnly = false,
                       std::chrono::milliseconds pace = std::chrono::milliseconds(0));
+// What a connection sends until it closes (or only its head), within 60 s.
+std::string ReadAnswer(int fd, bool headOnly);
 
 // "ok", or the first problem PRAGMA integrity_check finds.
 std::string IntegrityCheck(const std::string& database);
