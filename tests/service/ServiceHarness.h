@@ -142,6 +142,20 @@ struct RawAnswer {
 RawAnswer RawExchange(int port, const std::string& request, bool headOnly = false,
                       std::chrono::milliseconds pace = std::chrono::milliseconds(0));
 
+// A client that sends one request and never reads a byte of the answer,
+// with a receive buffer as small as the kernel allows, until destroyed.
+class SilentClient {
+ public:
+  SilentClient(int port, const std::string& request);
+  ~SilentClient();
+  SilentClient(const SilentClient&) = delete;
+  SilentClient& operator=(const SilentClient&) = delete;
+  bool Connected() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 // "ok", or the first problem PRAGMA integrity_check finds.
 std::string IntegrityCheck(const std::string& database);
 
