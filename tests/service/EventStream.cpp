@@ -4,13 +4,16 @@
 
 namespace quorlan::service_test {
 
-EventStream::EventStream(int port, const std::string& secret) {
-  thread_ = std::thread([this, port, secret] {
+EventStream::EventStream(int port, const std::string& secret, StreamOptions options)
+    : keepData_(options.keepData) {
+  thread_ = std::thread([this, port, secret, resumeAfter = options.resumeAfter] {
     httplib::Client client("127.0.0.1", port);
     client.set_bearer_token_auth(secret);
     client.set_read_timeout(std::chrono::seconds(60));
+    httplib::Headers headers;
+    if (resumeAfter) headers.emplace("Last-Event-ID", std::to_string(*resumeAfter));
     client.Get(
-        "/api/v1/events",
+        "/api/v1/events", headers,
         [this](const httplib::Response& response) {
           status_ = response.status;
           return response.status == 200 && !closing_;
@@ -35,6 +38,11 @@ EventStream::~EventStream() {
 void EventStream::Close() {
   closing_ = true;
   if (thread_.joinable()) thread_.join();
+}
+
+std::vector<std::int64_t> EventStream::Ids() const {
+  std::lock_guard lock(mutex_);
+  return ids_;
 }
 
 std::vector<std::int64_t> EventStream::FillIds() const {
@@ -84,7 +92,9 @@ void EventStream::Take(const std::string& block) {
     return;
   }
   lastId_ = id;
+  ids_.push_back(id);
   ++events_;
+  if (!keepData_) return;
   if (name == "line") lineEvents_.push_back(data);
   if (name == "fill") {
     fillEvents_.push_back(nlohmann::json::parse(data));

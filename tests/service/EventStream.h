@@ -7,20 +7,31 @@
 #include <atomic>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace quorlan::service_test {
 
+struct StreamOptions {
+  // Sent as Last-Event-ID: the service replays what it stored after it.
+  std::optional<std::int64_t> resumeAfter;
+  // Parses and keeps the data of fills, lines and alarms; a client of a long
+  // replay counts ids only, or the test would hold the whole history.
+  bool keepData = true;
+};
+
 class EventStream {
  public:
-  EventStream(int port, const std::string& secret);
+  EventStream(int port, const std::string& secret, StreamOptions options = {});
   ~EventStream();
   EventStream(const EventStream&) = delete;
   EventStream& operator=(const EventStream&) = delete;
 
   std::size_t Events() const { return events_; }
+  // Every event's id, in the order they came.
+  std::vector<std::int64_t> Ids() const;
   std::vector<std::int64_t> FillIds() const;
   // The data of every `line` event.
   std::vector<std::string> LineEvents() const;
@@ -32,11 +43,15 @@ class EventStream {
   std::string Fault() const;
   bool Ended() const { return ended_; }
   int Status() const { return status_; }
+  // Lets go at the next bytes that come (Close waits for them): many streams
+  // asked first end on one event.
+  void Leave() { closing_ = true; }
   void Close();
 
  private:
   void Take(const std::string& block);
 
+  const bool keepData_;
   std::atomic<bool> closing_{false};
   std::atomic<bool> ended_{false};
   std::atomic<int> status_{0};
@@ -44,6 +59,7 @@ class EventStream {
   std::int64_t lastId_ = 0;
   std::string pending_;
   mutable std::mutex mutex_;
+  std::vector<std::int64_t> ids_;
   std::vector<std::int64_t> fillIds_;
   std::vector<std::string> lineEvents_;
   std::vector<nlohmann::json> fillEvents_;

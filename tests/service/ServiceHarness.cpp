@@ -431,6 +431,28 @@ RawAnswer RawExchange(int port, const std::string& request, bool headOnly,
   return answer;
 }
 
+SilentClient::SilentClient(int port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  // Before connecting, so that the window offered stays small.
+  const int smallest = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(std::uint16_t(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+          static_cast<ssize_t>(request.size())) {
+    ::close(fd);
+    return;
+  }
+  fd_ = fd;
+}
+
+SilentClient::~SilentClient() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 std::string IntegrityCheck(const std::string& database) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {

@@ -144,6 +144,20 @@ RawAnswer RawExchange(int port, const std::string& request, bool headOnly = fals
 // What a connection sends until it closes (or only its head), within 60 s.
 std::string ReadAnswer(int fd, bool headOnly);
 
+// A client that sends one request and never reads a byte of the answer,
+// with a receive buffer as small as the kernel allows, until destroyed.
+class SilentClient {
+ public:
+  SilentClient(int port, const std::string& request);
+  ~SilentClient();
+  SilentClient(const SilentClient&) = delete;
+  SilentClient& operator=(const SilentClient&) = delete;
+  bool Connected() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
 // "ok", or the first problem PRAGMA integrity_check finds.
 std::string IntegrityCheck(const std::string& database);
 
