@@ -24,11 +24,6 @@ constexpr int kLines = 2;
 constexpr int kDispensers = 4;
 constexpr double kFlowRate = 5;  // litres a second: a fill lasts a few polls
 
-int Setting(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text ? std::atoi(text) : fallback;
-}
-
 using Key = std::tuple<int, int, int>;
 
 // Completed-fill sums per dispenser straight from the database, as a

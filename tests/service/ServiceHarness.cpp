@@ -453,6 +453,11 @@ SilentClient::~SilentClient() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+int Setting(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  return text ? std::atoi(text) : fallback;
+}
+
 std::string IntegrityCheck(const std::string& database) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {

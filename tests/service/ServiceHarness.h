@@ -158,6 +158,9 @@ class SilentClient {
   int fd_ = -1;
 };
 
+// A whole number from the environment (a test's size or seed), else `fallback`.
+int Setting(const char* name, int fallback);
+
 // "ok", or the first problem PRAGMA integrity_check finds.
 std::string IntegrityCheck(const std::string& database);
 

@@ -20,11 +20,6 @@ constexpr int kStreams = 64;
 constexpr int kRequestThreads = 4;
 constexpr double kFaultShare = 0.05;
 
-int Setting(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  return text ? std::atoi(text) : fallback;
-}
-
 struct Sample {
   int second;
   long rssKib;
