@@ -43,14 +43,14 @@ void Head(std::string& out, std::string_view name, std::string_view type, std::s
 void WriteHistogram(std::string& out, std::string_view name, std::string_view labels,
                     const Histogram& histogram) {
   const Histogram::Snapshot read = histogram.Read();
-  const std::string prefix = labels.empty() ? "" : std::string(labels) + ",";
+  const std::string prefix = labels.empty() ? "" : fmt::format("{},", labels);
   for (std::size_t i = 0; i < read.bounds.size(); ++i) {
     out += fmt::format("{}_bucket{{{}le=\"{}\"}} {}\n", name, prefix, Number(read.bounds[i]),
                        read.cumulative[i]);
   }
   const std::uint64_t count = read.cumulative.back();
   out += fmt::format("{}_bucket{{{}le=\"+Inf\"}} {}\n", name, prefix, count);
-  const std::string braces = labels.empty() ? "" : "{" + std::string(labels) + "}";
+  const std::string braces = labels.empty() ? "" : fmt::format("{{{}}}", labels);
   out += fmt::format("{}_sum{} {}\n{}_count{} {}\n", name, braces, Number(read.sum), name, braces,
                      count);
 }
