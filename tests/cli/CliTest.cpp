@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 
@@ -21,10 +22,16 @@ std::string LogPath() {
   return (std::filesystem::temp_directory_path() / "quorlan-cli-test.log").string();
 }
 
-// A price file with this text, written once per name.
+// A price file with this text. Every test process of this program writes
+// every case's file, in parallel: a file per text, put in place whole by a
+// rename, so no reader ever meets another case's text or half a file.
 std::string PricesFile(const std::string& text, const std::string& name = "prices.txt") {
-  const auto path = std::filesystem::temp_directory_path() / ("quorlan-cli-test-" + name);
-  std::ofstream(path) << text;
+  const auto folder = std::filesystem::temp_directory_path();
+  const auto path =
+      folder / ("quorlan-cli-test-" + std::to_string(std::hash<std::string>{}(text)) + "-" + name);
+  const auto written = folder / (path.filename().string() + "." + std::to_string(::getpid()));
+  std::ofstream(written) << text;
+  std::filesystem::rename(written, path);
   return path.string();
 }
 

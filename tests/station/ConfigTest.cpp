@@ -51,7 +51,8 @@ TEST(StationConfig, AStartWithABadConfigurationEndsWithOneLine) {
                "password_file = \"/nonexistent/fleet.password\"\n",
        2, ":8: cannot read 'fleet.password_file' /nonexistent/fleet.password"},
   };
-  const auto file = std::filesystem::temp_directory_path() / "quorlan-station-config.toml";
+  const auto file = std::filesystem::temp_directory_path() /
+                    ("quorlan-station-config-" + std::to_string(::getpid()) + ".toml");
   for (const auto& c : cases) {
     std::ofstream(file) << c.text;
     const ProcessResult result = RunQuorlan(

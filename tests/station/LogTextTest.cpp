@@ -3,6 +3,7 @@
 // a terminal that shows the log runs none of its escape sequences.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -45,7 +46,8 @@ TEST(LogText, ControlCharactersAndStrayBytesAreEscaped) {
 }
 
 TEST(LogText, TheAuditLogWritesEveryRequestOnOneLine) {
-  const auto path = std::filesystem::temp_directory_path() / "quorlan-audit-test.log";
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("quorlan-audit-test-" + std::to_string(::getpid()) + ".log");
   std::filesystem::remove(path);
   {
     station::AuditLog audit(path.string());
