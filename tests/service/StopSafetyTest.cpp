@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 
 #include "ServiceHarness.h"
@@ -82,8 +83,16 @@ TEST_P(StopBehindAQueue, CancelsTheQueuedAuthorizationsOfItsDispensers) {
     reads.push_back(
         std::async(std::launch::async, [&] { return Send(service, totals, "", true); }));
   }
+  // Commands queued plus reads answered: one read may be on the line, in
+  // neither. (The line's own count of totals requests would also count a
+  // read sent again after a late reply.)
+  const auto answered = [&] {
+    return int(std::count_if(reads.begin(), reads.end(), [](const auto& read) {
+      return read.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }));
+  };
+  const auto readsSeen = [&] { return Queued(*watcher) + answered() + 1; };
   // Every read is queued or done before the authorizations come.
-  const auto readsSeen = [&] { return Queued(*watcher) + int(line.Count(sim::Request::Totals)); };
   ASSERT_TRUE(WaitFor([&] { return readsSeen() >= kSlowReads; }));
 
   const std::uint64_t framesBefore = AuthorizeFrames(line);
@@ -95,7 +104,7 @@ TEST_P(StopBehindAQueue, CancelsTheQueuedAuthorizationsOfItsDispensers) {
     });
   }
   ASSERT_TRUE(WaitFor([&] { return readsSeen() >= kSlowReads + int(c.authorized.size()); }));
-  ASSERT_LT(line.Count(sim::Request::Totals), std::uint64_t(kSlowReads))
+  ASSERT_LT(answered(), kSlowReads)
       << "the slow reads ended before the stop: the machine is too slow for this test";
 
   const Answer stop = Send(service, c.stop, "");
@@ -111,15 +120,19 @@ TEST_P(StopBehindAQueue, CancelsTheQueuedAuthorizationsOfItsDispensers) {
     if (cancelled) {
       EXPECT_EQ(answer.status, 409) << answer.detail;
       EXPECT_NE(answer.detail.find("stopped"), std::string::npos) << answer.detail;
-      EXPECT_NE(line.Snapshot(d).state, sim::DispenserState::Authorized);
-      EXPECT_NE(line.Snapshot(d).state, sim::DispenserState::Filling);
     } else {
       EXPECT_EQ(answer.status, 200) << answer.detail;
     }
   }
   for (auto& read : reads) read.get();
-  // Nothing queued before the stop reached the line after it but what it spared.
-  EXPECT_EQ(AuthorizeFrames(line) - framesAtStop, c.authorized.size() - c.cancelled.size());
+  // Nothing queued before the stop reached the line after it but what it
+  // spared: a cancelled dispenser never held an authorization. (Frames are
+  // not counted: a loaded line may send one authorization twice.)
+  for (int d : c.authorized) {
+    const bool cancelled =
+        std::find(c.cancelled.begin(), c.cancelled.end(), d) != c.cancelled.end();
+    EXPECT_EQ(line.Snapshot(d).authorization.has_value(), !cancelled) << "dispenser " << d;
+  }
   EXPECT_EQ(service.Terminate(), 0);
 }
 
