@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kDispensers = 4;
 constexpr int kSlowDispenser = 4;
+constexpr int kNozzles = 4;  // a line's nozzles when its configuration names none
 // Slow totals readouts queued ahead: the worker is busy with them for
 // seconds, however loaded the machine, while the test queues behind them.
 constexpr int kSlowReads = 16;
@@ -72,6 +73,12 @@ TEST_P(StopBehindAQueue, CancelsTheQueuedAuthorizationsOfItsDispensers) {
   }));
 
   sim::Line& line = lines.Line(1);
+  // The first shift opens with every nozzle's totals, read once the
+  // dispensers answer: the queue holds only this test's commands after that.
+  ASSERT_TRUE(WaitFor([&] {
+    return line.Count(sim::Request::Totals) >= std::uint64_t(kDispensers * kNozzles) &&
+           Queued(*watcher) == 0;
+  }));
   sim::Fault slow;
   slow.kind = sim::FaultKind::LateReply;
   slow.persistent = true;
