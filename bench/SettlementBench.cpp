@@ -15,6 +15,7 @@
 
 #include "quorlan/Driver.h"
 #include "quorlan/SerialTransport.h"
+#include "support/Registration.h"
 #include "support/StationRig.h"
 #include "support/Waiting.h"
 
@@ -145,23 +146,9 @@ void IdempotentAuthorize(benchmark::State& state) {
   }
 }
 
-void Register(const char* name, void (*run)(benchmark::State&)) {
-  benchmark::RegisterBenchmark(name,
-                               [run](benchmark::State& state) {
-                                 try {
-                                   run(state);
-                                 } catch (const std::exception& error) {
-                                   state.SkipWithError(error.what());
-                                 }
-                               })
-      ->Iterations(1)
-      ->UseManualTime()
-      ->Unit(benchmark::kMillisecond);
-}
-
 const bool kRegistered = [] {
-  Register("Settlement/shift_close_32x4", ShiftClose);
-  Register("Settlement/idempotent_authorize", IdempotentAuthorize);
+  RegisterTimedOnce("Settlement/shift_close_32x4", ShiftClose);
+  RegisterTimedOnce("Settlement/idempotent_authorize", IdempotentAuthorize);
   return true;
 }();
 

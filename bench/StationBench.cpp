@@ -23,6 +23,7 @@
 #include "quorlan/Driver.h"
 #include "quorlan/SerialTransport.h"
 #include "support/PtyRig.h"
+#include "support/Registration.h"
 #include "support/ScratchDirectory.h"
 #include "support/StationRig.h"
 #include "support/Waiting.h"
@@ -462,25 +463,11 @@ void Commits(benchmark::State& state) {
   }
 }
 
-void Register(const char* name, void (*run)(benchmark::State&)) {
-  benchmark::RegisterBenchmark(name,
-                               [run](benchmark::State& state) {
-                                 try {
-                                   run(state);
-                                 } catch (const std::exception& error) {
-                                   state.SkipWithError(error.what());
-                                 }
-                               })
-      ->Iterations(1)
-      ->UseManualTime()
-      ->Unit(benchmark::kMillisecond);
-}
-
 const bool kRegistered = [] {
-  Register("Station/adaptive_polling", AdaptivePolling);
-  Register("Station/event_latency", EventLatency);
-  Register("Station/requests", Requests);
-  Register("Station/commits", Commits);
+  RegisterTimedOnce("Station/adaptive_polling", AdaptivePolling);
+  RegisterTimedOnce("Station/event_latency", EventLatency);
+  RegisterTimedOnce("Station/requests", Requests);
+  RegisterTimedOnce("Station/commits", Commits);
   return true;
 }();
 
