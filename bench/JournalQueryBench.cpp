@@ -15,10 +15,10 @@
 #include <random>
 #include <stdexcept>
 
-#include "station/FillQuery.h"
-#include "station/Instant.h"
-#include "station/JsonViews.h"
-#include "station/Store.h"
+#include "station/base/Instant.h"
+#include "station/format/JsonViews.h"
+#include "station/journal/Store.h"
+#include "station/model/FillQuery.h"
 #include "support/ScratchDirectory.h"
 
 namespace quorlan::bench {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "Check.h"
-#include "station/Api.h"
+#include "station/api/Api.h"
 #include "station/http/StreamRegistry.h"
 
 namespace quorlan::fuzz {

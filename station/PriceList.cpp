@@ -9,7 +9,7 @@
 
 #include "quorlan/Driver.h"
 #include "quorlan/PortDispatcher.h"
-#include "station/Money.h"
+#include "station/base/Money.h"
 
 namespace quorlan::station {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "station/Records.h"
+#include "station/model/Records.h"
 
 namespace quorlan::station {
 

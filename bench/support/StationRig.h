@@ -14,10 +14,10 @@
 
 #include "sim/Line.h"
 #include "sim/PtyServer.h"
-#include "station/Api.h"
-#include "station/Audit.h"
-#include "station/Auth.h"
-#include "station/Station.h"
+#include "station/api/Api.h"
+#include "station/api/Audit.h"
+#include "station/api/Auth.h"
+#include "station/app/Station.h"
 #include "station/http/Server.h"
 #include "support/ScratchDirectory.h"
 

@@ -18,7 +18,7 @@
 #include "CommandReceiver.h"
 #include "Publisher.h"
 #include "StationSql.h"
-#include "station/Sqlite.h"
+#include "station/journal/Sqlite.h"
 
 namespace quorlan::fleet_test {
 

@@ -12,8 +12,8 @@
 #include "FleetHarness.h"
 #include "Outbox.h"
 #include "Topics.h"
-#include "station/FleetOutbox.h"
-#include "station/Store.h"
+#include "station/journal/Store.h"
+#include "station/uplink/FleetOutbox.h"
 
 namespace quorlan::fleet_test {
 namespace {

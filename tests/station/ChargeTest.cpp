@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "station/Charge.h"
+#include "station/model/Charge.h"
 
 namespace quorlan::station {
 namespace {

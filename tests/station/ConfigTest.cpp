@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "Process.h"
-#include "station/PollSchedule.h"
+#include "station/line/PollSchedule.h"
 
 namespace quorlan::testing {
 namespace {

@@ -23,7 +23,7 @@
 
 #include "Process.h"
 #include "ServiceFixture.h"
-#include "station/Store.h"
+#include "station/journal/Store.h"
 
 namespace quorlan::testing {
 namespace {

@@ -8,7 +8,7 @@
 #include <future>
 #include <memory>
 
-#include "station/EventHub.h"
+#include "station/journal/EventHub.h"
 
 namespace quorlan::station {
 namespace {

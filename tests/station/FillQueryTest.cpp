@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "station/FillQuery.h"
+#include "station/model/FillQuery.h"
 
 namespace quorlan::station {
 namespace {

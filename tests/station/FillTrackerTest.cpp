@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "sim/SimDispatcher.h"
-#include "station/Clock.h"
-#include "station/EventData.h"
-#include "station/FillTracker.h"
+#include "station/base/Clock.h"
+#include "station/format/EventData.h"
+#include "station/line/FillTracker.h"
 
 namespace quorlan::station {
 namespace {

@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "station/Idempotency.h"
+#include "station/journal/Idempotency.h"
 
 namespace quorlan::station {
 namespace {

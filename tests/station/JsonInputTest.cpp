@@ -7,8 +7,8 @@
 
 #include <cmath>
 
-#include "station/JsonInput.h"
-#include "station/Money.h"
+#include "station/base/Money.h"
+#include "station/format/JsonInput.h"
 
 namespace quorlan::testing {
 namespace {

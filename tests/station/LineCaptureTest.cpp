@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "station/LineCapture.h"
+#include "station/line/LineCapture.h"
 
 namespace quorlan::station {
 namespace {

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "station/EventHub.h"
-#include "station/LockLapse.h"
-#include "station/Settlement.h"
+#include "station/app/LockLapse.h"
+#include "station/journal/EventHub.h"
+#include "station/model/Settlement.h"
 
 namespace quorlan::station {
 namespace {

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "station/Audit.h"
-#include "station/LogText.h"
-#include "station/RepeatFilter.h"
+#include "station/api/Audit.h"
+#include "station/base/LogText.h"
+#include "station/base/RepeatFilter.h"
 
 namespace quorlan::testing {
 namespace {

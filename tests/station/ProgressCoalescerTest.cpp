@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "station/ProgressCoalescer.h"
+#include "station/line/ProgressCoalescer.h"
 
 namespace quorlan::station {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "station/Settlement.h"
+#include "station/model/Settlement.h"
 
 namespace quorlan::station {
 namespace {

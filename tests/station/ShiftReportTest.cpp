@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "station/ShiftCsv.h"
-#include "station/ShiftReport.h"
+#include "station/format/ShiftCsv.h"
+#include "station/model/ShiftReport.h"
 
 namespace quorlan::station {
 namespace {

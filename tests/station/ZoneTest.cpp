@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "station/Zone.h"
+#include "station/base/Zone.h"
 
 namespace quorlan::station {
 namespace {

@@ -19,7 +19,7 @@
 #include "SimServer.h"
 #include "Tap.h"
 #include "quorlan/Version.h"
-#include "station/Serve.h"
+#include "station/serve/Serve.h"
 
 namespace {
 
