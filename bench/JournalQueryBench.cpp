@@ -108,7 +108,7 @@ Journal& Shared() {
 void Query(benchmark::State& state, const station::FillQuery& query, std::size_t expected) {
   station::Store& store = *Shared().store;
   for (auto _ : state) {
-    const auto fills = store.FindFills(query);
+    const auto fills = store.fills.Find(query);
     if (fills.size() != expected) state.SkipWithError("unexpected number of fills");
     benchmark::DoNotOptimize(fills.data());
   }
@@ -141,15 +141,15 @@ void BM_JournalOpen(benchmark::State& state) {
   const std::string path = Shared().path;
   for (auto _ : state) {
     station::Store store(path);
-    benchmark::DoNotOptimize(store.Unpaid(1, 1));
+    benchmark::DoNotOptimize(store.settlement.Unpaid(1, 1));
   }
 }
 
 void BM_JournalShiftClose(benchmark::State& state) {
   station::Store& store = *Shared().store;
   for (auto _ : state) {
-    station::Store::ShiftClosing closing;
-    closing.shift = store.CurrentShift(station::FormatUtc(station::Now())).id;
+    station::ShiftJournal::Closing closing;
+    closing.shift = store.shifts.Current(station::FormatUtc(station::Now())).id;
     closing.closedAt = station::FormatUtc(station::Now());
     closing.closedBy = "office";
     for (int d = 1; d <= kDispensers; ++d) {
@@ -158,7 +158,7 @@ void BM_JournalShiftClose(benchmark::State& state) {
       }
     }
     station::StoredEvent event{station::Now().time_since_epoch().count(), "shift", ""};
-    const std::string report = store.CloseShift(
+    const std::string report = store.shifts.Close(
         closing,
         [](const station::ShiftInput& input) {
           return station::ShiftReportJson(station::BuildShiftReport(input)).dump();

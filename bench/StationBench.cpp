@@ -436,13 +436,13 @@ void Commits(benchmark::State& state) {
     for (int i = 0; i < kCommits; ++i) {
       bareInsert.push_back(Timed([&] { bare.Insert(); }));
       fill.status = station::FillStatus::Pending;
-      journal.push_back(Timed([&] { fill.id = store.InsertFill(fill); }));
+      journal.push_back(Timed([&] { fill.id = store.fills.Insert(fill); }));
       fill.status = station::FillStatus::Done;
       fill.volume = 1000;
       fill.amount = 52900;
       fill.finishedAt = "2026-12-07T10:17:42.007Z";
       complete.push_back(Timed([&] {
-        store.EndFill(fill, {i + 1, "fill", R"({"id":1,"volume":10.00})"});
+        store.fills.End(fill, {i + 1, "fill", R"({"id":1,"volume":10.00})"});
       }));
       unsyncedInsert.push_back(Timed([&] { unsynced.Insert(); }));
       sync.push_back(Timed([&] {

@@ -94,11 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string body(reinterpret_cast<const char*>(data + 1), size - 1);
   const bool query = std::string(route[0]) == "GET";
   const std::string target = std::string(route[1]) + (query ? body : "");
-  const auto book = service.station->Journal().Prices();
+  const auto book = service.station->Journal().prices.All();
   const int status = service.Answer(route[0], target, query ? std::string() : body);
   FUZZ_CHECK(ContractStatus(status), "status %d for %s %s", status, route[0], target.c_str());
   if (status != 200) {
-    FUZZ_CHECK(service.station->Journal().Prices() == book, "a refused request changed the book");
+    FUZZ_CHECK(service.station->Journal().prices.All() == book,
+               "a refused request changed the book");
   }
   return 0;
 }

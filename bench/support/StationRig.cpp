@@ -55,7 +55,7 @@ StationRig::StationRig(int dispensers, bool serveApi)
     for (int g = 1; g <= 4; ++g) book.push_back({1, d, g, kBenchPrice});
   }
   station_->Events().PublishCommitted("prices", data.dump(), [&](const station::StoredEvent& e) {
-    station_->Journal().SavePrices(book, e);
+    station_->Journal().prices.Save(book, e);
     return true;
   });
   station_->Start();

@@ -220,7 +220,7 @@ Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
       authenticator_(authenticator),
       audit_(audit),
       streams_(station),
-      idempotency_(station.Journal()) {
+      idempotency_(station.Journal().answers) {
   const auto add = [this](std::string method, std::string pattern, std::string label, Role role,
                           void (Api::*member)(const Call&, http::Answer&)) {
     routes_.push_back({std::move(method), std::regex(pattern), std::move(label), role,
@@ -386,7 +386,7 @@ void Api::Health(http::Answer& answer) {
                             {"link", std::string(LinkName(view.link))}});
     }
   }
-  const std::string journal = station_.Journal().Problem();
+  const std::string journal = station_.Journal().database.Problem();
   const bool healthy = allUp && journal.empty();
   json body{{"status", healthy ? "ok" : "degraded"}, {"lines", lines}, {"dispensers", dispensers}};
   // Money that cannot be journaled: the service must not look healthy.
@@ -441,7 +441,7 @@ void Api::StopAll(const Call&, http::Answer& answer) {
 
 void Api::GetPrices(const Call&, http::Answer& answer) {
   json book = json::array();
-  for (const auto& entry : station_.Journal().Prices()) book.push_back(PriceJson(entry));
+  for (const auto& entry : station_.Journal().prices.All()) book.push_back(PriceJson(entry));
   WriteJson(answer, book);
 }
 
@@ -473,7 +473,7 @@ void Api::Fills(const Call& call, http::Answer& answer) {
 }
 
 void Api::Fill(const Call& call, http::Answer& answer) {
-  const auto fill = station_.Journal().Fill(PathNumber<std::int64_t>(call, 1));
+  const auto fill = station_.Journal().fills.Shown(PathNumber<std::int64_t>(call, 1));
   if (!fill) throw Problem{404, "no fill " + call.captures.at(0)};
   WriteJson(answer, FillJson(*fill));
 }
@@ -547,7 +547,7 @@ void Api::Shifts(const Call& call, http::Answer& answer) {
   const int after = QueryInteger(parameters, "after", 0, 0, std::numeric_limits<int>::max());
   const int limit = QueryInteger(parameters, "limit", kDefaultShifts, 1, kMaxShifts);
   json reports = json::array();
-  for (const auto& report : station_.Journal().ClosedShifts(after, limit)) {
+  for (const auto& report : station_.Journal().shifts.Closed(after, limit)) {
     reports.push_back(json::parse(report));
   }
   WriteJson(answer, reports);
@@ -555,7 +555,7 @@ void Api::Shifts(const Call& call, http::Answer& answer) {
 
 void Api::Shift(const Call& call, http::Answer& answer) {
   const auto id = PathNumber<std::int64_t>(call, 1);
-  const auto report = station_.Journal().ClosedShift(id);
+  const auto report = station_.Journal().shifts.ClosedOne(id);
   if (!report) throw Problem{404, "no closed shift " + std::to_string(id)};
   if (call.request.Header("Accept").find("text/csv") != std::string_view::npos) {
     return WriteBody(answer, 200, kCsv, ShiftCsv(json::parse(*report)));

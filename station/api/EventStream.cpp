@@ -85,7 +85,7 @@ bool EventStreams::Feed(Reader& reader) {
       return stream.IsOpen();
     }
     const auto events =
-        station_.Journal().EventsAfter(reader.lastSent, reader.replayUpTo, kReplayPage);
+        station_.Journal().events.After(reader.lastSent, reader.replayUpTo, kReplayPage);
     std::string out;
     for (const auto& event : events) out += EventText(event);
     if (!out.empty() && !stream.Write(out)) return false;

@@ -8,10 +8,10 @@ namespace quorlan::station {
 
 std::vector<FillRecord> ReleaseLapsedLocks(Store& store, EventHub& hub, Instant now) {
   std::vector<FillRecord> released;
-  for (FillRecord fill : store.LapsedLocks(FormatUtc(now))) {
+  for (FillRecord fill : store.settlement.LapsedLocks(FormatUtc(now))) {
     fill.settlement = Current(fill.settlement, now);
     hub.PublishCommitted(kFillEvent, FillEventData(fill), [&](const StoredEvent& event) {
-      store.WriteSettlement(fill, event);
+      store.settlement.Write(fill, event);
       return true;
     });
     released.push_back(std::move(fill));

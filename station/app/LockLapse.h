@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "station/base/Instant.h"
-#include "station/journal/EventHub.h"
+#include "station/events/EventHub.h"
 #include "station/journal/Store.h"
 #include "station/model/Records.h"
 

@@ -57,7 +57,7 @@ Station::Station(const StationConfig& config)
   } catch (const sql::Error& error) {
     throw ConfigError(kExitConfig, config_.database + ": " + error.what());
   }
-  hub_ = std::make_unique<EventHub>(*store_);
+  hub_ = std::make_unique<EventHub>(store_->events);
   if (config_.file.empty()) SeedEmbeddedPrices();
 
   Transport* transport = nullptr;
@@ -110,7 +110,7 @@ Station::~Station() {
 
 void Station::SeedEmbeddedPrices() {
   std::vector<PriceEntry> missing;
-  const auto book = store_->Prices();
+  const auto book = store_->prices.All();
   for (const LineConfig& line : config_.lines) {
     for (int d : line.dispensers) {
       for (int g = 1; g <= static_cast<int>(kEmbeddedPrices.size()); ++g) {
@@ -130,7 +130,7 @@ void Station::Start() {
   for (auto& [channel, worker] : workers_) worker->Start();
   watching_ = true;
   watch_ = std::thread([this] { WatchJournal(); });
-  const Store::OpenShift shift = store_->CurrentShift(FormatUtc(Now()));
+  const ShiftJournal::OpenShift shift = store_->shifts.Current(FormatUtc(Now()));
   openingRead_ = !shift.first;
   keeper_ = std::thread([this, first = shift.first] { Keep(first); });
 }
@@ -157,8 +157,8 @@ void Station::WatchJournal() {
   std::unique_lock lock(watchMutex_);
   while (watching_) {
     lock.unlock();
-    const std::string problem = store_->Check();
-    if (store_->TakeReopened()) Log("database: opened anew at {}", config_.database);
+    const std::string problem = store_->database.Check();
+    if (store_->database.TakeReopened()) Log("database: opened anew at {}", config_.database);
     if (problem != said) {
       if (!problem.empty()) {
         Log("database: {}; new authorizations are refused until it can be written", problem);
@@ -220,7 +220,7 @@ CommandResult Station::Authorize(int channel, int dispenser, int grade, FillLimi
   const std::uint64_t stops = Line(channel)->Stops(dispenser);
   AwaitOpening();
   if (config_.unpaidLimit > 0) {
-    const auto unpaid = store_->UnpaidFills(channel, dispenser);
+    const auto unpaid = store_->settlement.UnpaidFills(channel, dispenser);
     if (static_cast<int>(unpaid.size()) >= config_.unpaidLimit) {
       return {Outcome::Refused,
               fmt::format("dispenser {}/{} holds {} unpaid fills ({}): clear one first", channel,
@@ -259,7 +259,7 @@ CommandResult Station::Totals(int channel, int dispenser, int nozzle) {
 }
 
 std::vector<PriceResult> Station::ChangePrices(const std::vector<PriceEntry>& entries) {
-  const auto book = store_->Prices();
+  const auto book = store_->prices.All();
   std::vector<PriceEntry> changed;
   for (const auto& entry : entries) {
     if (std::find(book.begin(), book.end(), entry) == book.end()) changed.push_back(entry);
@@ -267,7 +267,7 @@ std::vector<PriceResult> Station::ChangePrices(const std::vector<PriceEntry>& en
   std::vector<PriceResult> results;
   if (changed.empty()) return results;
   hub_->PublishCommitted(kPricesEvent, PricesEventData(changed), [&](const StoredEvent& event) {
-    store_->SavePrices(changed, event);
+    store_->prices.Save(changed, event);
     return true;
   });
   std::map<int, std::set<int>> dispensers;
@@ -290,7 +290,7 @@ std::vector<PriceResult> Station::ChangePrices(const std::vector<PriceEntry>& en
 Station::Settled Station::Settle(std::int64_t id,
                                  const std::function<SettlementResult(const FillRecord&)>& rule) {
   std::lock_guard lock(settleMutex_);
-  std::optional<FillRecord> fill = store_->SettleableFill(id);
+  std::optional<FillRecord> fill = store_->settlement.Settleable(id);
   if (!fill) return {};
   const SettlementResult result = rule(*fill);
   if (result.refusal) {
@@ -299,7 +299,7 @@ Station::Settled Station::Settle(std::int64_t id,
   fill->settlement = result.settlement;
   if (!result.changed) return {fill, std::nullopt, ""};
   hub_->PublishCommitted(kFillEvent, FillEventData(*fill), [&](const StoredEvent& event) {
-    store_->WriteSettlement(*fill, event);
+    store_->settlement.Write(*fill, event);
     return true;
   });
   if (LineWorker* line = Line(fill->channel)) line->Refresh(fill->dispenser);
@@ -308,7 +308,7 @@ Station::Settled Station::Settle(std::int64_t id,
 
 Station::Settled Station::Lock(std::int64_t fill, const std::string& caller) {
   return Settle(fill, [&](const FillRecord& record) {
-    return station::Lock(Store::Stage(record), record.settlement, caller, Now());
+    return station::Lock(SettlementJournal::Stage(record), record.settlement, caller, Now());
   });
 }
 
@@ -321,7 +321,8 @@ Station::Settled Station::Unlock(std::int64_t fill, const std::string& caller, b
 Station::Settled Station::Clear(std::int64_t fill, const std::string& caller,
                                 const std::optional<std::string>& reference) {
   return Settle(fill, [&](const FillRecord& record) {
-    return station::Clear(Store::Stage(record), record.settlement, caller, reference, Now());
+    return station::Clear(SettlementJournal::Stage(record), record.settlement, caller, reference,
+                          Now());
   });
 }
 
@@ -333,7 +334,7 @@ SessionView Station::Session(const std::string& name, Role role) const {
 }
 
 std::vector<FillRecord> Station::Fills(const FillQuery& query) {
-  return store_->FindFills(query);
+  return store_->fills.Find(query);
 }
 
 std::vector<std::pair<NozzleId, std::optional<station::Totals>>> Station::ReadTotals() {
@@ -371,17 +372,17 @@ std::vector<std::pair<NozzleId, std::optional<station::Totals>>> Station::ReadTo
 std::string Station::CloseShift(const std::string& caller) {
   std::unique_lock lock(shiftMutex_);
   AwaitOpening();
-  Store::ShiftClosing closing;
+  ShiftJournal::Closing closing;
   for (const auto& [nozzle, totals] : ReadTotals()) {
     closing.readings.push_back({nozzle, std::nullopt, totals});
   }
-  closing.shift = store_->CurrentShift(FormatUtc(Now())).id;
+  closing.shift = store_->shifts.Current(FormatUtc(Now())).id;
   closing.closedAt = FormatUtc(Now());
   closing.closedBy = caller;
   ShiftReport report;
   std::string text;
   hub_->PublishCommitted(kShiftEvent, "", [&](StoredEvent& event) {
-    text = store_->CloseShift(
+    text = store_->shifts.Close(
         closing,
         [&](const ShiftInput& stored) {
           // The journal keeps UTC; the report is read by people in the station's zone.
@@ -444,7 +445,7 @@ void Station::Keep(bool openingTotals) {
     std::vector<NozzleReading> opening;
     for (const auto& [nozzle, totals] : ReadTotals()) opening.push_back({nozzle, totals, {}});
     try {
-      store_->SetOpeningTotals(store_->CurrentShift(FormatUtc(Now())).id, opening);
+      store_->shifts.SetOpeningTotals(store_->shifts.Current(FormatUtc(Now())).id, opening);
     } catch (const std::exception&) {
       // The shift stays without opening totals: its report shows no difference.
     }
@@ -487,7 +488,7 @@ std::vector<FillRecord> Station::ReleaseLapsedLocks(Instant now) {
 
 void Station::RaiseDriveOffs() {
   const std::string cutoff = FormatUtc(Now() - config_.driveOffAfter);
-  for (const FillRecord& fill : store_->UnpaidBefore(cutoff, 0)) {
+  for (const FillRecord& fill : store_->settlement.UnpaidBefore(cutoff, 0)) {
     if (!droveOff_.insert(fill.id).second) continue;
     hub_->Publish(kAlarmEvent, AlarmEventData(kDriveOffAlarm, fill.channel, fill.dispenser, fill.id,
                                               fmt::format("fill {} ({:.2f}) is unpaid since {}",

@@ -16,7 +16,7 @@
 #include "quorlan/Driver.h"
 #include "station/base/Zone.h"
 #include "station/config/Config.h"
-#include "station/journal/EventHub.h"
+#include "station/events/EventHub.h"
 #include "station/journal/Store.h"
 #include "station/line/LineCapture.h"
 #include "station/line/LineWorker.h"

@@ -93,4 +93,61 @@ int Idempotency::Waiting() {
   return waiting_;
 }
 
+std::optional<IdempotencyRecord> IdempotencyJournal::Find(const IdempotencyScope& scope,
+                                                          Instant since) {
+  return database_.Locked([&](sql::Database& db) -> std::optional<IdempotencyRecord> {
+    auto query = db.Prepare(
+        "SELECT body_hash, status, content_type, body, created_at FROM idempotency "
+        "WHERE token = ? AND method = ? AND path = ? AND key = ? AND created_at >= ?");
+    query.Bind(1, scope.token)
+        .Bind(2, scope.method)
+        .Bind(3, scope.path)
+        .Bind(4, scope.key)
+        .Bind(5, std::int64_t{since.time_since_epoch().count()});
+    if (!query.Step()) return std::nullopt;
+    return IdempotencyRecord{query.Text(0),
+                             {static_cast<int>(query.Integer(1)), query.Text(2), query.Text(3)},
+                             Instant{std::chrono::milliseconds{query.Integer(4)}}};
+  });
+}
+
+void IdempotencyJournal::Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
+                              Instant forgetBefore) {
+  database_.Writing([&](sql::Database& db) {
+    sql::Transaction transaction(db);
+    db.Prepare("DELETE FROM idempotency WHERE created_at < ?")
+        .Bind(1, std::int64_t{forgetBefore.time_since_epoch().count()})
+        .Run();
+    // The answer replaces the key's reservation; an expired record gives way.
+    db.Prepare(
+          "INSERT INTO idempotency(token, method, path, key, body_hash, status, content_type, "
+          "body, created_at) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?) "
+          "ON CONFLICT(token, method, path, key) DO UPDATE SET body_hash = excluded.body_hash, "
+          "status = excluded.status, content_type = excluded.content_type, body = excluded.body, "
+          "created_at = excluded.created_at")
+        .Bind(1, scope.token)
+        .Bind(2, scope.method)
+        .Bind(3, scope.path)
+        .Bind(4, scope.key)
+        .Bind(5, record.bodyHash)
+        .Bind(6, std::int64_t{record.answer.status})
+        .Bind(7, record.answer.contentType)
+        .Bind(8, record.answer.body)
+        .Bind(9, std::int64_t{record.createdAt.time_since_epoch().count()})
+        .Run();
+    Database::Commit(transaction);
+  });
+}
+
+void IdempotencyJournal::Forget(const IdempotencyScope& scope) {
+  database_.Writing([&](sql::Database& db) {
+    db.Prepare("DELETE FROM idempotency WHERE token = ? AND method = ? AND path = ? AND key = ?")
+        .Bind(1, scope.token)
+        .Bind(2, scope.method)
+        .Bind(3, scope.path)
+        .Bind(4, scope.key)
+        .Run();
+  });
+}
+
 }  // namespace quorlan::station

@@ -16,6 +16,7 @@
 #include <tuple>
 
 #include "station/base/Instant.h"
+#include "station/journal/Database.h"
 
 namespace quorlan::station {
 
@@ -61,6 +62,19 @@ class IdempotencyStorage {
   virtual void Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
                     Instant forgetBefore) = 0;
   virtual void Forget(const IdempotencyScope& scope) = 0;
+};
+
+// The answers in the journal's database, kept kIdempotencyRetention.
+class IdempotencyJournal : public IdempotencyStorage {
+ public:
+  explicit IdempotencyJournal(Database& database) : database_(database) {}
+  std::optional<IdempotencyRecord> Find(const IdempotencyScope& scope, Instant since) override;
+  void Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
+            Instant forgetBefore) override;
+  void Forget(const IdempotencyScope& scope) override;
+
+ private:
+  Database& database_;
 };
 
 class Idempotency {

@@ -15,7 +15,7 @@ FillTracker::FillTracker(Driver& driver, LineGate& gate, Store& store, EventHub&
 }
 
 std::vector<int> FillTracker::Reconcile() {
-  for (const FillRecord& fill : store_.OpenFills(channel_)) {
+  for (const FillRecord& fill : store_.fills.OpenOn(channel_)) {
     auto at = tracked_.find(fill.dispenser);
     if (at == tracked_.end()) {
       Log("fill {} is open on dispenser {}/{}, which is not configured", fill.id, fill.channel,
@@ -57,7 +57,7 @@ std::map<int, NozzleCounters> FillTracker::ReadTotals(int dispenser,
 
 const FillRecord& FillTracker::Begin(FillRecord fill, std::map<int, NozzleCounters> totals) {
   fill.status = FillStatus::Pending;
-  fill.id = store_.InsertFill(fill);
+  fill.id = store_.fills.Insert(fill);
   Tracked& tracked = tracked_[fill.dispenser];
   tracked = Tracked{};
   tracked.fill = fill;
@@ -67,13 +67,13 @@ const FillRecord& FillTracker::Begin(FillRecord fill, std::map<int, NozzleCounte
 
 void FillTracker::Acknowledge(int dispenser) {
   FillRecord& fill = *tracked_[dispenser].fill;
-  store_.AcknowledgeFill(fill.id, *fill.authorizedAt);
+  store_.fills.Acknowledge(fill.id, *fill.authorizedAt);
   fill.status = FillStatus::Open;
 }
 
 void FillTracker::Abandon(int dispenser) {
   Tracked& tracked = tracked_[dispenser];
-  store_.DeleteFill(tracked.fill->id);
+  store_.fills.Delete(tracked.fill->id);
   tracked.fill.reset();
 }
 
@@ -105,13 +105,13 @@ FillTracker::Change FillTracker::Track(int dispenser, const Status& status, Cent
         fill.channel = channel_;
         fill.dispenser = dispenser;
         fill.status = FillStatus::Open;
-        fill.id = store_.InsertFill(fill);
+        fill.id = store_.fills.Insert(fill);
         tracked = Tracked{};
         tracked.fill = fill;
         change = Change::Opened;
       } else if (tracked.fill->status == FillStatus::Pending) {
         // The authorization did reach the dispenser.
-        store_.AcknowledgeFill(tracked.fill->id, tracked.fill->authorizedAt.value_or(NowUtc()));
+        store_.fills.Acknowledge(tracked.fill->id, tracked.fill->authorizedAt.value_or(NowUtc()));
         tracked.fill->status = FillStatus::Open;
       }
       bool learned = LearnNozzle(dispenser, status.nozzle);
@@ -120,7 +120,7 @@ FillTracker::Change FillTracker::Track(int dispenser, const Status& status, Cent
         learned = true;
       }
       // Stored before anyone sees it, so that a kill cannot lose it.
-      if (learned) store_.UpdateOpenFill(*tracked.fill);
+      if (learned) store_.fills.UpdateOpen(*tracked.fill);
       if (status.state != DispenserState::Authorized && volume >= tracked.lastVolume) {
         tracked.lastVolume = volume;
         tracked.lastAmount = amount;
@@ -210,9 +210,9 @@ void FillTracker::Complete(int dispenser, Cents volume, Cents amount, SettledFro
   }
   // Journaled as read, whatever it says; the alarm tells.
   fill.mismatch = fill.price && !AmountAgrees(*fill.price, volume, amount);
-  const bool stored =
-      hub_.PublishCommitted(kFillEvent, FillEventData(fill),
-                            [&](const StoredEvent& event) { return store_.EndFill(fill, event); });
+  const bool stored = hub_.PublishCommitted(
+      kFillEvent, FillEventData(fill),
+      [&](const StoredEvent& event) { return store_.fills.End(fill, event); });
   if (!stored) {
     Log("fill {} was already completed", fill.id);
   } else {
@@ -234,7 +234,7 @@ void FillTracker::Complete(int dispenser, Cents volume, Cents amount, SettledFro
 void FillTracker::CloseWithoutFuel(int dispenser) {
   Tracked& tracked = tracked_[dispenser];
   if (tracked.fill->status == FillStatus::Pending) {
-    store_.DeleteFill(tracked.fill->id);
+    store_.fills.Delete(tracked.fill->id);
   } else {
     // Kept, and announced like a completed one.
     FillRecord fill = *tracked.fill;
@@ -244,7 +244,7 @@ void FillTracker::CloseWithoutFuel(int dispenser) {
     fill.recovered = tracked.reconciling;
     fill.status = FillStatus::Cancelled;
     hub_.PublishCommitted(kFillEvent, FillEventData(fill),
-                          [&](const StoredEvent& event) { return store_.EndFill(fill, event); });
+                          [&](const StoredEvent& event) { return store_.fills.End(fill, event); });
   }
   Forget(dispenser);
 }

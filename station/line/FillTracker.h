@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "quorlan/Driver.h"
-#include "station/journal/EventHub.h"
+#include "station/events/EventHub.h"
 #include "station/journal/Store.h"
 #include "station/line/LineGate.h"
 #include "station/line/PriceSync.h"

@@ -69,7 +69,7 @@ std::vector<DispenserView> LineWorker::Views() const {
   std::vector<DispenserView> views;
   for (const auto& [d, view] : views_) {
     views.push_back(view);
-    views.back().unpaid = store_.Unpaid(line_.channel, d);
+    views.back().unpaid = store_.settlement.Unpaid(line_.channel, d);
   }
   return views;
 }
@@ -77,7 +77,7 @@ std::vector<DispenserView> LineWorker::Views() const {
 DispenserView LineWorker::View(int dispenser) const {
   std::lock_guard lock(viewsMutex_);
   DispenserView view = views_.at(dispenser);
-  view.unpaid = store_.Unpaid(line_.channel, dispenser);
+  view.unpaid = store_.settlement.Unpaid(line_.channel, dispenser);
   return view;
 }
 
@@ -295,7 +295,7 @@ void LineWorker::SetLink(int dispenser, Link failure) {
 }
 
 void LineWorker::Publish(int dispenser, DispenserView view) {
-  view.unpaid = store_.Unpaid(line_.channel, dispenser);
+  view.unpaid = store_.settlement.Unpaid(line_.channel, dispenser);
   {
     std::lock_guard lock(viewsMutex_);
     DispenserView& current = views_[dispenser];
@@ -393,7 +393,7 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
                                       const std::string& by, std::uint64_t stops) {
   if (!up_) return {Outcome::LineDown, fmt::format("channel {}: line down", line_.channel), {}};
   // No sale that the journal could not keep.
-  if (const std::string problem = store_.Check(); !problem.empty()) {
+  if (const std::string problem = store_.database.Check(); !problem.empty()) {
     return {Outcome::Unavailable, "not authorized: " + problem, {}};
   }
   DispenserView view = View(dispenser);

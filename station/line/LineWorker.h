@@ -20,7 +20,7 @@
 
 #include "quorlan/Driver.h"
 #include "station/config/Config.h"
-#include "station/journal/EventHub.h"
+#include "station/events/EventHub.h"
 #include "station/journal/Store.h"
 #include "station/line/FillTracker.h"
 #include "station/line/LineGate.h"

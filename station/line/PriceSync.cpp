@@ -27,7 +27,7 @@ PriceSync::PriceSync(Driver& driver, LineGate& gate, Store& store, int channel,
 }
 
 void PriceSync::Load(int dispenser) {
-  for (const PriceEntry& entry : store_.PricesOf(channel_, dispenser)) {
+  for (const PriceEntry& entry : store_.prices.Of(channel_, dispenser)) {
     driver_.SetPrice(static_cast<quorlan::Channel>(entry.channel),
                      static_cast<quorlan::Dispenser>(entry.dispenser),
                      static_cast<Grade>(entry.grade), FromCents(entry.price));

@@ -36,11 +36,11 @@ fleet::PublisherOptions Options(const fleet::FleetConfig& config, const StationC
 FleetLink::FleetLink(Station& station, const fleet::FleetConfig& config)
     : station_(station), connection_(station.Config().database), sql_(connection_) {
   const fleet::PublisherOptions options = Options(config, station.Config());
-  station_.Journal().SetFeed(&outbox_);
+  station_.Journal().database.SetFeed(&outbox_);
   commands_ = std::make_unique<fleet::CommandReceiver>(
       sql_, [this](const nlohmann::json& prices) { return ApplyPrices(prices); },
       [this](const std::function<void(fleet::Sql&)>& change) {
-        station_.Journal().Write([&](sql::Database& db) {
+        station_.Journal().database.Write([&](sql::Database& db) {
           fleet::StationSql journal(db);
           change(journal);
         });
@@ -48,7 +48,7 @@ FleetLink::FleetLink(Station& station, const fleet::FleetConfig& config)
   try {
     publisher_ = std::make_unique<fleet::Publisher>(options, sql_, commands_.get());
   } catch (const fleet::MqttError& error) {
-    station_.Journal().SetFeed(nullptr);
+    station_.Journal().database.SetFeed(nullptr);
     throw ConfigError(kExitConfig, station.Config().file + ": fleet: " + error.what());
   }
   station_.Events().Observe([this](const StoredEvent& event) { OnEvent(event); });
@@ -57,7 +57,7 @@ FleetLink::FleetLink(Station& station, const fleet::FleetConfig& config)
 FleetLink::~FleetLink() {
   station_.Events().Observe(nullptr);
   Stop();
-  station_.Journal().SetFeed(nullptr);
+  station_.Journal().database.SetFeed(nullptr);
 }
 
 void FleetLink::Start() {

@@ -29,7 +29,7 @@ void FleetOutbox::Alarm(Store& store, const StoredEvent& event) {
   auto data = nlohmann::json::parse(event.data);
   // This station never clears an alarm: a person looks and acts.
   data["active"] = true;
-  store.Write([&](sql::Database& db) {
+  store.database.Write([&](sql::Database& db) {
     fleet::StationSql sql(db);
     fleet::Outbox::AddChange(sql, fleet::Kind::Alarm, std::to_string(event.id), data);
   });

@@ -47,7 +47,7 @@ TEST(JournalFeedTest, EachFillChangeGetsItsOutboxRowInTheSameTransaction) {
   const std::string path = dir.File("station.db");
   station::Store store(path);
   station::FleetOutbox outbox;
-  store.SetFeed(&outbox);
+  store.database.SetFeed(&outbox);
 
   station::FillRecord fill;
   fill.channel = 1;
@@ -55,17 +55,17 @@ TEST(JournalFeedTest, EachFillChangeGetsItsOutboxRowInTheSameTransaction) {
   fill.nozzle = 1;
   fill.grade = 1;
   fill.price = 150;
-  fill.id = store.InsertFill(fill);  // pending: may still go, so not sent
+  fill.id = store.fills.Insert(fill);  // pending: may still go, so not sent
   EXPECT_TRUE(OutboxRows(path).empty());
-  store.AcknowledgeFill(fill.id, "2026-12-07T09:00:00.000Z");
+  store.fills.Acknowledge(fill.id, "2026-12-07T09:00:00.000Z");
   fill.status = station::FillStatus::Done;
   fill.volume = 1000;
   fill.amount = 1500;
   fill.finishedAt = "2026-12-07T09:01:00.000Z";
-  ASSERT_TRUE(store.EndFill(fill, {1, "fill", "{}"}));
+  ASSERT_TRUE(store.fills.End(fill, {1, "fill", "{}"}));
   fill.settlement.paid = true;
   fill.settlement.paidBy = "pos-1";
-  store.WriteSettlement(fill, {2, "fill", "{}"});
+  store.settlement.Write(fill, {2, "fill", "{}"});
   const auto id = std::to_string(fill.id);
   auto rows = OutboxRows(path);
   ASSERT_EQ(rows.size(), 3u);
@@ -78,26 +78,26 @@ TEST(JournalFeedTest, EachFillChangeGetsItsOutboxRowInTheSameTransaction) {
 
   // A feed that fails takes the change down with it: no half-stored fill.
   FailingFeed failing;
-  store.SetFeed(&failing);
+  store.database.SetFeed(&failing);
   station::FillRecord other = fill;
   other.status = station::FillStatus::Open;
   other.settlement = {};
-  EXPECT_THROW(store.InsertFill(other), station::sql::Error);
+  EXPECT_THROW(store.fills.Insert(other), station::sql::Error);
   station::FillQuery every;
   every.status = station::FillStatusFilter::All;
-  EXPECT_EQ(store.FindFills(every).size(), 1u);
-  store.SetFeed(nullptr);
-  other.id = store.InsertFill(other);
+  EXPECT_EQ(store.fills.Find(every).size(), 1u);
+  store.database.SetFeed(nullptr);
+  other.id = store.fills.Insert(other);
   EXPECT_EQ(OutboxRows(path).size(), 3u);  // no feed, no row
 
   // Versions keep growing after confirmed rows are pruned.
-  store.SetFeed(&outbox);
+  store.database.SetFeed(&outbox);
   {
     station::sql::Database database(path);
     database.Execute("UPDATE fleet_outbox SET confirmed_ms = 1; DELETE FROM fleet_outbox");
   }
   other.status = station::FillStatus::Cancelled;
-  ASSERT_TRUE(store.EndFill(other, {3, "fill", "{}"}));
+  ASSERT_TRUE(store.fills.End(other, {3, "fill", "{}"}));
   rows = OutboxRows(path);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(std::get<2>(rows[0]), 4);

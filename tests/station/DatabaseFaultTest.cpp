@@ -89,12 +89,12 @@ void MakeJournal(const std::filesystem::path& path, int fills) {
   Store store(path.string());
   for (int i = 1; i <= fills; ++i) {
     FillRecord fill = AFill(1 + i % 4);
-    fill.id = store.InsertFill(fill);
+    fill.id = store.fills.Insert(fill);
     fill.volume = 500;
     fill.amount = 26450;
     fill.finishedAt = "2026-12-07T10:01:00Z";
     fill.status = FillStatus::Done;
-    ASSERT_TRUE(store.EndFill(fill, {i, "fill", "{\"id\":" + std::to_string(i) + "}"}));
+    ASSERT_TRUE(store.fills.End(fill, {i, "fill", "{\"id\":" + std::to_string(i) + "}"}));
   }
 }
 
@@ -129,7 +129,7 @@ TEST(DatabaseFaults, AWriteWaitsForAnotherProcessesLockWhileReadsGoOn) {
   std::string failure;
   std::thread writer([&] {
     try {
-      id = store.InsertFill(AFill(1));
+      id = store.fills.Insert(AFill(1));
     } catch (const std::exception& error) {
       failure = error.what();
     }
@@ -137,15 +137,15 @@ TEST(DatabaseFaults, AWriteWaitsForAnotherProcessesLockWhileReadsGoOn) {
   // The write is waiting for the lock; a read is answered meanwhile, before
   // the lock goes. (A read behind the waiting write would come only once
   // the write had given up.)
-  ServiceFixture::WaitUntil([&] { return store.LockWaits() > 0; });
-  EXPECT_TRUE(store.CompletedFills(0, 10).empty());
-  EXPECT_TRUE(store.Prices().empty());
+  ServiceFixture::WaitUntil([&] { return store.database.LockWaits() > 0; });
+  EXPECT_TRUE(store.fills.Completed(0, 10).empty());
+  EXPECT_TRUE(store.prices.All().empty());
   ASSERT_EQ(other.Execute("COMMIT"), SQLITE_OK);
   writer.join();
 
   EXPECT_EQ(failure, "");
   ASSERT_TRUE(id);
-  const auto open = store.OpenFills(1);
+  const auto open = store.fills.OpenOn(1);
   ASSERT_EQ(open.size(), 1u);
   EXPECT_EQ(open.front().id, *id);
 }
@@ -157,17 +157,17 @@ TEST(DatabaseFaults, ALockHeldPastTheWaitIsATypedFailureAndNothingIsHalfWritten)
   OtherConnection other(path);
   ASSERT_EQ(other.Execute("BEGIN IMMEDIATE"), SQLITE_OK);
   try {
-    store.SavePrices({{1, 1, 1, 5290}}, {1, "prices", "[]"});
+    store.prices.Save({{1, 1, 1, 5290}}, {1, "prices", "[]"});
     FAIL() << "written through another's lock";
   } catch (const sql::Unavailable& error) {
     EXPECT_EQ(error.Why(), sql::Unavailable::Reason::Locked);
     EXPECT_STREQ(error.what(), "the database is locked by another process");
   }
   ASSERT_EQ(other.Execute("ROLLBACK"), SQLITE_OK);
-  EXPECT_TRUE(store.Prices().empty());
-  EXPECT_TRUE(store.EventsAfter(0, 10).empty());
-  store.SavePrices({{1, 1, 1, 5290}}, {1, "prices", "[]"});
-  EXPECT_EQ(store.Prices().size(), 1u);
+  EXPECT_TRUE(store.prices.All().empty());
+  EXPECT_TRUE(store.events.After(0, 10).empty());
+  store.prices.Save({{1, 1, 1, 5290}}, {1, "prices", "[]"});
+  EXPECT_EQ(store.prices.All().size(), 1u);
 }
 
 TEST(DatabaseFaults, ACorruptionMetAfterTheStartIsATypedFailure) {
@@ -177,7 +177,7 @@ TEST(DatabaseFaults, ACorruptionMetAfterTheStartIsATypedFailure) {
   Store store(path.string());
   CorruptFillsTable(path);
   try {
-    store.CompletedFills(0, 1000);
+    store.fills.Completed(0, 1000);
     FAIL() << "a corrupt page was read as fills";
   } catch (const sql::Unavailable& error) {
     EXPECT_EQ(error.Why(), sql::Unavailable::Reason::Corrupt);
@@ -301,21 +301,22 @@ TEST(DatabaseFaults, ADiskThatRefusesWritesIsAProblemUntilAWriteSucceeds) {
   TempDirectory dir;
   const auto path = dir.Path() / "station.db";
   Store store(path.string());
-  ASSERT_EQ(store.Problem(), "");
+  ASSERT_EQ(store.database.Problem(), "");
   rlimit before{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
   const auto previous = ::signal(SIGXFSZ, SIG_IGN);
   rlimit tight = before;
   tight.rlim_cur = 1;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
-  EXPECT_THROW(store.InsertFill(AFill(1)), sql::Unavailable);
-  const std::string refused = store.Problem();
+  EXPECT_THROW(store.fills.Insert(AFill(1)), sql::Unavailable);
+  const std::string refused = store.database.Problem();
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &before), 0);
   ::signal(SIGXFSZ, previous);
   EXPECT_NE(refused.find("cannot be written"), std::string::npos) << refused;
-  EXPECT_EQ(store.Check(), "") << "a full disk is no reason to refuse the write that tells";
-  EXPECT_GT(store.InsertFill(AFill(1)), 0);
-  EXPECT_EQ(store.Problem(), "");
+  EXPECT_EQ(store.database.Check(), "")
+      << "a full disk is no reason to refuse the write that tells";
+  EXPECT_GT(store.fills.Insert(AFill(1)), 0);
+  EXPECT_EQ(store.database.Problem(), "");
 }
 
 // The schema the first release wrote: a database made by it must still open.
@@ -347,25 +348,25 @@ TEST(StoreSchema, ADatabaseOfTheFirstReleaseGetsEveryLaterStep) {
   ASSERT_EQ(OtherConnection(path).Execute(std::string(kFirstSchema)), SQLITE_OK);
   {
     Store store(path.string());
-    const auto done = store.Fill(1);
+    const auto done = store.fills.Shown(1);
     ASSERT_TRUE(done);
     EXPECT_EQ(done->status, FillStatus::Done);
     EXPECT_EQ(done->settledFrom, station::SettledFrom::Readout);
     EXPECT_FALSE(done->requestedGrade);
     EXPECT_FALSE(done->settlement.paid);
-    EXPECT_EQ(store.Unpaid(1, 1), 1);
+    EXPECT_EQ(store.settlement.Unpaid(1, 1), 1);
     // The open fill of the old release ends as this one ends fills.
-    auto open = store.OpenFills(1);
+    auto open = store.fills.OpenOn(1);
     ASSERT_EQ(open.size(), 1U);
     open.front().status = FillStatus::Cancelled;
-    ASSERT_TRUE(store.EndFill(open.front(), {1, "fill", "{}"}));
-    EXPECT_EQ(store.Fill(2)->status, FillStatus::Cancelled);
-    EXPECT_EQ(store.CurrentShift("2026-12-07T11:00:00Z").id, 1);
+    ASSERT_TRUE(store.fills.End(open.front(), {1, "fill", "{}"}));
+    EXPECT_EQ(store.fills.Shown(2)->status, FillStatus::Cancelled);
+    EXPECT_EQ(store.shifts.Current("2026-12-07T11:00:00Z").id, 1);
   }
   OtherConnection check(path);
   const std::int64_t steps = check.Integer("PRAGMA user_version");
   TempDirectory fresh;
-  Store((fresh.Path() / "station.db").string()).Fill(1);
+  Store((fresh.Path() / "station.db").string()).fills.Shown(1);
   EXPECT_EQ(OtherConnection(fresh.Path() / "station.db").Integer("PRAGMA user_version"), steps);
   EXPECT_GE(steps, 3);
   // A database of a newer release is refused, not guessed at.

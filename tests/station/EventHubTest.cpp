@@ -8,7 +8,8 @@
 #include <future>
 #include <memory>
 
-#include "station/journal/EventHub.h"
+#include "station/events/EventHub.h"
+#include "station/journal/Store.h"
 
 namespace quorlan::station {
 namespace {
@@ -20,7 +21,7 @@ TEST(EventHub, APassingEventNeitherWaitsForNorOvertakesACommit) {
   std::filesystem::create_directories(folder);
   {
     Store store((folder / "station.db").string());
-    EventHub hub(store);
+    EventHub hub(store.events);
     std::promise<void> entered, release;
     auto released = release.get_future().share();
     auto committed = std::async(std::launch::async, [&] {

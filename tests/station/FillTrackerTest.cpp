@@ -27,7 +27,7 @@ class FillTrackerTest : public ::testing::Test {
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
     store_ = std::make_unique<Store>((folder_ / "station.db").string());
-    hub_ = std::make_unique<EventHub>(*store_);
+    hub_ = std::make_unique<EventHub>(store_->events);
     sim::LineOptions options;
     options.clock = {};  // a fill moves only by polls
     options.volumePerPoll = 0.5;
@@ -93,13 +93,13 @@ TEST_F(FillTrackerTest, AnAuthorizedFillEndsWithItsReadoutAndOneEvent) {
   ASSERT_TRUE(line_->Lift(kDispenser, 2));
   // The nozzle and the fuel are news once, stored at once.
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Changed);
-  EXPECT_EQ(store_->Fill(id)->nozzle, 2);
+  EXPECT_EQ(store_->fills.Shown(id)->nozzle, 2);
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::None);
   line_->Hang(kDispenser);
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Ended);
   EXPECT_EQ(tracker_->Open(kDispenser), nullptr);
 
-  const auto fill = store_->Fill(id);
+  const auto fill = store_->fills.Shown(id);
   ASSERT_TRUE(fill);
   EXPECT_EQ(fill->status, FillStatus::Done);
   EXPECT_GT(fill->volume, 0);
@@ -122,7 +122,7 @@ TEST_F(FillTrackerTest, AnAmountThatIsNotPriceTimesVolumeIsKeptAsReadWithAnAlarm
   Poll(*tracker_);
   line_->Hang(kDispenser);
   ASSERT_EQ(Poll(*tracker_), FillTracker::Change::Ended);
-  const auto fill = store_->Fill(id);
+  const auto fill = store_->fills.Shown(id);
   ASSERT_TRUE(fill);
   EXPECT_TRUE(fill->mismatch);
   EXPECT_EQ(fill->price, 6000);
@@ -144,7 +144,7 @@ TEST_F(FillTrackerTest, AnAuthorizationTheDispenserNeverSawLeavesNoRow) {
   fill.authorizedAt = NowUtc();
   const std::int64_t id = tracker_->Begin(fill).id;
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Ended);  // idle, the display as it was
-  EXPECT_FALSE(store_->Fill(id));
+  EXPECT_FALSE(store_->fills.Shown(id));
   EXPECT_TRUE(FillEvents().empty());
 }
 
@@ -158,7 +158,7 @@ TEST_F(FillTrackerTest, FuelNobodyAuthorizedIsJournaledAtTheNozzlesGrade) {
   EXPECT_FALSE(open->authorizedBy);
   line_->Hang(kDispenser);
   EXPECT_EQ(Poll(*tracker_), FillTracker::Change::Ended);
-  const auto fill = store_->Fill(id);
+  const auto fill = store_->fills.Shown(id);
   ASSERT_TRUE(fill);
   EXPECT_EQ(fill->grade, 3);
   EXPECT_EQ(fill->price, 5300);  // the book's 53.00
@@ -173,7 +173,7 @@ TEST_F(FillTrackerTest, ARowLeftOpenIsSettledByTheNextRunAsRecovered) {
   EXPECT_EQ(next->Reconcile(), std::vector<int>{kDispenser});
   line_->Hang(kDispenser);
   EXPECT_EQ(Poll(*next), FillTracker::Change::Ended);
-  const auto fill = store_->Fill(id);
+  const auto fill = store_->fills.Shown(id);
   ASSERT_TRUE(fill);
   EXPECT_EQ(fill->status, FillStatus::Done);
   EXPECT_TRUE(fill->recovered);

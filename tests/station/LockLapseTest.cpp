@@ -9,7 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "station/app/LockLapse.h"
-#include "station/journal/EventHub.h"
+#include "station/events/EventHub.h"
+#include "station/journal/Store.h"
 #include "station/model/Settlement.h"
 
 namespace quorlan::station {
@@ -28,17 +29,17 @@ std::int64_t Sale(Store& store, EventHub& hub, const std::string& till, Instant 
   fill.authorizedBy = "pos-1";
   fill.authorizedAt = FormatUtc(at - 1min);
   fill.status = FillStatus::Open;
-  fill.id = store.InsertFill(fill);
+  fill.id = store.fills.Insert(fill);
   fill.volume = 100;
   fill.amount = 5290;
   fill.finishedAt = FormatUtc(at);
   fill.status = FillStatus::Done;
   EXPECT_TRUE(hub.PublishCommitted(
-      "fill", "{}", [&](const StoredEvent& event) { return store.EndFill(fill, event); }));
+      "fill", "{}", [&](const StoredEvent& event) { return store.fills.End(fill, event); }));
   if (!till.empty()) {
     fill.settlement = Lock(SaleStage::Completed, fill.settlement, till, at).settlement;
     hub.PublishCommitted("fill", "{}", [&](const StoredEvent& event) {
-      store.WriteSettlement(fill, event);
+      store.settlement.Write(fill, event);
       return true;
     });
   }
@@ -62,16 +63,16 @@ TEST(StationLockLapse, FreesEachFillOnceWhenItsLockRunsOutRestartsIncluded) {
   std::int64_t late = 0;
   {
     Store store(path);
-    EventHub hub(store);
+    EventHub hub(store.events);
     early = Sale(store, hub, "pos-1", start);
     late = Sale(store, hub, "pos-2", start + 60s);
     Sale(store, hub, "", start);                                 // never locked
     const std::int64_t paid = Sale(store, hub, "pos-1", start);  // a clear releases its lock
-    auto fill = store.Fill(paid);
+    auto fill = store.fills.Shown(paid);
     fill->settlement =
         Clear(SaleStage::Completed, fill->settlement, "pos-1", std::nullopt, start).settlement;
     hub.PublishCommitted("fill", "{}", [&](const StoredEvent& event) {
-      store.WriteSettlement(*fill, event);
+      store.settlement.Write(*fill, event);
       return true;
     });
     bool lost = false;
@@ -91,13 +92,13 @@ TEST(StationLockLapse, FreesEachFillOnceWhenItsLockRunsOutRestartsIncluded) {
     EXPECT_TRUE(data["locked_by"].is_null()) << data;
     EXPECT_TRUE(data["locked_until"].is_null()) << data;
     EXPECT_EQ(data["paid"], false);
-    EXPECT_FALSE(store.Fill(early)->settlement.lockedBy);
-    EXPECT_EQ(store.Fill(late)->settlement.lockedBy, "pos-2");
+    EXPECT_FALSE(store.fills.Shown(early)->settlement.lockedBy);
+    EXPECT_EQ(store.fills.Shown(late)->settlement.lockedBy, "pos-2");
   }
   {
     // A restart long after: the lock that lapsed meanwhile is freed then.
     Store store(path);
-    EventHub hub(store);
+    EventHub hub(store.events);
     EXPECT_EQ(Ids(ReleaseLapsedLocks(store, hub, start + 1h)), (std::vector{late}));
     EXPECT_EQ(Ids(ReleaseLapsedLocks(store, hub, start + 2h)), (std::vector<std::int64_t>{}));
   }

@@ -5,7 +5,7 @@
 // price events are written to the database in the same transaction as the
 // change they announce, before anyone sees them.
 //
-// Lock order: commitMutex_, then mutex_, then the Store's own. A committed
+// Lock order: commitMutex_, then mutex_, then the journal's database's. A committed
 // event's transaction (and its fsync) runs under commitMutex_ alone, so the
 // dispensers' passing events never wait behind it; readers see no event
 // above one still being committed, so ids still reach every stream in order.
@@ -20,14 +20,15 @@
 #include <string>
 #include <vector>
 
-#include "station/journal/Store.h"
+#include "station/journal/EventJournal.h"
 #include "station/model/Records.h"
 
 namespace quorlan::station {
 
 class EventHub {
  public:
-  explicit EventHub(Store& store);
+  // Ids continue above the journal's floor and are reserved there in blocks.
+  explicit EventHub(EventJournal& journal);
 
   // A passing event (dispenser, line): kept in memory only.
   std::int64_t Publish(const std::string& name, const std::string& data);
@@ -63,7 +64,7 @@ class EventHub {
   void PushLocked(StoredEvent event);
   std::int64_t HorizonLocked() const;  // the first id not yet visible
 
-  Store& store_;
+  EventJournal& journal_;
   std::mutex commitMutex_;  // one committed event at a time, and no snapshot meanwhile
   std::mutex mutex_;
   std::optional<std::int64_t> committing_;  // the id whose transaction runs

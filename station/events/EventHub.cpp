@@ -1,4 +1,4 @@
-#include "station/journal/EventHub.h"
+#include "station/events/EventHub.h"
 
 #include <algorithm>
 #include <iterator>
@@ -14,8 +14,8 @@ constexpr std::size_t kKeptEvents = 4096;
 
 }  // namespace
 
-EventHub::EventHub(Store& store) : store_(store) {
-  next_ = store_.EventIdFloor() + 1;
+EventHub::EventHub(EventJournal& journal) : journal_(journal) {
+  next_ = journal_.IdFloor() + 1;
   reserved_ = next_ - 1;
   forgotten_ = next_ - 1;
 }
@@ -23,7 +23,7 @@ EventHub::EventHub(Store& store) : store_(store) {
 std::int64_t EventHub::AllocateLocked() {
   if (next_ > reserved_) {
     reserved_ = next_ + kReserveBlock;
-    store_.ReserveEventIds(reserved_);
+    journal_.Reserve(reserved_);
   }
   return next_++;
 }
