@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: Apache-2.0
+// The small pieces of an answer: the Date header's form and header lists.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "station/http/Message.h"
+
+namespace quorlan::http::test {
+namespace {
+
+TEST(Message, DatesAreWrittenInTheOneFormHttpTakes) {
+  struct Case {
+    long long seconds;  // since 1970, UTC
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, "Thu, 01 Jan 1970 00:00:00 GMT"},          {784111777, "Sun, 06 Nov 1994 08:49:37 GMT"},
+      {951868799, "Tue, 29 Feb 2000 23:59:59 GMT"},  {1709251200, "Fri, 01 Mar 2024 00:00:00 GMT"},
+      {4102444799, "Thu, 31 Dec 2099 23:59:59 GMT"},
+  };
+  for (const auto& test : cases) {
+    const std::chrono::system_clock::time_point when{std::chrono::seconds(test.seconds)};
+    EXPECT_EQ(HttpDate(when + std::chrono::milliseconds(999)), test.text);
+  }
+}
+
+TEST(Message, ListsAreSplitOnCommasWithoutSpacesOrEmptyElements) {
+  using Items = std::vector<std::string_view>;
+  EXPECT_EQ(ListItems("GET, POST"), (Items{"GET", "POST"}));
+  EXPECT_EQ(ListItems(" gzip ,\tchunked\t"), (Items{"gzip", "chunked"}));
+  EXPECT_EQ(ListItems(", ,chunked,,"), (Items{"chunked"}));
+  EXPECT_EQ(ListItems(""), Items{});
+  EXPECT_TRUE(ListHolds("POST, get", "GET"));
+  EXPECT_FALSE(ListHolds("GETS, xGET", "GET"));
+}
+
+}  // namespace
+}  // namespace quorlan::http::test
