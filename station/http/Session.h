@@ -80,12 +80,18 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   void Next() {
     if (buffer_.size() > 0) return ReadHeader();
     Lowest().expires_after(Options().idle_timeout);
+    ReadMore([](Session& self) { self.ReadHeader(); });
+  }
+
+  // Adds what the client sends next to the buffer, then goes on; a client
+  // that left or ran out of time is closed.
+  void ReadMore(void (*then)(Session&)) {
     stream_.async_read_some(
         buffer_.prepare(kReadSize),
-        [self = this->shared_from_this()](boost::beast::error_code ec, std::size_t read) {
+        [self = this->shared_from_this(), then](boost::beast::error_code ec, std::size_t read) {
           if (ec) return self->Close();
           self->buffer_.commit(read);
-          self->ReadHeader();
+          then(*self);
         });
   }
 
@@ -119,13 +125,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
             self->OnHeader(ec);
           });
     }
-    stream_.async_read_some(
-        buffer_.prepare(kReadSize),
-        [self = this->shared_from_this()](boost::beast::error_code ec, std::size_t read) {
-          if (ec) return self->Close();
-          self->buffer_.commit(read);
-          self->ReadHead();
-        });
+    ReadMore([](Session& self) { self.ReadHead(); });
   }
 
   void OnHeader(boost::beast::error_code ec) {
