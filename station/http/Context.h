@@ -21,7 +21,8 @@ struct Context {
         router(std::move(router_in)),
         observer(std::move(observer_in)),
         streams(std::make_shared<StreamRegistry>(options.max_streams)),
-        admission(options.max_connections, options.max_connections_per_client) {}
+        admission(options.max_connections, options.max_connections_per_client,
+                  options.max_refusals) {}
 
   bool AllowedOrigin(std::string_view origin) const {
     return !origin.empty() && std::find(options.cors_origins.begin(), options.cors_origins.end(),

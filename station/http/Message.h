@@ -3,6 +3,7 @@
 // A request as the routes see it and the answer they give, free of the HTTP
 // library underneath.
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -38,5 +39,14 @@ struct Response {
 
 // application/problem+json for the answers the front door gives by itself.
 Response Problem(unsigned status, std::string_view detail);
+
+// The elements of a comma-separated header value, e.g. "GET, POST", without
+// their surrounding spaces; empty elements are skipped.
+std::vector<std::string_view> ListItems(std::string_view value);
+// Whether such a list holds `item` (any case).
+bool ListHolds(std::string_view value, std::string_view item);
+
+// An instant as a Date header gives it: "Sun, 06 Nov 1994 08:49:37 GMT".
+std::string HttpDate(std::chrono::system_clock::time_point when);
 
 }  // namespace quorlan::http

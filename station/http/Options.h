@@ -21,6 +21,10 @@ struct ServerOptions {
 
   std::size_t max_connections = 256;
   std::size_t max_connections_per_client = 32;
+  // Connections past either limit are answered 503 with Retry-After and
+  // closed; past this many being so answered at once (a flood), a new one is
+  // closed at once, unanswered.
+  std::size_t max_refusals = 32;
   // From a connection's first byte (or its acceptance) to the last header byte,
   // however slowly they trickle; a TLS handshake counts against it too.
   std::chrono::milliseconds header_timeout{10'000};
@@ -35,8 +39,9 @@ struct ServerOptions {
   // client that never reads costs a bounded amount of memory.
   std::size_t stream_buffer_limit = 1024 * 1024;
 
-  // Both set: HTTPS only, TLS 1.2 and up. PEM files; the certificate file may
-  // hold the whole chain.
+  // Both set: HTTPS only, TLS 1.2 (AEAD suites) and up, answers with
+  // Strict-Transport-Security. PEM files; the certificate file may hold the
+  // whole chain.
   std::filesystem::path tls_cert;
   std::filesystem::path tls_key;
 

@@ -95,7 +95,8 @@ void Server::Impl::Admit(tcp::socket socket) {
   if (ec) return;
   auto slot = context.admission.Enter(remote.address().to_string());
   if (!slot) {
-    // Past a limit: closed at once, so it holds nothing another client needs.
+    // A flood past the limits: closed at once, so it holds nothing another
+    // client needs.
     socket.close(ec);
     return;
   }
@@ -131,11 +132,9 @@ void Server::Start() {
   auto& impl = *impl_;
   if (impl.started) return;
   const auto& options = impl.context.options;
-  if (options.tls_cert.empty() != options.tls_key.empty()) {
-    throw TlsError("tls_cert and tls_key go together: set both or neither");
-  }
-  if (!options.tls_cert.empty())
+  if (!options.tls_cert.empty() || !options.tls_key.empty()) {
     impl.tls.emplace(MakeTlsContext(options.tls_cert, options.tls_key));
+  }
 
   impl.io = std::make_unique<asio::io_context>(static_cast<int>(options.io_threads));
   impl.strand.emplace(asio::make_strand(*impl.io));
@@ -214,7 +213,7 @@ bool Server::Tls() const {
 ServerStats Server::Stats() const {
   const auto& context = impl_->context;
   return {context.admission.Open(), context.streams->Count(), context.admission.Rejected(),
-          context.requests.load()};
+          context.admission.Dropped(), context.requests.load()};
 }
 
 std::size_t Server::CloseStreams(const std::function<bool(const StreamInfo&)>& predicate) {

@@ -40,7 +40,8 @@ class TlsError : public std::runtime_error {
 struct ServerStats {
   std::size_t connections = 0;             // open now
   std::size_t streams = 0;                 // open now
-  std::uint64_t rejected_connections = 0;  // closed at once: past a connection limit
+  std::uint64_t rejected_connections = 0;  // past a connection limit: answered 503 or dropped
+  std::uint64_t dropped_connections = 0;   // of those, closed at once unanswered (a flood)
   std::uint64_t requests = 0;              // answered
 };
 

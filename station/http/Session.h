@@ -3,6 +3,8 @@
 // One connection, plain or TLS: reads a request under its deadlines, hands it
 // to the route pool, writes the answer, and then either waits (idle deadline)
 // for the next request or carries an event stream until either side ends it.
+// A connection past a limit is only told 503 and closed. HEAD is answered for
+// every GET route: the route sees a GET, and the client gets its head alone.
 
 #include <algorithm>
 #include <array>
@@ -18,6 +20,7 @@
 #include <string>
 
 #include "station/http/Context.h"
+#include "station/http/Framing.h"
 
 namespace quorlan::http {
 
@@ -36,23 +39,40 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 
  private:
   static constexpr bool kTls = !std::is_same_v<Stream, boost::beast::tcp_stream>;
-  static constexpr std::size_t kFirstRead = 1024;
+  static constexpr std::size_t kReadSize = 4096;
   static constexpr std::chrono::milliseconds kLinger{2000};
+  // A connection past a limit is told to come back after this many seconds.
+  static constexpr std::string_view kRetryAfter = "1";
+  // Browsers that once reached the service over HTTPS never try plain HTTP
+  // for it again, for two years.
+  static constexpr std::string_view kStrictTransport = "max-age=63072000";
 
   boost::beast::tcp_stream& Lowest() { return boost::beast::get_lowest_layer(stream_); }
   const ServerOptions& Options() const { return context_.options; }
 
   void Run() {
     if constexpr (kTls) {
-      Lowest().expires_after(Options().header_timeout);
+      // A refused client gets no longer for its handshake than the refusal lingers.
+      Lowest().expires_after(slot_.Admitted() ? Options().header_timeout
+                                              : std::min(Options().header_timeout, kLinger));
       stream_.async_handshake(boost::asio::ssl::stream_base::server,
                               [self = this->shared_from_this()](boost::beast::error_code ec) {
                                 if (ec) return self->Close();
+                                if (!self->slot_.Admitted()) return self->Refuse();
                                 self->ReadHeader(false);
                               });
     } else {
+      if (!slot_.Admitted()) return Refuse();
       ReadHeader();
     }
+  }
+
+  // Past a connection limit: told so at once, before its request is read,
+  // and when to come back; then closed.
+  void Refuse() {
+    auto refusal = Problem(503, "too many connections: try again shortly");
+    refusal.headers.emplace_back("Retry-After", std::string(kRetryAfter));
+    Reply(std::move(refusal), "unrouted", true);
   }
 
   // Between requests on a kept-alive connection: the idle deadline runs until
@@ -60,12 +80,18 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   void Next() {
     if (buffer_.size() > 0) return ReadHeader();
     Lowest().expires_after(Options().idle_timeout);
+    ReadMore([](Session& self) { self.ReadHeader(); });
+  }
+
+  // Adds what the client sends next to the buffer, then goes on; a client
+  // that left or ran out of time is closed.
+  void ReadMore(void (*then)(Session&)) {
     stream_.async_read_some(
-        buffer_.prepare(kFirstRead),
-        [self = this->shared_from_this()](boost::beast::error_code ec, std::size_t read) {
+        buffer_.prepare(kReadSize),
+        [self = this->shared_from_this(), then](boost::beast::error_code ec, std::size_t read) {
           if (ec) return self->Close();
           self->buffer_.commit(read);
-          self->ReadHeader();
+          then(*self);
         });
   }
 
@@ -73,20 +99,44 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   // and the headers together get the header deadline.
   void ReadHeader(bool rearm = true) {
     origin_.clear();
+    head_ = false;
+    scan_ = {};
     parser_.emplace();
     parser_->body_limit(Options().body_limit);
     parser_->header_limit(static_cast<std::uint32_t>(Options().header_limit));
     if (rearm) Lowest().expires_after(Options().header_timeout);
-    boost::beast::http::async_read_header(
-        stream_, buffer_, *parser_,
-        [self = this->shared_from_this()](boost::beast::error_code ec, std::size_t) {
-          self->OnHeader(ec);
-        });
+    ReadHead();
+  }
+
+  // The head's bytes are checked as they arrive, as the parser, which
+  // unfolds lines, cannot; once it is whole (or past its limit) the parser
+  // reads it from the buffer.
+  void ReadHead() {
+    const auto received =
+        std::string_view(static_cast<const char*>(buffer_.data().data()), buffer_.size());
+    const auto verdict = scan_.Scan(received);
+    if (verdict == HeadScan::Verdict::Malformed) {
+      return Reply(Problem(400, scan_.Fault()), "unrouted", true);
+    }
+    if (verdict == HeadScan::Verdict::Whole || buffer_.size() > Options().header_limit) {
+      return boost::beast::http::async_read_header(
+          stream_, buffer_, *parser_,
+          [self = this->shared_from_this()](boost::beast::error_code ec, std::size_t) {
+            self->OnHeader(ec);
+          });
+    }
+    ReadMore([](Session& self) { self.ReadHead(); });
   }
 
   void OnHeader(boost::beast::error_code ec) {
     if (ec) return Failed(ec);
+    // Framed unsoundly: answered before any of the body is read, and closed,
+    // so that nothing after the head is ever taken for a request.
+    if (auto refusal = CheckFraming(parser_->get())) {
+      return Reply(std::move(*refusal), "unrouted", true);
+    }
     origin_ = std::string(parser_->get()[boost::beast::http::field::origin]);
+    head_ = parser_->get().method() == boost::beast::http::verb::head;
     if (parser_->is_done()) return Dispatch();
     Lowest().expires_after(Options().body_timeout);
     if (boost::beast::iequals(parser_->get()[boost::beast::http::field::expect], "100-continue")) {
@@ -134,7 +184,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     auto& message = parser_->get();
     keep_alive_ = message.keep_alive();
     Request request;
-    request.method = std::string(message.method_string());
+    // A HEAD is routed as the GET it asks the head of; Reply leaves out the body.
+    request.method = head_ ? "GET" : std::string(message.method_string());
     request.target = std::string(message.target());
     const auto question = request.target.find('?');
     request.path = request.target.substr(0, question);
@@ -151,7 +202,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
       return Reply({204,
                     {{"Access-Control-Allow-Methods", Options().cors_methods},
                      {"Access-Control-Allow-Headers", Options().cors_headers},
-                     {"Access-Control-Max-Age", "600"}},
+                     {"Access-Control-Max-Age", "600"},
+                     {"Cache-Control", "no-store"}},
                     {}},
                    "preflight", !keep_alive_);
     }
@@ -182,12 +234,27 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     boost::asio::post(stream_.get_executor(), std::move(finish));
   }
 
+  // The headers every answer carries, whatever the route gave, in place of
+  // any the route set itself.
   void Decorate(Headers& headers) const {
+    for (const auto name :
+         {"X-Content-Type-Options", "Referrer-Policy", "Date", "Strict-Transport-Security"}) {
+      Drop(headers, name);
+    }
     headers.emplace_back("X-Content-Type-Options", "nosniff");
     headers.emplace_back("Referrer-Policy", "no-referrer");
+    headers.emplace_back("Date", HttpDate(std::chrono::system_clock::now()));
+    if constexpr (kTls) headers.emplace_back("Strict-Transport-Security", kStrictTransport);
     if (context_.AllowedOrigin(origin_)) {
       headers.emplace_back("Access-Control-Allow-Origin", origin_);
       headers.emplace_back("Vary", "Origin");
+    }
+    // Every GET is also a HEAD here, so a path that takes one takes both.
+    for (auto& [name, value] : headers) {
+      if (boost::beast::iequals(name, "Allow") && ListHolds(value, "GET") &&
+          !ListHolds(value, "HEAD")) {
+        value += ", HEAD";
+      }
     }
   }
 
@@ -199,8 +266,6 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   void Reply(Response response, const std::string& route, bool close) {
     if (closed_) return;
     context_.Count(route, response.status);
-    Drop(response.headers, "X-Content-Type-Options");
-    Drop(response.headers, "Referrer-Policy");
     Decorate(response.headers);
     answer_ = {};
     answer_.version(11);
@@ -209,6 +274,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     answer_.body() = std::move(response.body);
     answer_.keep_alive(!close);
     answer_.prepare_payload();
+    // The GET's Content-Length stays, as RFC 9110 has it.
+    if (head_) answer_.body().clear();
     Lowest().expires_after(Options().body_timeout);
     boost::beast::http::async_write(
         stream_, answer_,
@@ -221,12 +288,11 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 
   // The stream's body runs until the connection closes, so it needs neither a
   // length nor chunks; the client's bytes are only watched for its leaving.
+  // A HEAD gets the stream's head and no stream.
   void StartStream(Response head, std::shared_ptr<EventStream> stream, const std::string& route) {
-    if (closed_) return stream->Ended();
+    if (closed_ || head_) stream->Ended();
+    if (closed_) return;
     context_.Count(route, head.status);
-    events_ = std::move(stream);
-    Drop(head.headers, "X-Content-Type-Options");
-    Drop(head.headers, "Referrer-Policy");
     Drop(head.headers, "Connection");
     Drop(head.headers, "Content-Length");
     Decorate(head.headers);
@@ -237,7 +303,18 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     out_ = "HTTP/1.1 200 OK\r\n";
     for (const auto& [name, value] : head.headers) out_ += name + ": " + value + "\r\n";
     out_ += "\r\n";
+    if (head_) {
+      Lowest().expires_after(Options().body_timeout);
+      boost::asio::async_write(
+          stream_, boost::asio::buffer(out_),
+          [self = this->shared_from_this()](boost::beast::error_code ec, std::size_t) {
+            if (ec) return self->Close();
+            self->Linger();
+          });
+      return;
+    }
 
+    events_ = std::move(stream);
     Lowest().expires_never();
     std::weak_ptr<Session> weak = this->shared_from_this();
     auto executor = stream_.get_executor();
@@ -314,7 +391,9 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   boost::beast::flat_buffer buffer_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
   boost::beast::http::response<boost::beast::http::string_body> answer_;
+  HeadScan scan_;
   std::string origin_;
+  bool head_ = false;  // the request is a HEAD
   bool keep_alive_ = false;
   bool closed_ = false;
   std::shared_ptr<EventStream> events_;

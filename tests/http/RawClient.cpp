@@ -87,6 +87,14 @@ bool RawClient::Fill(std::chrono::steady_clock::time_point deadline) {
 }
 
 RawReply RawClient::Read(std::chrono::milliseconds limit) {
+  return ReadAnswer(limit, true);
+}
+
+RawReply RawClient::ReadHead(std::chrono::milliseconds limit) {
+  return ReadAnswer(limit, false);
+}
+
+RawReply RawClient::ReadAnswer(std::chrono::milliseconds limit, bool body) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (true) {
     std::size_t end;
@@ -100,7 +108,7 @@ RawReply RawClient::Read(std::chrono::milliseconds limit) {
     reply.status = static_cast<unsigned>(std::stoul(reply.head.substr(9, 3)));
     if (reply.status < 200) continue;
     const auto length = reply.Header("Content-Length");
-    if (length.empty()) return reply;
+    if (length.empty() || !body) return reply;
     const auto size = std::stoul(length);
     while (buffer_.size() < size) {
       if (!Fill(deadline)) return {};

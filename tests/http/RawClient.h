@@ -33,6 +33,8 @@ class RawClient {
   // One answer: its head and, when it has a Content-Length, its body. 1xx
   // interim answers are skipped; a stream's head comes back without a body.
   RawReply Read(std::chrono::milliseconds limit = 10s);
+  // The answer to a HEAD: its head alone, whatever its Content-Length says.
+  RawReply ReadHead(std::chrono::milliseconds limit = 10s);
   // Reads until `text` has arrived, keeping what follows it.
   bool ReadUntil(std::string_view text, std::chrono::milliseconds limit = 10s);
   // True once the server has closed the connection; what it sends is dropped.
@@ -42,6 +44,7 @@ class RawClient {
  private:
   // Appends what arrives within the limit; false when closed or out of time.
   bool Fill(std::chrono::steady_clock::time_point deadline);
+  RawReply ReadAnswer(std::chrono::milliseconds limit, bool body);
 
   int fd_ = -1;
   std::string buffer_;

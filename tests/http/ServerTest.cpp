@@ -59,6 +59,8 @@ TEST(FrontDoor, AnswersEveryKindOfRequestWithItsStatusAndTheSecurityHeaders) {
        "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n10001\r\n" + big.substr(0, 100),
        413},
       {"known path, other method", "GET /echo HTTP/1.1\r\n\r\n", 405, "Allow", "POST"},
+      {"a path that takes GET takes HEAD", "POST /page HTTP/1.1\r\n\r\n", 405, "Allow",
+       "GET, HEAD"},
       {"unknown path", "GET /nowhere HTTP/1.1\r\n\r\n", 404},
       {"a route that throws", "GET /throw HTTP/1.1\r\n\r\n", 500},
       {"not HTTP", "HELLO THERE\r\n\r\n", 400},
@@ -76,6 +78,10 @@ TEST(FrontDoor, AnswersEveryKindOfRequestWithItsStatusAndTheSecurityHeaders) {
        "OPTIONS /echo HTTP/1.1\r\nOrigin: https://till.example\r\n"
        "Access-Control-Request-Method: POST\r\n\r\n",
        204, "Access-Control-Allow-Origin", kOrigin},
+      {"a preflight is not stored",
+       "OPTIONS /echo HTTP/1.1\r\nOrigin: https://till.example\r\n"
+       "Access-Control-Request-Method: POST\r\n\r\n",
+       204, "Cache-Control", "no-store"},
       {"preflight from another origin goes to the router",
        "OPTIONS /echo HTTP/1.1\r\nOrigin: https://elsewhere.example\r\n"
        "Access-Control-Request-Method: POST\r\n\r\n",
@@ -89,6 +95,8 @@ TEST(FrontDoor, AnswersEveryKindOfRequestWithItsStatusAndTheSecurityHeaders) {
     EXPECT_EQ(reply.status, test.status) << reply.head;
     EXPECT_EQ(reply.Header("X-Content-Type-Options"), "nosniff");
     EXPECT_EQ(reply.Header("Referrer-Policy"), "no-referrer");
+    EXPECT_TRUE(reply.Header("Date").ends_with(" GMT")) << reply.head;
+    EXPECT_FALSE(reply.Has("Strict-Transport-Security"));  // not over plain HTTP
     if (test.header && test.value) {
       EXPECT_EQ(reply.Header(test.header), test.value);
     }
@@ -100,6 +108,7 @@ TEST(FrontDoor, AnswersEveryKindOfRequestWithItsStatusAndTheSecurityHeaders) {
     }
   }
   EXPECT_EQ(service.Counted("/echo", 405), 2);
+  EXPECT_EQ(service.Counted("/page", 405), 1);
   EXPECT_EQ(service.Counted("unrouted", 413), 2);
   EXPECT_EQ(service.Counted("other", 404), 1);
 }
@@ -126,6 +135,46 @@ TEST(FrontDoor, KeepsAConnectionAliveAcrossRequestsWithRoutesOnTheirPoolOrInline
     options.handler_threads = handler_threads;
     KeepAlive(options);
   }
+}
+
+TEST(FrontDoor, HeadIsTheGetWithoutItsBodyOnEveryPath) {
+  TestService service(Quick());
+  struct HeadCase {
+    const char* path;
+    unsigned status;
+  };
+  const HeadCase cases[] = {{"/page", 200}, {"/nowhere", 404}, {"/echo", 405}, {"/throw", 500}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.path);
+    RawClient client(service.Port());
+    ASSERT_TRUE(client.Send(std::string("GET ") + test.path + " HTTP/1.1\r\n\r\n"));
+    const auto get = client.Read();
+    ASSERT_TRUE(client.Send(std::string("HEAD ") + test.path + " HTTP/1.1\r\n\r\n"));
+    const auto head = client.ReadHead();
+    EXPECT_EQ(head.status, test.status) << head.head;
+    EXPECT_EQ(head.status, get.status);
+    for (const auto* name : {"Content-Length", "Content-Type", "Cache-Control", "Allow",
+                             "Content-Security-Policy", "X-Content-Type-Options"}) {
+      EXPECT_EQ(head.Header(name), get.Header(name)) << name;
+    }
+    EXPECT_FALSE(get.body.empty());
+    // Had the body followed the head, this answer would start with it.
+    ASSERT_TRUE(client.Send("GET /page HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(client.Read().body, "<p>page</p>");
+  }
+  {
+    SCOPED_TRACE("an event stream's head, and no stream");
+    RawClient client(service.Port());
+    ASSERT_TRUE(client.Send("HEAD /events HTTP/1.1\r\n\r\n"));
+    const auto head = client.ReadHead();
+    EXPECT_EQ(head.status, 200u);
+    EXPECT_EQ(head.Header("Content-Type"), "text/event-stream");
+    EXPECT_EQ(head.Header("Cache-Control"), "no-store");
+    EXPECT_TRUE(client.WaitClosed());
+    EXPECT_TRUE(Eventually([&] { return service.server.Stats().streams == 0; }));
+    EXPECT_FALSE(service.Streams().front()->IsOpen());
+  }
+  EXPECT_EQ(service.Counted("/page", 200), 6);
 }
 
 TEST(FrontDoor, AnUrgentRequestIsAnsweredWhileSlowRoutesHoldEveryThread) {
@@ -194,15 +243,17 @@ struct LimitCase {
   const char* name;
   std::size_t max_connections;
   std::size_t per_client;
+  std::size_t refusals;
   const char* newcomer;  // the address the next connection comes from
-  bool served;
+  unsigned status;       // 0: closed unanswered
 };
 
-TEST(FrontDoor, ConnectionsPastALimitAreClosedWhileOtherClientsAreServed) {
+TEST(FrontDoor, ConnectionsPastALimitAreToldToComeBackWhileOtherClientsAreServed) {
   const std::vector<LimitCase> cases = {
-      {"the holder's next connection", 256, 4, "127.0.0.1", false},
-      {"another client past the holder's limit", 256, 4, "127.0.0.2", true},
-      {"another client past the total", 4, 32, "127.0.0.2", false},
+      {"the holder's next connection", 256, 4, 32, "127.0.0.1", 503},
+      {"another client past the holder's limit", 256, 4, 32, "127.0.0.2", 200},
+      {"another client past the total", 4, 32, 32, "127.0.0.2", 503},
+      {"past the limit in a flood", 256, 4, 0, "127.0.0.1", 0},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -210,6 +261,7 @@ TEST(FrontDoor, ConnectionsPastALimitAreClosedWhileOtherClientsAreServed) {
     options.header_timeout = 60s;  // the holders stay until the case is done
     options.max_connections = test.max_connections;
     options.max_connections_per_client = test.per_client;
+    options.max_refusals = test.refusals;
     TestService service(options);
     std::vector<std::unique_ptr<RawClient>> holders;
     for (int i = 0; i < 4; ++i) {
@@ -219,13 +271,17 @@ TEST(FrontDoor, ConnectionsPastALimitAreClosedWhileOtherClientsAreServed) {
     ASSERT_TRUE(Eventually([&] { return service.server.Stats().connections == 4; }));
     RawClient newcomer(service.Port(), test.newcomer);
     ASSERT_TRUE(newcomer.Connected());
-    if (test.served) {
-      ASSERT_TRUE(newcomer.Send("GET /page HTTP/1.1\r\n\r\n"));
-      EXPECT_EQ(newcomer.Read().status, 200u);
-      EXPECT_EQ(service.server.Stats().rejected_connections, 0u);
-    } else {
+    newcomer.Send("GET /page HTTP/1.1\r\n\r\n");  // may find the connection closed
+    const auto reply = newcomer.Read();
+    EXPECT_EQ(reply.status, test.status) << reply.head;
+    if (test.status == 503) {
+      EXPECT_EQ(reply.Header("Retry-After"), "1");
+      EXPECT_EQ(reply.Header("Connection"), "close");
+    }
+    EXPECT_EQ(service.server.Stats().rejected_connections, test.status == 200 ? 0u : 1u);
+    EXPECT_EQ(service.server.Stats().dropped_connections, test.status == 0 ? 1u : 0u);
+    if (test.status != 200) {
       EXPECT_TRUE(newcomer.WaitClosed());
-      EXPECT_EQ(service.server.Stats().rejected_connections, 1u);
     }
     // The slots come back when the holders leave.
     holders.clear();

@@ -27,6 +27,7 @@ void TestService::Route(const Request& request, Answer& answer) {
   }
   if (request.path == "/page") {
     answer.SetRoute("/page");
+    if (request.method != "GET") return answer.NotAllowed({"GET"});
     return answer.Respond(
         200,
         {{"Content-Type", "text/html"},

@@ -2,7 +2,8 @@
 #pragma once
 // A server on a free loopback port with a small router of known behaviour:
 //   POST /echo     200 "length=N" (N the body's size); other methods: 405, Allow: POST
-//   GET  /page     200 with the router's own Cache-Control and Content-Security-Policy
+//   GET  /page     200 with the router's own Cache-Control and Content-Security-Policy;
+//                  other methods: 405, Allow: GET
 //   GET  /events   an event stream owned by the X-Owner header's value
 //   GET  /throw    the route throws
 // Anything else is left unanswered (404).

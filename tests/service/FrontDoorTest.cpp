@@ -140,12 +140,61 @@ TEST(ServiceFrontDoor, AnswersAsTheContractSays) {
     SCOPED_TRACE(item.name);
     const RawAnswer answer = RawExchange(service.Port(), item.request);
     EXPECT_EQ(answer.status, item.status) << answer.head << "\n" << answer.body;
+    EXPECT_FALSE(HeaderOf(answer, "Date").empty()) << answer.head;
     for (const auto& [name, part] : item.headers) {
       EXPECT_NE(HeaderOf(answer, name).find(part), std::string::npos) << name << " in\n"
                                                                       << answer.head;
     }
     EXPECT_NE(answer.body.find(item.body), std::string::npos) << answer.body;
     EXPECT_EQ(answer.body.find("json.exception"), std::string::npos) << answer.body;
+  }
+}
+
+TEST(ServiceFrontDoor, HeadGivesEveryGetsHeadAndNoBody) {
+  TempDir dir;
+  Service service(dir, WriteConfig(dir, nullptr, 1, 2));
+  const std::string view = SecretOf("view");
+  struct Case {
+    const char* path;
+    bool fixed;  // the same body every time, so the same length
+  };
+  for (const Case& item : {Case{"/", true}, Case{"/api/v1/nothing", true},
+                           Case{"/api/v1/session", true}, Case{"/api/v1/dispensers", false}}) {
+    SCOPED_TRACE(item.path);
+    std::string head = Get(item.path, view);
+    head.replace(0, 3, "HEAD");
+    const RawAnswer get = RawExchange(service.Port(), Get(item.path, view));
+    const RawAnswer answer = RawExchange(service.Port(), head);
+    EXPECT_EQ(answer.status, get.status) << answer.head;
+    EXPECT_EQ(answer.body, "");
+    EXPECT_FALSE(HeaderOf(answer, "Content-Length").empty()) << answer.head;
+    if (item.fixed) {
+      EXPECT_EQ(HeaderOf(answer, "Content-Length"), HeaderOf(get, "Content-Length"));
+    }
+    for (const char* name : {"Content-Type", "Cache-Control", "Content-Security-Policy"}) {
+      EXPECT_EQ(HeaderOf(answer, name), HeaderOf(get, name)) << name;
+    }
+  }
+}
+
+TEST(ServiceFrontDoor, ABodyThatIsNotFramedSoundlyIsNeverRunAsARequest) {
+  TempDir dir;
+  Service service(dir, WriteConfig(dir, nullptr, 1, 2));
+  const std::string operate = SecretOf("operate");
+  const std::string hidden = Get("/api/v1/session", operate);
+  for (const std::string& framing : {std::string("Transfer-Encoding: xchunked\r\n"),
+                                     std::string("Transfer-Encoding: identity\r\n"),
+                                     "Transfer-Encoding: chunked, identity\r\nContent-Length: " +
+                                         std::to_string(hidden.size()) + "\r\n"}) {
+    SCOPED_TRACE(framing);
+    const RawAnswer answer = RawExchange(
+        service.Port(),
+        "POST /api/v1/dispensers/1/1/stop HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + operate +
+            "\r\n" + framing + "\r\n" + hidden);
+    EXPECT_EQ(answer.status, 400) << answer.head;
+    EXPECT_NE(answer.head.find("\r\nConnection: close"), std::string::npos) << answer.head;
+    // The connection closed after the one answer.
+    EXPECT_EQ(answer.body.find("HTTP/1.1"), std::string::npos) << answer.body;
   }
 }
 
@@ -165,10 +214,13 @@ TEST(ServiceFrontDoor, AClientAtItsLimitShutsNobodyElseOut) {
     (void)::send(fd, "GET /api/v1/he", 14, MSG_NOSIGNAL);
     trickling.push_back(fd);
   }
-  // A fifth from the same address is closed at once, unanswered.
+  // A fifth from the same address is told to come back, and closed.
   const int fifth = Connect(service.Port(), "127.0.0.1");
   ASSERT_GE(fifth, 0);
-  EXPECT_EQ(Exchange(fifth, Get("/api/v1/health", "")), "");
+  const std::string refused = Exchange(fifth, Get("/api/v1/health", ""));
+  EXPECT_EQ(refused.rfind("HTTP/1.1 503", 0), 0u) << refused;
+  EXPECT_NE(refused.find("\r\nRetry-After: 1\r\n"), std::string::npos) << refused;
+  EXPECT_TRUE(Closed(fifth));
   ::close(fifth);
   // Another address is answered meanwhile.
   const int other = Connect(service.Port(), "127.0.0.2");
