@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 
 #include <algorithm>
@@ -241,6 +242,10 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
 }  // namespace
 
 int RunServe(const ServeArgs& args) {
+  // The database (and SQLite's -wal and -shm beside it), the logs and the
+  // captures hold the station's money: only the service's own user reads
+  // them, whatever umask it was started with.
+  umask(umask(0) | S_IRWXG | S_IRWXO);
   // Blocked before any thread starts, so that only WaitForStop takes them.
   sigset_t signals;
   sigemptyset(&signals);
