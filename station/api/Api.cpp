@@ -10,6 +10,8 @@
 #include "station/PriceList.h"
 #include "station/api/Failure.h"
 #include "station/base/Instant.h"
+#include "station/base/Log.h"
+#include "station/base/LogText.h"
 #include "station/format/JsonInput.h"
 #include "station/format/JsonViews.h"
 #include "station/format/ShiftCsv.h"
@@ -29,6 +31,7 @@ constexpr std::string_view kCsv = "text/csv; charset=utf-8";
 constexpr std::string_view kMetricsPath = "/metrics";
 constexpr std::string_view kMetricsText = "text/plain; version=0.0.4; charset=utf-8";
 constexpr std::string_view kIdempotencyKey = "Idempotency-Key";
+constexpr std::string_view kAuthorizeRoute = "/api/v1/dispensers/{c}/{d}/authorize";
 constexpr int kDefaultShifts = 100;
 constexpr int kMaxShifts = 1000;
 
@@ -236,7 +239,7 @@ Api::Api(Station& station, const Authenticator& authenticator, AuditLog& audit)
   add("GET", "/api/v1/session", "/api/v1/session", Role::View, &Api::Session);
   add("GET", "/api/v1/dispensers", "/api/v1/dispensers", Role::View, &Api::Dispensers);
   add("GET", dispenser, "/api/v1/dispensers/{c}/{d}", Role::View, &Api::Dispenser);
-  add("POST", dispenser + "/authorize", "/api/v1/dispensers/{c}/{d}/authorize", Role::Operate,
+  add("POST", dispenser + "/authorize", std::string(kAuthorizeRoute), Role::Operate,
       &Api::Authorize);
   add("POST", dispenser + "/stop", "/api/v1/dispensers/{c}/{d}/stop", Role::Operate, &Api::StopOne);
   add("POST", "/api/v1/stop", "/api/v1/stop", Role::Operate, &Api::StopAll);
@@ -310,7 +313,7 @@ void Api::Serve(const http::Request& request, http::Answer& answer, std::string&
     }
     answer.SetRoute(entry.label);
     if (caller->role < entry.role) throw Problem{403, "the token's role is too low for this route"};
-    Call call{request, {}, *caller};
+    Call call{request, {}, *caller, std::nullopt};
     for (std::size_t i = 1; i < match.size(); ++i) call.captures.push_back(match[i].str());
     // An empty key is a mistake, not the absence of one.
     if ((request.method == "POST" || request.method == "PUT") && request.Has(kIdempotencyKey)) {
@@ -339,33 +342,58 @@ void Api::Idempotent(const Entry& entry, const Call& call, http::Answer& answer)
   const IdempotencyScope scope{call.caller.name, request.method, request.path, key};
   const std::string hash = BodyHash(request.body);
   const Idempotency::Decision decision = idempotency_.Begin(scope, hash, Now());
+  const Call keyed{request, call.captures, call.caller, RequestId(scope)};
   switch (decision.verdict) {
     case Idempotency::Verdict::Replay:
       return WriteBody(answer, static_cast<unsigned>(decision.answer.status),
                        decision.answer.contentType, decision.answer.body);
     case Idempotency::Verdict::OtherBody:
       throw Problem{422, "this Idempotency-Key was used with another body on this route"};
-    case Idempotency::Verdict::Interrupted:
-      throw Problem{409,
-                    "the first request with this Idempotency-Key was cut off by a restart of "
-                    "the service before it answered: look up its outcome before sending another"};
+    case Idempotency::Verdict::Interrupted: {
+      // An authorization's journal row tells whether it went out; nothing
+      // tells that of the other commands.
+      if (entry.label != kAuthorizeRoute) {
+        throw Problem{409,
+                      "the first request with this Idempotency-Key was cut off by a restart of "
+                      "the service before it answered: look up its outcome before sending "
+                      "another"};
+      }
+      const auto settled = Kept(answer, [&] { AuthorizationOutcome(keyed, answer); });
+      if (settled) KeepQuietly(scope, [&] { idempotency_.Settle(scope, hash, *settled, Now()); });
+      return;
+    }
     case Idempotency::Verdict::Run:
       break;
   }
+  IdempotencyTicket ticket(idempotency_, scope, hash);
+  const auto first = Kept(answer, [&] { entry.handler(*this, keyed, answer); });
+  // An answer that could not be kept is given all the same: the key stays
+  // taken, and a repeat learns the outcome as after a restart.
+  if (first) KeepQuietly(scope, [&] { ticket.Finish(*first, Now()); });
+}
+
+std::optional<StoredAnswer> Api::Kept(http::Answer& answer, const std::function<void()>& work) {
   // Refusals are answers too, and kept; a failure of the service is not,
   // and a repeat runs again.
-  IdempotencyTicket ticket(idempotency_, scope, hash);
   try {
-    entry.handler(*this, call, answer);
+    work();
   } catch (const Problem& problem) {
     if (problem.status >= 500) throw;
     WriteProblem(answer, problem.status, problem.detail);
   }
   const auto& given = answer.Given();
-  if (!given) return;
-  ticket.Finish({static_cast<int>(given->status),
-                 std::string(http::FindHeader(given->headers, "Content-Type")), given->body},
-                Now());
+  if (!given) return std::nullopt;
+  return StoredAnswer{static_cast<int>(given->status),
+                      std::string(http::FindHeader(given->headers, "Content-Type")), given->body};
+}
+
+void Api::KeepQuietly(const IdempotencyScope& scope, const std::function<void()>& keep) {
+  try {
+    keep();
+  } catch (const std::exception& error) {
+    Log("the answer to Idempotency-Key {} of {} could not be kept: {}", LogText(scope.key),
+        LogText(scope.token), error.what());
+  }
 }
 
 void Api::Health(http::Answer& answer) {
@@ -424,7 +452,13 @@ void Api::Authorize(const Call& call, http::Answer& answer) {
     limit = {FillLimit::Kind::Volume, MoneyField(body, "volume", kLowestLimit, kHighestLimit)};
   if (body.contains("amount"))
     limit = {FillLimit::Kind::Amount, MoneyField(body, "amount", kLowestLimit, kHighestLimit)};
-  Reply(answer, station_.Authorize(c, d, grade, limit, call.caller.name));
+  Reply(answer, station_.Authorize(c, d, grade, limit, call.caller.name, call.requestId));
+}
+
+void Api::AuthorizationOutcome(const Call& call, http::Answer& answer) {
+  const int c = PathNumber(call, 1), d = PathNumber(call, 2);
+  FindDispenser(station_, c, d);
+  Reply(answer, station_.AuthorizationOutcome(c, d, *call.requestId));
 }
 
 void Api::StopOne(const Call& call, http::Answer& answer) {

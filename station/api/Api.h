@@ -3,6 +3,7 @@
 // a router for the front door (station/http).
 
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -33,6 +34,8 @@ class Api {
     const http::Request& request;
     std::vector<std::string> captures;
     const Caller& caller;
+    // The idempotent request's id (RequestId), when it has a key.
+    std::optional<std::string> requestId;
   };
 
  private:
@@ -48,12 +51,19 @@ class Api {
   // A POST or PUT with an Idempotency-Key: the first runs `entry` and keeps
   // its answer, a repeat gets that answer.
   void Idempotent(const Entry& entry, const Call& call, http::Answer& answer);
+  // Runs `work`, which answers; a refusal it throws becomes the answer.
+  // The answer as kept for repeats, if one was given.
+  static std::optional<StoredAnswer> Kept(http::Answer& answer, const std::function<void()>& work);
+  // Keeps an answer already given; a failure to is logged, never answered.
+  static void KeepQuietly(const IdempotencyScope& scope, const std::function<void()>& keep);
 
   void Health(http::Answer& answer);
   void Session(const Call& call, http::Answer& answer);
   void Dispensers(const Call& call, http::Answer& answer);
   void Dispenser(const Call& call, http::Answer& answer);
   void Authorize(const Call& call, http::Answer& answer);
+  // The answer to a repeat of an authorization a restart cut off.
+  void AuthorizationOutcome(const Call& call, http::Answer& answer);
   void StopOne(const Call& call, http::Answer& answer);
   void StopAll(const Call& call, http::Answer& answer);
   void GetPrices(const Call& call, http::Answer& answer);

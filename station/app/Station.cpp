@@ -215,7 +215,7 @@ std::vector<DispenserView> Station::Views() {
 }
 
 CommandResult Station::Authorize(int channel, int dispenser, int grade, FillLimit limit,
-                                 const std::string& by) {
+                                 const std::string& by, const std::optional<std::string>& request) {
   // Counted before any wait: a stop that comes meanwhile cancels this one.
   const std::uint64_t stops = Line(channel)->Stops(dispenser);
   AwaitOpening();
@@ -228,7 +228,32 @@ CommandResult Station::Authorize(int channel, int dispenser, int grade, FillLimi
               {}};
     }
   }
-  return Await(Line(channel)->Authorize(dispenser, grade, limit, by, stops));
+  return Await(Line(channel)->Authorize(dispenser, grade, limit, by, stops, request));
+}
+
+CommandResult Station::AuthorizationOutcome(int channel, int dispenser,
+                                            const std::string& request) {
+  // The lines have taken the rows an earlier run left open first.
+  AwaitOpening();
+  const std::string where = fmt::format("dispenser {}/{}", channel, dispenser);
+  const auto fill = store_->fills.OfRequest(request);
+  // The row is written before the authorization goes out, and goes only
+  // when it surely did not.
+  if (!fill) {
+    return {Outcome::Refused,
+            where + ": not authorized: the service restarted before the dispenser took it",
+            {}};
+  }
+  if (fill->status == FillStatus::Pending) {
+    return {Outcome::Unavailable,
+            where +
+                ": whether the authorization went out before the restart is not known yet; "
+                "ask again",
+            {}};
+  }
+  DispenserView view = Line(channel)->View(dispenser);
+  view.fill = fill->Shown();
+  return {Outcome::Done, "", view};
 }
 
 CommandResult Station::StopDispenser(int channel, int dispenser) {

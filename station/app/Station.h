@@ -69,8 +69,14 @@ class Station {
   // kCommandWait ends Unavailable.
   bool Has(int channel, int dispenser);
   std::vector<DispenserView> Views();
+  // `request`: the idempotent request that asks, kept with the fill.
   CommandResult Authorize(int channel, int dispenser, int grade, FillLimit limit,
-                          const std::string& by);
+                          const std::string& by,
+                          const std::optional<std::string>& request = std::nullopt);
+  // What became of an authorization that `request` sent before a restart cut
+  // it off: Done with its fill, Refused when it surely did not go out,
+  // Unavailable while the dispenser has not told yet.
+  CommandResult AuthorizationOutcome(int channel, int dispenser, const std::string& request);
   CommandResult StopDispenser(int channel, int dispenser);
   // Every line at once: each worker takes its stops ahead of anything queued.
   std::vector<StopResult> StopAll();

@@ -17,7 +17,7 @@ namespace quorlan::station {
 namespace {
 
 // Each release appends its step; user_version counts the steps applied.
-constexpr std::array<std::string_view, 3> kMigrations{
+constexpr std::array<std::string_view, 4> kMigrations{
     R"(CREATE TABLE prices(
          channel INTEGER NOT NULL, dispenser INTEGER NOT NULL, grade INTEGER NOT NULL,
          price INTEGER NOT NULL, PRIMARY KEY(channel, dispenser, grade));
@@ -70,6 +70,16 @@ constexpr std::array<std::string_view, 3> kMigrations{
        ALTER TABLE fills ADD COLUMN filling INTEGER NOT NULL DEFAULT 0;
        ALTER TABLE fills ADD COLUMN mismatch INTEGER NOT NULL DEFAULT 0;
        ALTER TABLE fills ADD COLUMN settled_from TEXT NOT NULL DEFAULT 'readout';)",
+
+    // ---- An authorization's outcome after a restart: the idempotent
+    // request that sent it, and the nozzles' totals before it, which tell
+    // the nozzle of a fill that ended while the service was away.
+    R"(ALTER TABLE fills ADD COLUMN request TEXT;
+       CREATE INDEX fills_by_request ON fills(request) WHERE request IS NOT NULL;
+       CREATE TABLE fill_totals(
+         fill INTEGER NOT NULL, nozzle INTEGER NOT NULL,
+         volume INTEGER NOT NULL, amount INTEGER NOT NULL,
+         PRIMARY KEY(fill, nozzle));)",
 };
 
 // Counts the service's starts; its write at each start proves the database

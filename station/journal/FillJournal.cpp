@@ -53,8 +53,8 @@ void FillJournal::InsertWhole(sql::Database& db, const FillRecord& fill, bool wi
   auto insert = db.Prepare(
       "INSERT INTO fills(channel, dispenser, nozzle, grade, price, limit_kind, limit_value, "
       "authorized_by, authorized_at, finished_at, volume, amount, shown_volume, shown_amount, "
-      "recovered, status, requested_grade, filling, mismatch, settled_from, id) "
-      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      "recovered, status, requested_grade, filling, mismatch, settled_from, request, id) "
+      "VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
   insert.Bind(1, fill.channel)
       .Bind(2, fill.dispenser)
       .Bind(3, fill.nozzle)
@@ -75,7 +75,8 @@ void FillJournal::InsertWhole(sql::Database& db, const FillRecord& fill, bool wi
       .Bind(18, fill.filling ? 1 : 0)
       .Bind(19, fill.mismatch ? 1 : 0)
       .Bind(20, SettledWord(fill.settledFrom))
-      .Bind(21, withId ? std::optional<std::int64_t>(fill.id) : std::nullopt)
+      .Bind(21, fill.request)
+      .Bind(22, withId ? std::optional<std::int64_t>(fill.id) : std::nullopt)
       .Run();
 }
 
@@ -177,6 +178,16 @@ std::optional<FillRecord> FillJournal::Shown(std::int64_t id) {
   auto fills = Select("id = ? AND status <> 'pending' AND ? = 0", id, 0);
   if (fills.empty()) return std::nullopt;
   return fills.front();
+}
+
+std::optional<FillRecord> FillJournal::OfRequest(const std::string& request) {
+  return database_.Reading([&](sql::Database& reader) -> std::optional<FillRecord> {
+    auto query = reader.Prepare("SELECT " + std::string(kFillColumns) +
+                                " FROM fills WHERE request = ? ORDER BY id LIMIT 1");
+    query.Bind(1, request);
+    if (!query.Step()) return std::nullopt;
+    return ReadFill(query);
+  });
 }
 
 std::vector<FillRecord> FillJournal::Find(const FillQuery& query) {

@@ -37,6 +37,8 @@ class FillJournal {
   std::vector<FillRecord> OpenOn(int channel);
   std::vector<FillRecord> Completed(std::int64_t after, int limit);
   std::optional<FillRecord> Shown(std::int64_t id);  // any but a pending one
+  // The row an idempotent request authorized, pending ones too.
+  std::optional<FillRecord> OfRequest(const std::string& request);
   // The fills a query selects, oldest first.
   std::vector<FillRecord> Find(const FillQuery& query);
 

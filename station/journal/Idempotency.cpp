@@ -31,6 +31,15 @@ std::string BodyHash(std::string_view body) {
   return hex;
 }
 
+std::string RequestId(const IdempotencyScope& scope) {
+  // Each part with its length: no two scopes make the same text.
+  std::string text;
+  for (const std::string* part : {&scope.token, &scope.method, &scope.path, &scope.key}) {
+    text += std::to_string(part->size()) + ":" + *part;
+  }
+  return BodyHash(text);
+}
+
 Idempotency::Decision Idempotency::Begin(const IdempotencyScope& scope, const std::string& bodyHash,
                                          Instant now) {
   std::unique_lock lock(mutex_);
@@ -68,6 +77,14 @@ void Idempotency::Finish(const IdempotencyScope& scope, const std::string& bodyH
     ~Releasing() { self.Release(scope); }
   } releasing{*this, scope};
   // Written before the scope is released: a repeat finds it stored.
+  storage_.Save(scope, {bodyHash, answer, now}, now - kIdempotencyRetention);
+}
+
+void Idempotency::Settle(const IdempotencyScope& scope, const std::string& bodyHash,
+                         const StoredAnswer& answer, Instant now) {
+  std::lock_guard lock(mutex_);
+  // A first that runs again meanwhile (its record expired) has the last word.
+  if (running_.contains(scope)) return;
   storage_.Save(scope, {bodyHash, answer, now}, now - kIdempotencyRetention);
 }
 

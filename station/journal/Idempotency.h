@@ -36,6 +36,9 @@ struct IdempotencyScope {
   friend auto operator<=>(const IdempotencyScope&, const IdempotencyScope&) = default;
 };
 
+// The scope as one word (hexadecimal digits), for the rows its command writes.
+std::string RequestId(const IdempotencyScope& scope);
+
 // The status of a key taken before its command ran, with no answer yet.
 inline constexpr int kNoAnswerYet = 0;
 
@@ -103,6 +106,10 @@ class Idempotency {
   // The first ended without an answer (it threw): the key is free again and
   // a waiting repeat runs itself.
   void Abandon(const IdempotencyScope& scope);
+  // Keeps the answer a repeat of an interrupted first learned, for the
+  // repeats after it.
+  void Settle(const IdempotencyScope& scope, const std::string& bodyHash,
+              const StoredAnswer& answer, Instant now);
   // Repeats now waiting for a first answer.
   int Waiting();
 
@@ -126,9 +133,11 @@ class IdempotencyTicket {
   }
   IdempotencyTicket(const IdempotencyTicket&) = delete;
   IdempotencyTicket& operator=(const IdempotencyTicket&) = delete;
+  // An answer was given: the key is never freed for a second run, also
+  // when the answer cannot be stored (the key then stays taken, unanswered).
   void Finish(const StoredAnswer& answer, Instant now) {
-    idempotency_.Finish(scope_, bodyHash_, answer, now);
     done_ = true;
+    idempotency_.Finish(scope_, bodyHash_, answer, now);
   }
 
  private:

@@ -116,10 +116,11 @@ std::uint64_t LineWorker::Stops(int dispenser) {
 }
 
 std::future<CommandResult> LineWorker::Authorize(int dispenser, int grade, FillLimit limit,
-                                                 std::string by, std::uint64_t stops) {
+                                                 std::string by, std::uint64_t stops,
+                                                 std::optional<std::string> request) {
   auto command = std::make_shared<Command>();
   command->authorizes = dispenser;
-  command->run = [=, this] { return DoAuthorize(dispenser, grade, limit, by, stops); };
+  command->run = [=, this] { return DoAuthorize(dispenser, grade, limit, by, stops, request); };
   return Queue(std::move(command));
 }
 
@@ -390,7 +391,8 @@ CommandResult LineWorker::Failure(int dispenser, const std::exception& error) {
 }
 
 CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
-                                      const std::string& by, std::uint64_t stops) {
+                                      const std::string& by, std::uint64_t stops,
+                                      const std::optional<std::string>& request) {
   if (!up_) return {Outcome::LineDown, fmt::format("channel {}: line down", line_.channel), {}};
   // No sale that the journal could not keep.
   if (const std::string problem = store_.database.Check(); !problem.empty()) {
@@ -441,6 +443,7 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
   }
   pending.limit = limit;
   pending.authorizedBy = by;
+  pending.request = request;
   pending.authorizedAt = NowUtc();
   pending.shownVolume = view.volume;
   pending.shownAmount = view.amount;

@@ -58,8 +58,10 @@ class LineWorker {
   // The dispenser's stops so far. An authorization given the count from
   // before a stop gives up, even if it was not queued yet at the stop.
   std::uint64_t Stops(int dispenser);
+  // `request`: the idempotent request that sends it, if any, kept on its row.
   std::future<CommandResult> Authorize(int dispenser, int grade, FillLimit limit, std::string by,
-                                       std::uint64_t stops);
+                                       std::uint64_t stops,
+                                       std::optional<std::string> request = std::nullopt);
   // Run on the caller's thread (StopAll on one of its own); the line's
   // authorizations queued for the dispensers answer `stopped`.
   std::future<CommandResult> StopDispenser(int dispenser);
@@ -99,7 +101,7 @@ class LineWorker {
   void PublishDue();
   CommandResult Failure(int dispenser, const std::exception& error);
   CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by,
-                            std::uint64_t stops);
+                            std::uint64_t stops, const std::optional<std::string>& request);
   CommandResult DoStop(int dispenser);
   CommandResult DoTotals(int dispenser, int nozzle);
   CommandResult DoApplyPrices(const std::vector<int>& dispensers);

@@ -67,6 +67,9 @@ struct FillRecord {
   bool mismatch = false;              // the amount is not price × volume
   SettledFrom settledFrom = SettledFrom::Readout;
   Settlement settlement;  // a completed fill's payment and lock
+  // The idempotent request that authorized it: its repeat after a restart
+  // learns from this row whether the authorization went out.
+  std::optional<std::string> request;
 
   OpenFill Shown() const { return {id, grade, price, limit, requestedGrade}; }
 };

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -337,6 +338,85 @@ TEST(ServiceKill, AuthorizingBeforeTheFirstAnswerInventsNoFill) {
   JournalSums journal = ReadJournal(*pos);
   EXPECT_EQ(journal.fills, 1u);
   EXPECT_EQ((journal.sums[{1, 1}]), lines.Totals(1, 1));
+}
+
+// A till whose authorization a kill cut off before it was answered sends it
+// again with its key once the service is back, and learns what happened:
+// the fill it started, or that nothing went out. The database is locked as
+// the authorization reaches the line, so the kill lands after its journal
+// row and its key were stored and before anything after them could be.
+TEST(ServiceKill, ARepeatedKeyLearnsWhetherTheAuthorizationAKillCutOffWentOut) {
+  struct Case {
+    const char* name;
+    bool reaches;  // the dispenser takes the authorization
+    int status;
+  };
+  for (const Case& test :
+       {Case{"taken by the dispenser", true, 200}, Case{"lost on the line", false, 409}}) {
+    SCOPED_TRACE(test.name);
+    TempDir dir;
+    SimLines lines(dir.Path(), 1, 1, kFlowRate);
+    const std::string config = WriteConfig(dir, &lines);
+    auto service = std::make_unique<Service>(dir, config);
+    SeedPrices(*service->Client("admin"), 1, 1);
+    auto pos = service->Client("operate");
+    ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "idle"; }));
+    if (!test.reaches) {
+      sim::Fault lost;
+      lost.persistent = true;
+      lines.Line(1).InjectFault(1, sim::Request::PresetAuthorize, lost);
+    }
+    std::unique_ptr<WriteLock> lock;
+    std::atomic<bool> locked{false};
+    lines.OnRequest(1, [&](int, sim::Request request) {
+      if (request != sim::Request::PresetAuthorize || locked) return;
+      lock = std::make_unique<WriteLock>(dir.File("station.db"));
+      locked = true;
+    });
+    const httplib::Headers key{{"Idempotency-Key", "sale-1"}};
+    const std::string authorize = "/api/v1/dispensers/1/1/authorize";
+    const std::string body = R"({"grade":1,"volume":1.00})";
+    auto first = service->Client("operate");
+    std::thread till([&] { first->Post(authorize, key, body, "application/json"); });
+    ASSERT_TRUE(WaitFor([&] { return locked.load(); }));
+    service->Kill();
+    till.join();
+    lines.OnRequest(1, {});
+    lock.reset();
+    lines.Line(1).ClearFaults(1);
+
+    service = std::make_unique<Service>(dir, config);
+    pos = service->Client("operate");
+    // 503 while the dispenser has not told yet.
+    int status = 0;
+    std::string said;
+    ASSERT_TRUE(WaitFor([&] {
+      const auto repeat = pos->Post(authorize, key, body, "application/json");
+      status = repeat ? repeat->status : 0;
+      said = repeat ? repeat->body : "";
+      return status != 0 && status != 503;
+    }));
+    ASSERT_EQ(status, test.status) << said;
+    const json answer = json::parse(said);
+    // Kept: every later repeat hears the same.
+    const auto again = pos->Post(authorize, key, body, "application/json");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->status, test.status);
+    EXPECT_EQ(again->body, said);
+    ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "idle"; }));
+    const JournalSums journal = ReadJournal(*pos);
+    EXPECT_EQ(Imbalance(journal, lines), "");
+    if (test.reaches) {
+      EXPECT_EQ(journal.fills, 1u);
+      const json fill = FillOf(*pos, answer["fill_id"].get<std::int64_t>());
+      ASSERT_FALSE(fill.empty()) << said;
+      EXPECT_EQ(Hundredths(fill["volume"]), 100);
+      EXPECT_EQ(fill["authorized_by"], "pos-1");
+    } else {
+      EXPECT_EQ(journal.fills, 0u);
+      EXPECT_EQ(lines.Totals(1, 1).first, 0);
+    }
+  }
 }
 
 }  // namespace

@@ -91,10 +91,44 @@ void SimLines::Remove(int channel) {
 void SimLines::Restore(int channel) {
   auto& server = servers_.at(std::size_t(channel - 1));
   server = std::make_unique<sim::PtyServer>(lines_.at(std::size_t(channel - 1)));
+  server->SetTrace(
+      [this, channel](sim::TraceDirection direction, int, std::span<const std::uint8_t> bytes) {
+        if (direction != sim::TraceDirection::Request) return;
+        const auto info = sim::DecodePairs(bytes);
+        if (!info || info->size() < 2) return;
+        const auto target = sim::DecodeAddress((*info)[0]);
+        if (!target) return;
+        const auto request = sim::ClassifyRequest(target->second, (*info)[1]);
+        if (!request) return;
+        std::lock_guard lock(hookMutex_);
+        if (const auto hook = hooks_.find(channel); hook != hooks_.end() && hook->second) {
+          hook->second(target->dispenser, *request);
+        }
+      });
   server->Start();
   const std::string link = LinkOf(channel);
   std::filesystem::remove(link);
   std::filesystem::create_symlink(server->SlavePath(), link);
+}
+
+void SimLines::OnRequest(int channel, RequestHook hook) {
+  std::lock_guard lock(hookMutex_);
+  hooks_[channel] = std::move(hook);
+}
+
+WriteLock::WriteLock(const std::string& database) {
+  if (sqlite3_open_v2(database.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+      sqlite3_busy_timeout(db_, 30000) != SQLITE_OK ||
+      sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const std::string why = sqlite3_errmsg(db_);
+    sqlite3_close(db_);
+    throw std::runtime_error("cannot lock " + database + ": " + why);
+  }
+}
+
+WriteLock::~WriteLock() {
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(db_);
 }
 
 std::pair<std::int64_t, std::int64_t> SimLines::Totals(int channel, int dispenser) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
@@ -16,6 +17,9 @@
 
 #include "sim/Line.h"
 #include "sim/PtyServer.h"
+#include "sim/Requests.h"
+
+struct sqlite3;
 
 namespace quorlan::service_test {
 
@@ -58,6 +62,10 @@ class SimLines {
   void StartFaults(double share, unsigned seed, bool badDigits = false);
   void StopFaults();
   std::uint64_t FaultsInjected() const { return faultsInjected_; }
+  // Runs `hook` on the line's thread as each well-formed request arrives,
+  // before the dispenser acts on it; an empty hook: none.
+  using RequestHook = std::function<void(int dispenser, sim::Request request)>;
+  void OnRequest(int channel, RequestHook hook);
 
  private:
   std::string dir_;
@@ -67,6 +75,21 @@ class SimLines {
   std::atomic<bool> faulting_{false};
   std::atomic<std::uint64_t> faultsInjected_{0};
   std::thread faultThread_;
+  std::mutex hookMutex_;
+  std::map<int, RequestHook> hooks_;  // by channel
+};
+
+// Another process's write lock on the database, held until destroyed: the
+// service's writes wait for it and then fail.
+class WriteLock {
+ public:
+  explicit WriteLock(const std::string& database);
+  ~WriteLock();
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+ private:
+  ::sqlite3* db_ = nullptr;
 };
 
 struct Token {
