@@ -66,9 +66,26 @@ const FillRecord& FillTracker::Begin(FillRecord fill, std::map<int, NozzleCounte
 }
 
 void FillTracker::Acknowledge(int dispenser) {
-  FillRecord& fill = *tracked_[dispenser].fill;
-  store_.fills.Acknowledge(fill.id, *fill.authorizedAt);
-  fill.status = FillStatus::Open;
+  Tracked& tracked = tracked_[dispenser];
+  tracked.fill->status = FillStatus::Open;
+  tracked.unsavedAck = true;
+  SaveAcknowledgement(tracked);
+}
+
+bool FillTracker::SaveAcknowledgement(Tracked& tracked) {
+  const FillRecord& fill = *tracked.fill;
+  try {
+    store_.fills.Acknowledge(fill.id, fill.authorizedAt.value_or(NowUtc()));
+    tracked.unsavedAck = false;
+    return true;
+  } catch (const std::exception& error) {
+    // Its row stays pending meanwhile; a restart settles such a row from
+    // what the dispenser shows.
+    Log("fill {}: the dispenser took its authorization; the journal will record that once it "
+        "can: {}",
+        fill.id, error.what());
+    return false;
+  }
 }
 
 void FillTracker::Abandon(int dispenser) {
@@ -94,6 +111,7 @@ bool FillTracker::LearnNozzle(int dispenser, int nozzle) {
 FillTracker::Change FillTracker::Track(int dispenser, const Status& status, Cents volume,
                                        Cents amount) {
   Tracked& tracked = tracked_[dispenser];
+  if (tracked.fill && tracked.unsavedAck) SaveAcknowledgement(tracked);
   switch (status.state) {
     case DispenserState::Authorized:
     case DispenserState::Filling:

@@ -48,7 +48,9 @@ class FillTracker {
   // the row exists first, so that a crash in between cannot lose the fill.
   // `totals` are the nozzles' totals before it.
   const FillRecord& Begin(FillRecord fill, std::map<int, NozzleCounters> totals = {});
-  // The dispenser took the authorization.
+  // The dispenser took the authorization. Never throws: fuel may flow, so
+  // the fill counts as open from now on; a database that cannot take it
+  // now (another process's lock) gets it at the next reading.
   void Acknowledge(int dispenser);
   // The authorization surely did not go out: its row goes.
   void Abandon(int dispenser);
@@ -63,12 +65,15 @@ class FillTracker {
   struct Tracked {
     std::optional<FillRecord> fill;  // the pending or open journal row
     bool reconciling = false;        // the row is older than this start
+    bool unsavedAck = false;         // acknowledged, and the row still says pending
     // The highest display seen while it ran.
     Cents lastVolume = 0;
     Cents lastAmount = 0;
     std::map<int, NozzleCounters> totalsBefore;
   };
 
+  // Writes a kept acknowledgement; false while the database refuses it.
+  bool SaveAcknowledgement(Tracked& tracked);
   // The dispenser reports the nozzle in use: the fill sells its grade.
   bool LearnNozzle(int dispenser, int nozzle);
   // The display no longer shows the fill that ran.

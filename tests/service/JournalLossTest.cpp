@@ -2,10 +2,12 @@
 // The database's directory deleted under the running service: it notices,
 // says so (health 503, an alarm, its log), refuses new authorizations,
 // keeps polling and stopping, and journals the fill that was open once the
-// directory is back.
+// directory is back. Another process's write lock taken while an
+// authorization goes out: the fuel flows, so the answer says it did.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -82,6 +84,52 @@ TEST(JournalLoss, IsNoticedAuthorizationsAreRefusedAndTheOpenFillIsJournaledOnce
   ASSERT_EQ(sales.size(), 1u);
   EXPECT_EQ(Difference(fill, sales.front()), "");
   EXPECT_EQ(service.Terminate(), 0);
+}
+
+// The lock is taken as the authorization reaches the line: its journal row
+// and its key are stored, its acknowledgement and its answer cannot be.
+TEST(JournalLoss, AnAuthorizationThatWentOutUnderAnotherProcesssLockIsAnsweredWithItsFill) {
+  TempDir dir;
+  SimLines lines(dir.Path(), 1, 1, 1);
+  Service service(dir, WriteConfig(dir, &lines));
+  SeedPrices(*service.Client("admin"), 1, 1);
+  auto pos = service.Client("operate");
+  ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "idle"; }));
+  std::unique_ptr<WriteLock> lock;
+  std::atomic<bool> locked{false};
+  lines.OnRequest(1, [&](int, sim::Request request) {
+    if (request != sim::Request::PresetAuthorize || locked) return;
+    lock = std::make_unique<WriteLock>(dir.File("station.db"));
+    locked = true;
+  });
+  const httplib::Headers key{{"Idempotency-Key", "sale-1"}};
+  const std::string authorize = "/api/v1/dispensers/1/1/authorize";
+  const std::string body = R"({"grade":1,"volume":1.00})";
+  std::atomic<int> status{0};
+  std::string said;
+  std::thread till([&] {
+    const auto answer = service.Client("operate")->Post(authorize, key, body, "application/json");
+    said = answer ? answer->body : "";
+    status = answer ? answer->status : -1;
+  });
+  ASSERT_TRUE(WaitFor([&] { return status != 0; }, std::chrono::seconds(120)));
+  till.join();
+  lines.OnRequest(1, {});
+  ASSERT_TRUE(locked);
+  lock.reset();
+
+  ASSERT_EQ(status, 200) << said;
+  const json first = json::parse(said);
+  ASSERT_TRUE(first["fill_id"].is_number()) << said;
+  const std::int64_t id = first["fill_id"];
+  ASSERT_TRUE(WaitFor([&] { return FillOf(*pos, id)["status"] == "completed"; }));
+  EXPECT_EQ(Hundredths(FillOf(*pos, id)["volume"]), 100);
+  EXPECT_EQ(Imbalance(ReadJournal(*pos), lines), "");
+  // Its answer could not be stored: the repeat learns it from the journal.
+  const auto repeat = pos->Post(authorize, key, body, "application/json");
+  ASSERT_TRUE(repeat);
+  ASSERT_EQ(repeat->status, 200) << repeat->body;
+  EXPECT_EQ(json::parse(repeat->body)["fill_id"], id);
 }
 
 }  // namespace
