@@ -37,11 +37,20 @@ FillJournal::FillJournal(Database& database, SettlementJournal& settlement)
   });
 }
 
-std::int64_t FillJournal::Insert(const FillRecord& fill) {
+std::int64_t FillJournal::Insert(const FillRecord& fill,
+                                 const std::map<int, NozzleCounters>& totalsBefore) {
   return database_.Writing([&](sql::Database& db) {
     sql::Transaction transaction(db);
     InsertWhole(db, fill, false);
     const std::int64_t id = db.LastInsertId();
+    for (const auto& [nozzle, totals] : totalsBefore) {
+      db.Prepare("INSERT INTO fill_totals(fill, nozzle, volume, amount) VALUES(?, ?, ?, ?)")
+          .Bind(1, id)
+          .Bind(2, std::int64_t{nozzle})
+          .Bind(3, totals.volume)
+          .Bind(4, totals.amount)
+          .Run();
+    }
     FeedFill(db, database_.Feed(), id);
     transaction.Commit();
     highest_ = std::max(highest_, id);
@@ -111,9 +120,24 @@ void FillJournal::UpdateOpen(const FillRecord& fill) {
   });
 }
 
+std::map<int, NozzleCounters> FillJournal::TotalsBefore(std::int64_t id) {
+  return database_.Reading([&](sql::Database& reader) {
+    auto query = reader.Prepare("SELECT nozzle, volume, amount FROM fill_totals WHERE fill = ?");
+    query.Bind(1, id);
+    std::map<int, NozzleCounters> totals;
+    while (query.Step()) {
+      totals[static_cast<int>(query.Integer(0))] = {query.Integer(1), query.Integer(2)};
+    }
+    return totals;
+  });
+}
+
 void FillJournal::Delete(std::int64_t id) {
   database_.Writing([&](sql::Database& db) {
+    sql::Transaction transaction(db);
     db.Prepare("DELETE FROM fills WHERE id = ? AND status = 'pending'").Bind(1, id).Run();
+    if (db.Changes() == 1) db.Prepare("DELETE FROM fill_totals WHERE fill = ?").Bind(1, id).Run();
+    transaction.Commit();
   });
 }
 
@@ -145,6 +169,8 @@ bool FillJournal::End(const FillRecord& fill, const StoredEvent& event) {
       // A database that lost the row (replaced while the fill ran) gets it whole.
       InsertWhole(db, fill, true);
     }
+    // An ended fill's nozzle is known or never will be.
+    db.Prepare("DELETE FROM fill_totals WHERE fill = ?").Bind(1, fill.id).Run();
     FeedFill(db, database_.Feed(), fill.id);
     EventJournal::Insert(db, event);
     Database::Commit(transaction);

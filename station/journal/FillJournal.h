@@ -21,8 +21,12 @@ class FillJournal {
   // A fill that ends completed joins the unpaid ones `settlement` counts.
   FillJournal(Database& database, SettlementJournal& settlement);
 
-  // A new pending or open row; returns its id.
-  std::int64_t Insert(const FillRecord& fill);
+  // A new pending or open row, with the nozzles' totals before it (by
+  // nozzle); returns its id.
+  std::int64_t Insert(const FillRecord& fill,
+                      const std::map<int, NozzleCounters>& totalsBefore = {});
+  // The totals an unfinished row was inserted with.
+  std::map<int, NozzleCounters> TotalsBefore(std::int64_t id);
   void Acknowledge(std::int64_t id, const std::string& authorizedAt);
   // The open row's nozzle, grade, price and whether fuel flowed, as soon as
   // the dispenser reports them.

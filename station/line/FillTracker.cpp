@@ -25,6 +25,7 @@ std::vector<int> FillTracker::Reconcile() {
     at->second = Tracked{};
     at->second.fill = fill;
     at->second.reconciling = true;
+    at->second.totalsBefore = store_.fills.TotalsBefore(fill.id);
   }
   std::vector<int> open;
   for (const auto& [d, tracked] : tracked_) {
@@ -57,7 +58,7 @@ std::map<int, NozzleCounters> FillTracker::ReadTotals(int dispenser,
 
 const FillRecord& FillTracker::Begin(FillRecord fill, std::map<int, NozzleCounters> totals) {
   fill.status = FillStatus::Pending;
-  fill.id = store_.fills.Insert(fill);
+  fill.id = store_.fills.Insert(fill, totals);
   Tracked& tracked = tracked_[fill.dispenser];
   tracked = Tracked{};
   tracked.fill = fill;
@@ -213,8 +214,42 @@ void FillTracker::SettleLost(int dispenser) {
   Complete(dispenser, tracked.lastVolume, tracked.lastAmount, SettledFrom::LastSeen);
 }
 
+void FillTracker::NozzleFromTotals(int dispenser, Cents volume) {
+  Tracked& tracked = tracked_[dispenser];
+  std::string reason;
+  if (tracked.totalsBefore.empty()) {
+    reason = "no nozzle's totals were read before it";
+  } else {
+    std::vector<int> nozzles;
+    for (const auto& [nozzle, before] : tracked.totalsBefore) nozzles.push_back(nozzle);
+    const auto now = ReadTotals(dispenser, nozzles);
+    std::vector<int> moved;
+    for (const auto& [nozzle, before] : tracked.totalsBefore) {
+      const auto at = now.find(nozzle);
+      if (at == now.end()) {
+        reason = fmt::format("nozzle {} did not give its totals", nozzle);
+      } else if (at->second.volume - before.volume == volume) {
+        moved.push_back(nozzle);
+      }
+    }
+    // Only one nozzle whose totals grew by exactly the fill tells it for sure.
+    if (reason.empty() && moved.size() == 1) {
+      LearnNozzle(dispenser, moved.front());
+      return;
+    }
+    if (reason.empty()) {
+      reason = moved.empty() ? "no nozzle's totals grew by its volume"
+                             : "more than one nozzle's totals grew by its volume";
+    }
+  }
+  Log("fill {} on dispenser {}/{}: its nozzle stays unknown: {}", tracked.fill->id, channel_,
+      dispenser, reason);
+}
+
 void FillTracker::Complete(int dispenser, Cents volume, Cents amount, SettledFrom from) {
   Tracked& tracked = tracked_[dispenser];
+  // A fill that ended unseen (the service was away) never showed its nozzle.
+  if (tracked.fill->nozzle <= 0 && volume > 0) NozzleFromTotals(dispenser, volume);
   FillRecord fill = *tracked.fill;
   fill.volume = volume;
   fill.amount = amount;

@@ -23,12 +23,6 @@
 
 namespace quorlan::station {
 
-// A nozzle's volume and amount totals, in hundredths.
-struct NozzleCounters {
-  Cents volume = 0;
-  Cents amount = 0;
-};
-
 class FillTracker {
  public:
   FillTracker(Driver& driver, LineGate& gate, Store& store, EventHub& hub, const PriceSync& prices,
@@ -76,6 +70,10 @@ class FillTracker {
   bool SaveAcknowledgement(Tracked& tracked);
   // The dispenser reports the nozzle in use: the fill sells its grade.
   bool LearnNozzle(int dispenser, int nozzle);
+  // The nozzle whose totals grew by the fill's volume since it was
+  // authorized, learned as if reported; else it stays unknown, and the log
+  // says why.
+  void NozzleFromTotals(int dispenser, Cents volume);
   // The display no longer shows the fill that ran.
   void SettleLost(int dispenser);
   void Complete(int dispenser, Cents volume, Cents amount, SettledFrom from);

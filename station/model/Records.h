@@ -5,6 +5,7 @@
 // event log and the views all speak them without depending on each other.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,12 @@ struct OpenFill {
 // readout, the growth of the nozzle's totals (the display was lost), or the
 // last figures seen while it ran (neither could be read).
 enum class SettledFrom : std::uint8_t { Readout, Totals, LastSeen };
+
+// A nozzle's volume and amount totals, in hundredths.
+struct NozzleCounters {
+  Cents volume = 0;
+  Cents amount = 0;
+};
 
 struct FillRecord {
   std::int64_t id = 0;

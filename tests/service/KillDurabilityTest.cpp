@@ -419,5 +419,46 @@ TEST(ServiceKill, ARepeatedKeyLearnsWhetherTheAuthorizationAKillCutOffWentOut) {
   }
 }
 
+// A fill that started and ended while the service was away never showed
+// its nozzle: the nozzles' totals tell which one sold it, so the shift's
+// per-nozzle figures balance. A plain authorization may end on any nozzle,
+// a preset on its grade's.
+TEST(ServiceKill, AFillThatEndedWhileTheServiceWasAwayKnowsItsNozzleFromTheTotals) {
+  struct Case {
+    const char* name;
+    std::string body;
+    int nozzle;
+  };
+  for (const Case& test :
+       {Case{"plain", R"({"grade":1})", 3}, Case{"preset", R"({"grade":2,"volume":1.00})", 2}}) {
+    SCOPED_TRACE(test.name);
+    TempDir dir;
+    SimLines lines(dir.Path(), 1, 1, kFlowRate);
+    lines.Line(1).SetAutoNozzle(false);
+    const std::string config = WriteConfig(dir, &lines);
+    auto service = std::make_unique<Service>(dir, config);
+    SeedPrices(*service->Client("admin"), 1, 1);
+    auto pos = service->Client("operate");
+    ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "idle"; }));
+    const auto authorized =
+        pos->Post("/api/v1/dispensers/1/1/authorize", test.body, "application/json");
+    ASSERT_TRUE(authorized && authorized->status == 200);
+    service->Kill();
+
+    sim::Line& line = lines.Line(1);
+    ASSERT_TRUE(line.Lift(1, test.nozzle));
+    line.Advance(1.0);
+    line.Hang(1);
+    ASSERT_EQ(line.Snapshot(1).sales.size(), 1u);
+
+    service = std::make_unique<Service>(dir, config);
+    pos = service->Client("operate");
+    ASSERT_TRUE(WaitFor([&] { return CompletedFills(*pos).size() == 1; }));
+    const json fill = CompletedFills(*pos).front();
+    EXPECT_TRUE(fill["recovered"].get<bool>()) << fill.dump();
+    EXPECT_EQ(Difference(fill, line.Snapshot(1).sales.front()), "");
+  }
+}
+
 }  // namespace
 }  // namespace quorlan::service_test
