@@ -210,7 +210,7 @@ for (const [screenName, screen] of Object.entries(kScreens)) {
         assert.ok(box.x >= card.x && box.x + box.width <= card.x + card.width, `a key cut: ${await item.textContent()}`);
         assert.equal(await item.evaluate((node) => node.scrollWidth <= node.clientWidth), true);
       }
-      await screenshot(page, `dashboard-shift-${screenName}.png`);
+      await screenshot(page, `dashboard-report-${screenName}.png`);
       await assertUsable(page);
       const [download] = await Promise.all([page.waitForEvent('download'), page.click('#shift-csv')]);
       assert.equal(download.suggestedFilename(), 'shift-1.csv');
