@@ -158,6 +158,8 @@ export class ContractStation {
       return json({ name: caller.name, role: caller.role, currency: 'EUR', timezone: 'Asia/Kathmandu', grades: kGrades });
     }
     if (method === 'GET' && route === '/dispensers') return json(this.dispensers);
+    const pump = route.match(/^\/dispensers\/1\/(\d)$/);
+    if (method === 'GET' && pump) return json(this.dispensers[Number(pump[1]) - 1]);
     if (method === 'GET' && route === '/prices') {
       return json(this.dispensers.flatMap((d) => [1, 2, 3, 4].map((g) => ({ channel: 1, dispenser: d.dispenser, grade: g, price: 50 + g }))));
     }
@@ -204,6 +206,11 @@ export class ContractStation {
       const match = route.match(/^\/dispensers\/1\/(\d)\/authorize$/);
       if (match) {
         const d = this.dispensers[Number(match[1]) - 1];
+        // The station's unpaid_limit is 2 here.
+        if (d.unpaid >= 2) {
+          const ids = this.fills.filter((f) => f.dispenser === d.dispenser && !f.paid).map((f) => f.id);
+          return problem(response, 409, 'Conflict', `dispenser 1/${d.dispenser} holds ${d.unpaid} unpaid fills (${ids.join(', ')}): clear one first`);
+        }
         return json({ ...d, state: 'authorized', limit: JSON.parse(text).amount ? { amount: JSON.parse(text).amount } : {} });
       }
       if (route === '/stop') return json({ dispensers: [] });

@@ -326,13 +326,21 @@ for (const [screenName, screen] of Object.entries(kScreens)) {
         await held.waitFor(kWait);
         assert.deepEqual(await held.getByRole('button').allTextContents(), ['Unlock']);
         await held.getByRole('button', { name: 'Unlock' }).click();
-        await held.getByRole('button', { name: 'Lock' }).waitFor(kWait);
+        await held.getByRole('button', { name: 'Lock', exact: true }).waitFor(kWait);
         assert.deepEqual(await held.getByRole('button').allTextContents(), ['Lock', 'Paid']);
         assert.deepEqual(manager.errors, []);
       } finally {
         await manager.context.close();
       }
-      assert.deepEqual(station.writes.map((w) => w.route), ['/fills/8/lock', '/fills/9/unlock']);
+      // Pump 3 holds two unpaid sales, the station's limit: an authorization
+      // is refused, and the attendant is sent to take a payment.
+      await page.click('#tab-forecourt');
+      await tile(page, 3).getByRole('button', { name: /^Authorize/ }).click();
+      await page.click('#authorize-form button[type=submit]');
+      await page.locator('#authorize-error', { hasText: 'unpaid' }).waitFor(kWait);
+      assert.equal(await page.textContent('#authorize-error'), 'Line 1 · Pump 3 holds 2 unpaid sales: take the payment for one (Unpaid) before the next customer.');
+      await page.keyboard.press('Escape');
+      assert.deepEqual(station.writes.map((w) => w.route), ['/fills/8/lock', '/fills/9/unlock', '/dispensers/1/3/authorize']);
       assert.deepEqual(errors, []);
     } finally {
       await context.close();

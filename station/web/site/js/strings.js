@@ -66,6 +66,8 @@ export const kText = {
   unreachable: 'The station does not answer. Check that the station computer is on and its network cable is in, then try again.',
   forbidden: 'This token may not do that. Ask the station manager for an operator token.',
   notFound: 'The station does not know that pump or sale. Reload the page.',
+  unpaidStack: (name, count) =>
+    `${name} holds ${count} unpaid ${count === 1 ? 'sale' : 'sales'}: take the payment for one (Unpaid) before the next customer.`,
   refused: (detail) => `The pump cannot do that now${detail ? ` (${detail})` : ''}. Wait for it to finish or hang up, then try again.`,
   noReply: (detail) => `The pump did not answer${detail ? ` (${detail})` : ''}. Check that it is powered and its cable is in, then try again.`,
   lineIsDown: 'The pump\'s line is down: nothing can reach it. Check the line\'s cable and converter.',
