@@ -116,8 +116,27 @@ export class ContractStation {
 
   setDispenser(fields) {
     const index = this.dispensers.findIndex((d) => d.dispenser === fields.dispenser);
-    this.dispensers[index] = { ...this.dispensers[index], ...fields };
+    this.dispensers[index] = { ...this.dispensers[index], updated_at: new Date().toISOString(), ...fields };
     this.push('dispenser', this.dispensers[index]);
+  }
+
+  // The answer to the next write on `route` is made at once but held back
+  // until release(), as a slow network would: `held.received` tells it came.
+  hold(route) {
+    this.held = { route, received: false, answers: [] };
+  }
+
+  release() {
+    const { answers } = this.held;
+    this.held = null;
+    for (const send of answers) send();
+  }
+
+  reply(route, send) {
+    if (this.held?.route !== route) return send();
+    this.held.received = true;
+    this.held.answers.push(send);
+    return undefined;
   }
 
   // Another till takes a sale; with `announce` false its event is still on the way.
@@ -211,7 +230,8 @@ export class ContractStation {
           const ids = this.fills.filter((f) => f.dispenser === d.dispenser && !f.paid).map((f) => f.id);
           return problem(response, 409, 'Conflict', `dispenser 1/${d.dispenser} holds ${d.unpaid} unpaid fills (${ids.join(', ')}): clear one first`);
         }
-        return json({ ...d, state: 'authorized', limit: JSON.parse(text).amount ? { amount: JSON.parse(text).amount } : {} });
+        const answer = { ...d, state: 'authorized', updated_at: new Date().toISOString(), limit: JSON.parse(text).amount ? { amount: JSON.parse(text).amount } : {} };
+        return this.reply(route, () => json(answer));
       }
       if (route === '/stop') return json({ dispensers: [] });
     }

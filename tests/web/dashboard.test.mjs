@@ -111,6 +111,18 @@ async function recordTiles(page) {
   });
 }
 
+// A pump filling, with at least this many litres on its tile.
+async function waitForLitres(page, dispenser, litres) {
+  await page.waitForFunction(
+    ([key, least]) => {
+      const node = document.querySelector(`.tile[data-dispenser="${key}"]`);
+      return node.dataset.state === 'filling' && Number(node.querySelector('.big').textContent) >= least;
+    },
+    [`1/${dispenser}`, litres],
+    kWait,
+  );
+}
+
 async function waitForNotice(page, text) {
   await page.waitForFunction((wanted) => window.notices.some((notice) => notice.includes(wanted)), text, kWait);
 }
@@ -255,15 +267,7 @@ test('a fill with a volume limit is authorized, fills, finishes and lands in the
 
   await step(operator, 'pump 1 is authorized', () => waitForState(operator, 1, 'authorized'));
   await step(operator, 'pump 1 fills', () => waitForState(operator, 1, 'filling'));
-  await step(operator, 'pump 1 shows a litre or more while filling', () =>
-    operator.waitForFunction(
-      () => {
-        const node = document.querySelector('.tile[data-dispenser="1/1"]');
-        return node.dataset.state === 'filling' && Number(node.querySelector('.big').textContent) >= 1;
-      },
-      null,
-      kWait,
-    ));
+  await step(operator, 'pump 1 shows a litre or more while filling', () => waitForLitres(operator, 1, 1));
   await screenshot(operator, 'dashboard-forecourt.png');
   await assertFits(operator);
   await step(operator, 'pump 1 finishes at its limit', () => waitForState(operator, 1, 'finished'));
@@ -308,15 +312,7 @@ test('a stop ends a running fill short of its end', async () => {
   await operator.check('input[name=limit][value=volume]');
   await operator.fill('#authorize-limit', '40');
   await operator.click('#authorize-form button[type=submit]');
-  await step(operator, 'pump 2 fills half a litre', () =>
-    operator.waitForFunction(
-      () => {
-        const node = document.querySelector('.tile[data-dispenser="1/2"]');
-        return node.dataset.state === 'filling' && Number(node.querySelector('.big').textContent) >= 0.5;
-      },
-      null,
-      kWait,
-    ));
+  await step(operator, 'pump 2 fills half a litre', () => waitForLitres(operator, 2, 0.5));
   await tile(operator, 2).getByRole('button', { name: /Stop/ }).click();
   await step(operator, 'pump 2 stops', () => waitForState(operator, 2, 'stopped'));
   await step(operator, "pump 2's fill is in the journal", () =>

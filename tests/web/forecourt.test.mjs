@@ -9,6 +9,7 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 import { seriousViolations } from './axe.mjs';
 import { ContractStation, kManagerToken, kToken } from './contract-station.mjs';
+import { waitFor } from './station.mjs';
 
 const { chromium } = await import('playwright-core').catch(() => {
   throw new Error('playwright-core is missing from tests/web/node_modules: run scripts/install-deps.sh');
@@ -263,13 +264,23 @@ for (const [screenName, screen] of Object.entries(kScreens)) {
       }
       await badge.click();
       await screenshot(page, `dashboard-calling-${screenName}.png`, false);
+      // Served in one press. The answer is slow: the stream tells first that
+      // the customer fills, and the older answer must not take the tile back.
+      station.hold('/dispensers/1/7/authorize');
       await page.keyboard.press('Enter');
-      await page.waitForFunction(() => document.querySelector('.tile[data-dispenser="1/7"]').dataset.state === 'authorized', null, kWait);
+      await waitFor('the authorization to reach the station', () => station.held.received);
+      station.setDispenser({ dispenser: 7, state: 'filling', nozzle: 3, volume: 1.5 });
+      await page.waitForFunction(() => document.querySelector('.tile[data-dispenser="1/7"]').dataset.state === 'filling', null, kWait);
+      // Once the answer is handled the (hidden) prepay field is emptied.
+      await page.locator('#quick-1-7').evaluate((input) => (input.value = '7'));
+      station.release();
+      await page.waitForFunction(() => document.getElementById('quick-1-7').value === '', null, kWait);
+      assert.equal(await tile(page, 7).getAttribute('data-state'), 'filling');
       assert.deepEqual(station.writes, [{ method: 'POST', route: '/dispensers/1/7/authorize', body: { grade: 3 } }]);
 
       // Served, and the other hung up: the header is quiet again.
       station.setDispenser({ dispenser: 1, state: 'idle', nozzle: null });
-      station.setDispenser({ dispenser: 7, state: 'authorized', nozzle: null });
+      station.setDispenser({ dispenser: 7, state: 'finished', nozzle: null });
       await badge.waitFor({ state: 'hidden', ...kWait });
       await assertUsable(page);
       assert.deepEqual(errors, []);

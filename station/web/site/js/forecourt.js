@@ -56,6 +56,10 @@ export class Forecourt {
   update(dispenser) {
     const key = dispenserKey(dispenser.channel, dispenser.dispenser);
     const before = this.dispensers.get(key);
+    // A command's answer can arrive after the stream told of a later state
+    // (the pump already filling, or finished): the older object is dropped,
+    // or the tile would stay on a state long gone.
+    if (before && Date.parse(dispenser.updated_at) < Date.parse(before.updated_at)) return;
     this.dispensers.set(key, dispenser);
     if (dispenser.state === 'calling' && before && before.state !== 'calling') this.onCalling(dispenser);
     const wasCalling = this.callingSince.has(key);
