@@ -9,6 +9,7 @@
 #include "Arguments.h"
 #include "ExitCodes.h"
 #include "FaultSpec.h"
+#include "GaugeSim.h"
 #include "Hex.h"
 #include "NozzleEvents.h"
 #include "Signals.h"
@@ -98,6 +99,24 @@ CLI::App* AddSimCommand(CLI::App& app, SimArgs& args) {
                    "A dispenser misbehaves, from the start (repeatable): " + FaultHelp() +
                        "; once: only the next such request")
       ->type_name("D:REQUEST:KIND[:VALUE][:once]");
+  command->add_flag("--gauge", args.gauge,
+                    "Serve a simulated tank gauge instead of dispensers (docs/simulator.md)");
+  command->add_option("--tanks", args.tanks, "--gauge: tanks 1..N of 20,000 l, 60 % full")
+      ->check(CLI::Range(1, 16));
+  command
+      ->add_option("--tcp", args.tcpPort,
+                   "--gauge: serve on 127.0.0.1:PORT (0: a free port) instead of a "
+                   "pseudo-terminal; prints tcp://127.0.0.1:PORT")
+      ->check(CLI::Range(0, 65535));
+  command->add_option("--units", args.units, "--gauge: answer in metric (default) or us units")
+      ->check(CLI::IsMember({"metric", "us"}));
+  command->add_option("--security-code-file", args.securityCodeFile,
+                      "--gauge: answer only commands with the code in this file's first line");
+  command
+      ->add_option(
+          "--gauge-fault", args.gaugeFaults,
+          "--gauge: the gauge misbehaves, from the start (repeatable): " + GaugeFaultHelp())
+      ->type_name("FUNCTION:KIND[:MS][:once]");
   command->footer(std::string(kInputHelp) +
                   "\nEach is acknowledged on stderr; the server keeps running after its input "
                   "ends.\nExample: quorlan sim --dispensers 4 --auto --fault 4:status:noreply "
@@ -107,6 +126,7 @@ CLI::App* AddSimCommand(CLI::App& app, SimArgs& args) {
 
 int RunSimServer(const GlobalOptions& options, const SimArgs& args) {
   if (!options.ports.empty()) throw UsageError("sim serves its own line: leave out --port");
+  if (args.gauge) return RunGaugeSim(options, args);
   auto line = std::make_shared<sim::Line>(
       sim::LineOptions{.dispensers = args.dispensers, .autoNozzle = args.autoNozzle});
   for (const auto& text : args.faults) {

@@ -15,6 +15,13 @@ struct SimArgs {
   bool autoNozzle = false;
   bool unpaced = false;
   std::vector<std::string> faults;  // "D:REQUEST:KIND[:VALUE][:once]"
+  // The tank gauge instead of the dispensers (GaugeSim.h).
+  bool gauge = false;
+  int tanks = 4;
+  int tcpPort = -1;  // serve on TCP at this port (0: a free one) instead of a pseudo-terminal
+  std::string units = "metric";
+  std::string securityCodeFile;
+  std::vector<std::string> gaugeFaults;  // "FUNCTION:KIND[:MS][:once]"
 };
 
 CLI::App* AddSimCommand(CLI::App& app, SimArgs& args);
