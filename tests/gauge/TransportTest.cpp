@@ -1,0 +1,101 @@
+// SPDX-License-Identifier: Apache-2.0
+// The client over the real transports: a serial line (the simulated gauge
+// on a pseudo-terminal) and TCP (the simulated gauge behind a loopback
+// port), with late, cut and missing replies and a connection that drops.
+
+#include <gtest/gtest.h>
+
+#include "gauge/GaugeClient.h"
+#include "gauge/transport/SerialGaugeLink.h"
+#include "gauge/transport/TcpGaugeLink.h"
+#include "sim/PtyServer.h"
+#include "sim/TcpServer.h"
+#include "sim/gauge/CommandReader.h"
+
+namespace quorlan::gauge {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::GaugeFaultKind;
+
+// Short deadlines: the simulator answers at once.
+ClientOptions Quick() {
+  ClientOptions options;
+  options.timeouts = {
+      .connect = 2000ms, .reply = 500ms, .interByte = 200ms, .settle = 100ms, .whole = 5000ms};
+  return options;
+}
+
+std::size_t Tanks(const Outcome<Inventory>& outcome) {
+  const auto* failure = FailureOf(outcome);
+  EXPECT_FALSE(failure) << failure->detail;
+  return failure ? 0 : std::get<Inventory>(outcome).tanks.size();
+}
+
+TEST(GaugeOverSerial, ReadsAndNeverTakesALateReplyForTheNext) {
+  auto gauge = std::make_shared<sim::Gauge>();
+  sim::PtyServer server(std::make_shared<sim::GaugeResponder>(gauge), sim::PtyOptions{});
+  server.Start();
+  GaugeClient client(std::make_unique<SerialGaugeLink>(server.SlavePath(), 9600), Quick());
+  EXPECT_EQ(Tanks(client.ReadInventory()), 4u);
+
+  // The alarms' reply comes after the client gave up on it; the inventory
+  // asked next refuses it if it comes then, and gets its own reply.
+  gauge->InjectFault(Function::Alarms, {.kind = GaugeFaultKind::LateReply, .delay = 700ms});
+  EXPECT_EQ(FailureOf(client.ReadAlarms())->state, LinkState::NoReply);
+  EXPECT_EQ(Tanks(client.ReadInventory(3)), 1u);
+  EXPECT_EQ(Tanks(client.ReadInventory()), 4u);
+
+  const auto badReplies = client.Counts().badReply;
+  gauge->InjectFault(Function::Inventory, {.kind = GaugeFaultKind::CutReply});
+  EXPECT_EQ(Tanks(client.ReadInventory()), 4u);  // asked again
+  EXPECT_EQ(client.Counts().badReply, badReplies + 1);
+  server.Stop();
+}
+
+TEST(GaugeOverSerial, ADeviceThatIsNotThereIsALineDown) {
+  GaugeClient client(std::make_unique<SerialGaugeLink>("/dev/quorlan-no-such-gauge", 9600),
+                     Quick());
+  const auto outcome = client.ReadInventory();
+  ASSERT_TRUE(FailureOf(outcome));
+  EXPECT_EQ(FailureOf(outcome)->state, LinkState::LineDown);
+}
+
+TEST(GaugeOverTcp, ReadsThroughABridgeThatDropsAndComesBack) {
+  auto gauge = std::make_shared<sim::Gauge>();
+  sim::TcpServer server(std::make_shared<sim::GaugeResponder>(gauge), 0);
+  server.Start();
+  GaugeClient client(std::make_unique<TcpGaugeLink>("127.0.0.1", server.Port()), Quick());
+  EXPECT_EQ(client.Describe(), "tcp://127.0.0.1:" + std::to_string(server.Port()));
+  EXPECT_EQ(Tanks(client.ReadInventory()), 4u);
+
+  gauge->InjectFault(Function::Inventory, {.kind = GaugeFaultKind::NoReply, .persistent = true});
+  EXPECT_EQ(FailureOf(client.ReadInventory())->state, LinkState::NoReply);
+  gauge->ClearFaults();
+  gauge->InjectFault(Function::Inventory, {.kind = GaugeFaultKind::LateReply, .delay = 700ms});
+  EXPECT_EQ(FailureOf(client.ReadInventory())->state, LinkState::NoReply);
+  EXPECT_EQ(Tanks(client.ReadInventory(2)), 1u);
+
+  // The bridge drops the connection: a line down, then a new connection.
+  server.Stop();
+  EXPECT_EQ(FailureOf(client.ReadInventory())->state, LinkState::LineDown);
+  server.Start();
+  EXPECT_EQ(Tanks(client.ReadInventory()), 4u);
+  server.Stop();
+}
+
+TEST(GaugeOverTcp, NobodyListeningIsALineDownWithTheReason) {
+  int port = 0;
+  {
+    sim::TcpServer closed(std::make_shared<sim::GaugeResponder>(std::make_shared<sim::Gauge>()), 0);
+    port = closed.Port();
+  }
+  GaugeClient client(std::make_unique<TcpGaugeLink>("127.0.0.1", port), Quick());
+  const auto outcome = client.ReadInventory();
+  ASSERT_TRUE(FailureOf(outcome));
+  EXPECT_EQ(FailureOf(outcome)->state, LinkState::LineDown);
+  EXPECT_NE(FailureOf(outcome)->detail.find("cannot connect"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quorlan::gauge
