@@ -126,6 +126,7 @@ class SerialLine {
   bool draining_ = false;
   std::optional<std::uint8_t> endByte_;  // TransferUntil's mark
   bool endSeen_ = false;
+  bool pastEnd_ = false;  // bytes came after the mark
   std::size_t received_ = 0;
   Clock::duration interByte_{};
   asio::error_code readError_;

@@ -163,13 +163,13 @@ std::optional<Reply> SerialLine::Transfer(std::span<const std::uint8_t> request,
   const auto received =
       Read(reply, false, timeouts.reply + sending, timeouts.interByte, Clock::duration::max());
   if (!received) return std::nullopt;
-  Reply result{.count = *received};
+  Reply result{.count = *received, .extra = pastEnd_};
   const bool whole = endByte_ ? endSeen_ : result.count == reply.size();
   if (proving && whole) {
     // A reply to an earlier request is followed by the one to this request.
     const auto more = Drain(timeouts.interByte, drainLimit);
     if (!more) return std::nullopt;
-    result.extra = *more > 0;
+    result.extra = result.extra || *more > 0;
   }
   inStep_ = whole && !result.extra;
   return result;
@@ -232,6 +232,7 @@ std::optional<std::size_t> SerialLine::Read(std::span<std::uint8_t> target, bool
   draining_ = draining;
   received_ = 0;
   endSeen_ = false;
+  pastEnd_ = false;
   interByte_ = gap;
   readError_.clear();
   readDone_ = false;
@@ -282,9 +283,12 @@ void SerialLine::ReadMore() {
         }
         const bool firstBytes = received_ == 0;
         received_ += count;
-        if (endByte_ && !draining_ &&
-            std::find(free.begin(), free.begin() + count, *endByte_) != free.begin() + count) {
-          endSeen_ = true;
+        if (endByte_ && !draining_) {
+          const auto end = free.begin() + count;
+          const auto mark = std::find(free.begin(), end, *endByte_);
+          endSeen_ = mark != end;
+          // Bytes after the mark answer nothing that was asked.
+          pastEnd_ = endSeen_ && mark + 1 != end;
         }
         if (error && error != asio::error::operation_aborted) readError_ = error;
         // A byte that came as the timer fired ends a reply (its gap was

@@ -79,6 +79,36 @@ TEST(SimGauge, TanksDropByThePumpsDeliveriesPlusTheLeakAndTheMeterError) {
   EXPECT_NEAR(tank2.drained, sold(2) * 1.005, 1e-9);
 }
 
+// A nozzle's own tank comes before its grade's; a nozzle of neither drains
+// nothing; a tank that runs dry stops at empty.
+TEST(SimGauge, CouplingFindsTheNozzlesTankAndATankRunsDryAtEmpty) {
+  double wall = 1'796'000'000;
+  auto gauge = std::make_shared<Gauge>(
+      GaugeOptions{.tanks = {{.number = 1, .volume = 5, .temperature = 15},
+                             {.number = 7, .volume = 1000, .temperature = 15}},
+                   .clock = [&wall] { return wall; }});
+  TankCoupling coupling(gauge);
+  coupling.ConnectGrade(1, 7);
+  coupling.Connect(1, 1, 1, 1);
+  EXPECT_THROW(coupling.Connect(1, 1, 2, 3), std::out_of_range);
+  EXPECT_THROW(coupling.SetMeterError(1, 1, 100), std::invalid_argument);
+  testing::DriverOnSim pumps({.dispensers = 2,
+                              .volumePerPoll = 1,
+                              .clock = {},
+                              .autoNozzle = true,
+                              .startWithoutPrices = false});
+  coupling.Attach(1, *pumps.line);
+  for (std::uint8_t d : {1, 2}) {
+    pumps.driver.SetPrice(1, d, 1, 0, 0, 1.50);
+    pumps.driver.SetVolumePreset(1, d, 0, 0, 8);
+    pumps.driver.Start(1, d, 1);
+    for (int poll = 0; poll < 40 && pumps.line->Snapshot(d).sales.empty(); ++poll) pumps.Poll(d);
+  }
+  EXPECT_DOUBLE_EQ(gauge->State(1).inventory.volume, 0);  // 8 l sold from 5: dry
+  EXPECT_DOUBLE_EQ(gauge->State(1).drained, 5);
+  EXPECT_DOUBLE_EQ(gauge->State(7).inventory.volume, 992);  // dispenser 2, by its grade
+}
+
 TEST(SimGauge, DeliversOnCommandAndRaisesItsOwnAlarms) {
   double wall = 1'796'000'000;
   Gauge gauge({.tanks = {{.number = 1, .capacity = 20000, .volume = 1500, .temperature = 15}},

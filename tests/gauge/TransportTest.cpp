@@ -3,7 +3,15 @@
 // on a pseudo-terminal) and TCP (the simulated gauge behind a loopback
 // port), with late, cut and missing replies and a connection that drops.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include "gauge/GaugeClient.h"
 #include "gauge/transport/SerialGaugeLink.h"
@@ -95,6 +103,40 @@ TEST(GaugeOverTcp, NobodyListeningIsALineDownWithTheReason) {
   ASSERT_TRUE(FailureOf(outcome));
   EXPECT_EQ(FailureOf(outcome)->state, LinkState::LineDown);
   EXPECT_NE(FailureOf(outcome)->detail.find("cannot connect"), std::string::npos);
+}
+
+// A bridge whose far side never stops talking: bytes every 20 ms, never an
+// ETX. The reply is cut at the whole-reply deadline and asked again; the
+// line that never falls silent is then given up as down. Never a hang.
+TEST(GaugeOverTcp, AGaugeThatNeverFallsSilentIsCutOffAndGivenUp) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  std::atomic<bool> done{false};
+  std::thread babbler([&] {
+    const int client = ::accept(listener, nullptr, nullptr);
+    while (!done && ::send(client, "\x01noise", 6, MSG_NOSIGNAL) > 0) {
+      std::this_thread::sleep_for(20ms);
+    }
+    ::close(client);
+  });
+  auto options = Quick();
+  options.timeouts.whole = 600ms;
+  GaugeClient client(std::make_unique<TcpGaugeLink>("127.0.0.1", ntohs(address.sin_port)), options);
+  const auto outcome = client.ReadInventory();
+  done = true;
+  ASSERT_TRUE(FailureOf(outcome));
+  EXPECT_EQ(FailureOf(outcome)->state, LinkState::LineDown);
+  EXPECT_EQ(FailureOf(outcome)->detail, "the gauge does not fall silent");
+  EXPECT_EQ(client.Counts().badReply, 1u);  // the first, cut at the deadline
+  client.Close();
+  babbler.join();
+  ::close(listener);
 }
 
 }  // namespace
