@@ -17,19 +17,12 @@
 #include "gauge/transport/SerialGaugeLink.h"
 #include "sim/PtyServer.h"
 #include "sim/gauge/CommandReader.h"
-#include "support/PtyRig.h"
-#include "support/ThreadCpu.h"
+#include "support/LineTiming.h"
 
 namespace quorlan::bench {
 namespace {
 
 constexpr int kTanks = 16;
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 void GaugeInventory(benchmark::State& state) {
   sim::GaugeOptions options;
@@ -61,28 +54,9 @@ void GaugeInventory(benchmark::State& state) {
     for (int wait = 0; wait < 1000 && replies < requests; ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return bytes.load();
+    return std::uint64_t(bytes);
   };
-  read();  // first contact: not timed
-  const std::uint64_t before = settled();
-  std::vector<double> seconds, cpuSeconds;
-  for (auto _ : state) {
-    const double cpuBefore = ThreadCpuSeconds();
-    const auto start = std::chrono::steady_clock::now();
-    read();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    cpuSeconds.push_back(ThreadCpuSeconds() - cpuBefore);
-    state.SetIterationTime(elapsed.count());
-    seconds.push_back(elapsed.count());
-  }
-  const double lineBytes = double(settled() - before) / double(seconds.size());
-  const double median = Median(seconds);
-  const double ideal = IdealLineSeconds(lineBytes);
-  state.counters["line_bytes"] = lineBytes;
-  state.counters["median_ms"] = median * 1e3;
-  state.counters["ideal_ms"] = ideal * 1e3;
-  state.counters["ratio"] = median / ideal;
-  state.counters["cpu_us"] = Median(cpuSeconds) * 1e6;
+  TimeOverTheLine(state, read, settled);
   server.Stop();
 }
 

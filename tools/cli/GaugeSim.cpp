@@ -2,8 +2,6 @@
 #include "GaugeSim.h"
 
 #include <fmt/format.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <sstream>
 #include <system_error>
@@ -19,8 +17,6 @@
 
 namespace quorlan::cli {
 namespace {
-
-constexpr int kStdinPollMs = 200;
 
 constexpr const char* kGaugeInputHelp =
     "Standard input, one a line: deliver T LITRES, water T MM, leak T LITRES_PER_HOUR, "
@@ -86,30 +82,6 @@ void ReactTo(sim::Gauge& gauge, const std::string& line) {
     fmt::print(stderr, "quorlan sim: {}\n", error.what());
   } catch (const std::logic_error& error) {  // no such tank, a figure out of range
     fmt::print(stderr, "quorlan sim: {}\n", error.what());
-  }
-}
-
-void ServeInput(sim::Gauge& gauge) {
-  std::string pending;
-  bool inputOpen = true;
-  while (!StopRequested()) {
-    if (!inputOpen) {
-      SleepUnlessStopped(std::chrono::milliseconds(kStdinPollMs));
-      continue;
-    }
-    pollfd input{STDIN_FILENO, POLLIN, 0};
-    if (::poll(&input, 1, kStdinPollMs) <= 0) continue;
-    char buffer[512];
-    const auto count = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (count <= 0) {
-      inputOpen = false;
-      continue;
-    }
-    pending.append(buffer, static_cast<std::size_t>(count));
-    for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
-      ReactTo(gauge, pending.substr(0, end));
-      pending.erase(0, end + 1);
-    }
   }
 }
 
@@ -206,7 +178,7 @@ int RunGaugeSim(const GlobalOptions& options, const SimArgs& args) {
   server->Start();
   fmt::print("{}\n", where);
   std::fflush(stdout);
-  ServeInput(*gauge);
+  ServeInputLines([&gauge](const std::string& text) { ReactTo(*gauge, text); });
   server->Stop();
   return kExitOk;
 }

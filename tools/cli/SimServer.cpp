@@ -56,9 +56,9 @@ void ReactTo(sim::Line& line, const std::string& text) {
   }
 }
 
-// Nozzle events from standard input until a stop is requested; the server
-// keeps serving after the input ends.
-void ServeInput(sim::Line& line) {
+}  // namespace
+
+void ServeInputLines(const std::function<void(const std::string&)>& react) {
   std::string pending;
   bool inputOpen = true;
   while (!StopRequested()) {
@@ -76,13 +76,11 @@ void ServeInput(sim::Line& line) {
     }
     pending.append(buffer, static_cast<std::size_t>(count));
     for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
-      ReactTo(line, pending.substr(0, end));
+      react(pending.substr(0, end));
       pending.erase(0, end + 1);
     }
   }
 }
-
-}  // namespace
 
 CLI::App* AddSimCommand(CLI::App& app, SimArgs& args) {
   auto* command = app.add_subcommand(
@@ -152,7 +150,7 @@ int RunSimServer(const GlobalOptions& options, const SimArgs& args) {
   server->Start();
   fmt::print("{}\n", server->SlavePath());
   std::fflush(stdout);
-  ServeInput(*line);
+  ServeInputLines([&line](const std::string& text) { ReactTo(*line, text); });
   server->Stop();
   return kExitOk;
 }

@@ -3,6 +3,7 @@
 // port dispatcher or any other program that opens a serial line.
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct SimArgs {
 };
 
 CLI::App* AddSimCommand(CLI::App& app, SimArgs& args);
+// Hands each line of standard input to `react` until a stop is requested;
+// the server keeps serving after the input ends.
+void ServeInputLines(const std::function<void(const std::string&)>& react);
 // Prints the line's path first, serves until SIGINT or SIGTERM.
 int RunSimServer(const GlobalOptions& options, const SimArgs& args);
 
