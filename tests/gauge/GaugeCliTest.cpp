@@ -113,7 +113,9 @@ TEST(GaugeCommand, AnswersEveryMistakeWithOneLineAndItsExitCode) {
            {"gauge", "inventory", "--tank", "100"},
            {"gauge", "deliveries", "--format", "display"},
            {"gauge", "level"},
-           {"sim", "--gauge", "--gauge-fault", "inventory:melt"}}) {
+           {"sim", "--gauge", "--gauge-fault", "inventory:melt"},
+           {"sim", "--gauge", "--dispensers", "2"},
+           {"sim", "--tanks", "2"}}) {
     EXPECT_EQ(RunQuorlan(args).exitCode, 2) << args.back();
   }
   const auto json = RunQuorlan({"gauge", "inventory", "--port", broken.where, "--json"});

@@ -3,14 +3,13 @@
 
 #include <fmt/format.h>
 
-#include <fstream>
-
 #include "Arguments.h"
 #include "ExitCodes.h"
 #include "GaugeReport.h"
 #include "Report.h"
 #include "gauge/Command.h"
 #include "gauge/Port.h"
+#include "gauge/SecurityCode.h"
 #include "gauge/transport/OpenLink.h"
 #include "sim/gauge/SimGaugeLink.h"
 
@@ -72,18 +71,11 @@ gauge::Units ParseUnits(const std::string& text) {
 }
 
 std::string ReadSecurityCode(const std::string& path) {
-  std::ifstream file(path);
-  std::string code;
-  if (!file || !std::getline(file, code)) {
-    throw UsageError(fmt::format("--security-code-file {}: cannot be read", Shown(path)));
+  try {
+    return gauge::ReadSecurityCodeFile(path);
+  } catch (const std::invalid_argument& error) {
+    throw UsageError(fmt::format("--security-code-file {}: {}", Shown(path), error.what()));
   }
-  if (!code.empty() && code.back() == '\r') code.pop_back();
-  if (!gauge::ValidSecurityCode(code)) {
-    throw UsageError(fmt::format(
-        "--security-code-file {}: not a security code (1 to 16 visible ASCII characters)",
-        Shown(path)));
-  }
-  return code;
 }
 
 CLI::App* AddGaugeCommand(CLI::App& app, GaugeArgs& args) {
@@ -165,8 +157,6 @@ int RunGauge(const GlobalOptions& options, const GaugeArgs& args) {
     const auto inventory = Take(client.ReadInventory(args.tank), args, where);
     if (args.json) return PrintJson(InventoryJson(inventory)), kExitOk;
     for (const auto& tank : inventory.tanks) fmt::print("{}\n", InventoryText(tank));
-  } else if (args.format == "display") {
-    throw UsageError("a gauge in display format reports only its inventory");
   } else if (args.report == "deliveries") {
     const auto report = Take(client.ReadDeliveries(args.tank), args, where);
     if (args.json) return PrintJson(DeliveriesJson(report)), kExitOk;

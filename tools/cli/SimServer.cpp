@@ -85,40 +85,49 @@ void ServeInputLines(const std::function<void(const std::string&)>& react) {
 CLI::App* AddSimCommand(CLI::App& app, SimArgs& args) {
   auto* command = app.add_subcommand(
       "sim", "Serve the dispenser simulator on a pseudo-terminal; prints its path first");
-  command->add_option("--dispensers", args.dispensers, "Dispensers on the line, 1..32")
-      ->check(CLI::Range(1, 32));
-  command->add_flag("--auto", args.autoNozzle,
-                    "A nozzle lifts after an authorization and hangs when the fill ends");
+  auto* dispensers =
+      command->add_option("--dispensers", args.dispensers, "Dispensers on the line, 1..32")
+          ->check(CLI::Range(1, 32));
+  auto* autoNozzle =
+      command->add_flag("--auto", args.autoNozzle,
+                        "A nozzle lifts after an authorization and hangs when the fill ends");
   command->add_flag("--unpaced", args.unpaced,
                     "Each reply at once, in one write, without the line's timing (for tests on "
                     "a busy machine)");
-  command
-      ->add_option("--fault", args.faults,
-                   "A dispenser misbehaves, from the start (repeatable): " + FaultHelp() +
-                       "; once: only the next such request")
-      ->type_name("D:REQUEST:KIND[:VALUE][:once]");
-  command->add_flag("--gauge", args.gauge,
-                    "Serve a simulated tank gauge instead of dispensers (docs/simulator.md)");
-  command->add_option("--tanks", args.tanks, "--gauge: tanks 1..N of 20,000 l, 60 % full")
-      ->check(CLI::Range(1, 16));
-  command
-      ->add_option("--tcp", args.tcpPort,
-                   "--gauge: serve on 127.0.0.1:PORT (0: a free port) instead of a "
-                   "pseudo-terminal; prints tcp://127.0.0.1:PORT")
-      ->check(CLI::Range(0, 65535));
-  command->add_option("--units", args.units, "--gauge: answer in metric (default) or us units")
-      ->check(CLI::IsMember({"metric", "us"}));
-  command->add_option("--security-code-file", args.securityCodeFile,
-                      "--gauge: answer only commands with the code in this file's first line");
-  command
-      ->add_option(
-          "--gauge-fault", args.gaugeFaults,
-          "--gauge: the gauge misbehaves, from the start (repeatable): " + GaugeFaultHelp())
-      ->type_name("FUNCTION:KIND[:MS][:once]");
+  auto* faults =
+      command
+          ->add_option("--fault", args.faults,
+                       "A dispenser misbehaves, from the start (repeatable): " + FaultHelp() +
+                           "; once: only the next such request")
+          ->type_name("D:REQUEST:KIND[:VALUE][:once]");
+  // The tank gauge instead: its options need it, and the dispensers' go without it.
+  auto* gauge =
+      command->add_flag("--gauge", args.gauge,
+                        "Serve a simulated tank gauge instead of dispensers (docs/simulator.md)");
+  gauge->excludes(dispensers)->excludes(autoNozzle)->excludes(faults);
+  const std::vector<CLI::Option*> gaugeOptions{
+      command->add_option("--tanks", args.tanks, "--gauge: tanks 1..N of 20,000 l, 60 % full")
+          ->check(CLI::Range(1, 16)),
+      command
+          ->add_option("--tcp", args.tcpPort,
+                       "--gauge: serve on 127.0.0.1:PORT (0: a free port) instead of a "
+                       "pseudo-terminal; prints tcp://127.0.0.1:PORT")
+          ->check(CLI::Range(0, 65535)),
+      command->add_option("--units", args.units, "--gauge: answer in metric (default) or us units")
+          ->check(CLI::IsMember({"metric", "us"})),
+      command->add_option("--security-code-file", args.securityCodeFile,
+                          "--gauge: answer only commands with the code in this file's first line"),
+      command
+          ->add_option(
+              "--gauge-fault", args.gaugeFaults,
+              "--gauge: the gauge misbehaves, from the start (repeatable): " + GaugeFaultHelp())
+          ->type_name("FUNCTION:KIND[:MS][:once]")};
+  for (auto* option : gaugeOptions) option->needs(gauge);
   command->footer(std::string(kInputHelp) +
                   "\nEach is acknowledged on stderr; the server keeps running after its input "
                   "ends.\nExample: quorlan sim --dispensers 4 --auto --fault 4:status:noreply "
-                  "--fault 2:totals:short:20\n");
+                  "--fault 2:totals:short:20\nWith --gauge: deliver T LITRES, water T MM, leak T "
+                  "LITRES_PER_HOUR, fault FUNCTION:KIND[:MS][:once], clear.\n");
   return command;
 }
 
