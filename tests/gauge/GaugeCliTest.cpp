@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "Process.h"
 
@@ -39,11 +40,23 @@ TEST(GaugeCommand, ReadsTheSimulatedGaugeOverAPseudoTerminalAndTcp) {
   EXPECT_NEAR(json["tanks"][0]["volume"].get<double>(), 12000, 0.01);
   EXPECT_EQ(json["tanks"][0]["delivering"], false);
 
-  // A delivery typed on the simulator's input shows in the next reports.
-  pty.server.Write("deliver 2 800\n");
-  const auto plain = RunQuorlan({"gauge", "inventory", "--port", pty.where, "-t", "2"});
+  // A delivery typed on the simulator's input (under a second at 800 l a
+  // minute) ends up in the delivery report.
+  pty.server.Write("deliver 2 10\n");
+  nlohmann::json deliveries;
+  for (int attempt = 0; attempt < 300 && deliveries.empty(); ++attempt) {
+    const auto report = RunQuorlan({"gauge", "deliveries", "--port", pty.where, "--json"});
+    ASSERT_EQ(report.exitCode, 0) << report.err;
+    deliveries = nlohmann::json::parse(report.out)["deliveries"];
+    if (deliveries.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(deliveries[0]["tank"], 2);
+  EXPECT_NEAR(deliveries[0]["gauged"]["volume"].get<double>(), 10, 0.02);
+  const auto plain = RunQuorlan({"gauge", "deliveries", "--port", pty.where, "-t", "2"});
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
-  EXPECT_EQ(plain.out.rfind("tank 2 (product 2): volume ", 0), 0u) << plain.out;
+  EXPECT_EQ(plain.out.rfind("tank 2: delivery ", 0), 0u) << plain.out;
+  EXPECT_NE(plain.out.find(", 10.0 l (TC "), std::string::npos) << plain.out;
 
   SimulatedGauge tcp({"--tcp", "0", "--units", "us"});
   ASSERT_EQ(tcp.where.rfind("tcp://127.0.0.1:", 0), 0u) << tcp.where;
@@ -109,13 +122,13 @@ TEST(GaugeCommand, AnswersEveryMistakeWithOneLineAndItsExitCode) {
     EXPECT_EQ(result.err, c.message);
     EXPECT_EQ(result.out, "");
   }
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"gauge", "inventory", "--tank", "100"},
-           {"gauge", "deliveries", "--format", "display"},
-           {"gauge", "level"},
-           {"sim", "--gauge", "--gauge-fault", "inventory:melt"},
-           {"sim", "--gauge", "--dispensers", "2"},
-           {"sim", "--tanks", "2"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"gauge", "inventory", "--tank", "100"},
+                                             {"gauge", "deliveries", "--format", "display"},
+                                             {"gauge", "level"},
+                                             {"sim", "--gauge", "--gauge-fault", "inventory:melt"},
+                                             {"sim", "--gauge", "--dispensers", "2"},
+                                             {"sim", "--tanks", "2"}}) {
     EXPECT_EQ(RunQuorlan(args).exitCode, 2) << args.back();
   }
   const auto json = RunQuorlan({"gauge", "inventory", "--port", broken.where, "--json"});

@@ -214,6 +214,81 @@ TEST(GaugeReplies, RefusesEveryBadReplyWithItsReason) {
       ParseInventory(Frame("i201012601020304" + Record("01", {1, 1, 1, 1, 0, -12, 0})), kTank1)));
 }
 
+// The same for the delivery and alarm reports.
+TEST(GaugeReplies, RefusesBadDeliveriesAndAlarmsWithTheirReason) {
+  const auto deliveries = BuildCommand(Function::Deliveries, Format::Computer, 1, "");
+  const auto alarms = BuildCommand(Function::Alarms, Format::Computer, 1, "");
+  const std::string times =
+      "2601020300"
+      "2601020330";
+  const std::string ten = Floats({5000, 5010, 10, 14, 15000, 15020, 10, 13, 900, 1900});
+  const struct {
+    std::string frame;
+    const Command* command;
+    std::string reason;
+  } cases[] = {
+      {Frame("i202012601040000"
+             "011"),
+       &deliveries, "a cut delivery record"},
+      {Frame("i202012601040000"
+             "01101" +
+             times),
+       &deliveries, "a cut delivery"},
+      {Frame("i202012601040000"
+             "01101"
+             "2601020300"
+             "2613020330"
+             "0A" +
+             ten),
+       &deliveries, "a delivery with an invalid time"},
+      {Frame("i202012601040000"
+             "01101" +
+             times + "07" + ten.substr(0, 56)),
+       &deliveries, "too few delivery fields"},
+      {Frame("i202012601040000"
+             "01101" +
+             times + "0A" + ten.substr(0, 72)),
+       &deliveries, "a cut or malformed delivery field"},
+      {Frame("i202012601040000"
+             "01101" +
+             times + "08" + Floats({-5, 5010, 10, 14, 15000, 15020, 10, 13})),
+       &deliveries, "negative delivery volume"},
+      {Frame("i202012601040000"
+             "01101" +
+             times + "08" +
+             Floats({5, 5010, 10, 14, 15000, std::numeric_limits<float>::quiet_NaN(), 10, 13})),
+       &deliveries, "delivery TC volume is not a number"},
+      {Frame("i202012601040000"
+             "02100"),
+       &deliveries, "tank 02 answered for 01"},
+      {Frame("i205012601040000"
+             "01"),
+       &alarms, "a cut alarm record"},
+      {Frame("i205012601040000"
+             "0102"
+             "05"),
+       &alarms, "a cut or malformed alarm code"},
+      {Frame("i205012601040000"
+             "0101"
+             "5X"),
+       &alarms, "a cut or malformed alarm code"},
+      {Frame("i205022601040000"
+             "0100"),
+       &alarms, "tank 02 answered for 01"},
+      {Frame("i201012601040000"
+             "0100"),
+       &alarms, "a reply to i201 instead of i205"},
+  };
+  const auto refusal = [](const std::string& frame, const Command& command) {
+    const auto take = [](const auto& parsed) {
+      return ProblemOf(parsed) ? ProblemOf(parsed)->reason : std::string("taken");
+    };
+    return command.function == Function::Alarms ? take(ParseAlarms(frame, command))
+                                                : take(ParseDeliveries(frame, command));
+  };
+  for (const auto& [frame, command, reason] : cases) EXPECT_EQ(refusal(frame, *command), reason);
+}
+
 TEST(GaugeUnits, ConvertsAConsoleSetToUsUnits) {
   Inventory inventory;
   inventory.tanks.push_back({.tank = 1,

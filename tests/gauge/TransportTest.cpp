@@ -105,6 +105,23 @@ TEST(GaugeOverTcp, NobodyListeningIsALineDownWithTheReason) {
   EXPECT_NE(FailureOf(outcome)->detail.find("cannot connect"), std::string::npos);
 }
 
+// The simulator's TCP server, as a bridge is used: one client at a time, the
+// next one served once the first leaves, and a stop that comes while a
+// client is connected and silent.
+TEST(GaugeOverTcp, TheSimulatorServesOneClientAfterTheOther) {
+  auto gauge = std::make_shared<sim::Gauge>();
+  sim::TcpServer server(std::make_shared<sim::GaugeResponder>(gauge), 0, {.pacing = true});
+  server.Start();
+  for (int client = 0; client < 3; ++client) {
+    GaugeClient reader(std::make_unique<TcpGaugeLink>("127.0.0.1", server.Port()), Quick());
+    EXPECT_EQ(Tanks(reader.ReadInventory(client + 1)), 1u) << client;
+  }
+  GaugeClient idle(std::make_unique<TcpGaugeLink>("127.0.0.1", server.Port()), Quick());
+  EXPECT_EQ(Tanks(idle.ReadInventory(4)), 1u);
+  server.Stop();  // with `idle` still connected
+  EXPECT_EQ(gauge->Commands(), 4u);
+}
+
 // A bridge whose far side never stops talking: bytes every 20 ms, never an
 // ETX. The reply is cut at the whole-reply deadline and asked again; the
 // line that never falls silent is then given up as down. Never a hang.
