@@ -33,6 +33,10 @@ struct LineTimeouts {
   std::chrono::milliseconds interByte{50};
   // Silence the line keeps before a request once it is out of step.
   std::chrono::milliseconds settle{100};
+  // Longest a reply may take after its first byte is due (0: as long as the
+  // reply buffer lasts), and a drain in all: a line that trickles or
+  // babbles past it fails. For long replies of any length.
+  std::chrono::milliseconds whole{0};
 };
 
 // What came back for one request.

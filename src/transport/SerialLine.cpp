@@ -140,9 +140,11 @@ std::optional<Reply> SerialLine::Transfer(std::span<const std::uint8_t> request,
   if (!IsOpen()) return std::nullopt;
   const Clock::duration sending = ByteTime(baud_) * request.size();
   // Long enough for the lateness a reply may have plus a longest reply.
+  const bool bounded = timeouts.whole.count() > 0;
   const Clock::duration drainLimit =
       timeouts.settle + timeouts.reply +
-      ByteTime(baud_) * std::max(std::size_t(kReplyBufferSize), reply.size());
+      (bounded ? Clock::duration(timeouts.whole)
+               : ByteTime(baud_) * std::max(std::size_t(kReplyBufferSize), reply.size()));
   // Bytes waiting before the request answer nothing that was asked.
   if (inStep_ && InputWaiting()) inStep_ = false;
   const bool proving = !inStep_;
@@ -161,7 +163,8 @@ std::optional<Reply> SerialLine::Transfer(std::span<const std::uint8_t> request,
   // The write returns once the bytes are queued; their transmission counts
   // against neither timeout.
   const auto received =
-      Read(reply, false, timeouts.reply + sending, timeouts.interByte, Clock::duration::max());
+      Read(reply, false, timeouts.reply + sending, timeouts.interByte,
+           bounded ? timeouts.reply + sending + timeouts.whole : Clock::duration::max());
   if (!received) return std::nullopt;
   Reply result{.count = *received, .extra = pastEnd_};
   const bool whole = endByte_ ? endSeen_ : result.count == reply.size();

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "PtyPeer.h"
@@ -59,6 +60,30 @@ TEST(SerialLineUntil, EndsAtTheMarkAndHearsOnlyItsOwnReplyAfterStrayBytes) {
     ASSERT_TRUE(second) << c.name;
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + long(second->count)), kGood) << c.name;
   }
+}
+
+// A gauge that trickles a byte every 20 ms and never its ETX is cut off at
+// the whole-reply deadline: the line fails rather than wait for ever.
+TEST(SerialLineUntil, AReplyThatNeverEndsFailsTheLineAtItsDeadline) {
+  PtyPeer peer;
+  serial::SerialLine line(peer.Path());
+  ASSERT_TRUE(line.Open(9600)) << line.Problem();
+  std::atomic<bool> done{false};
+  std::thread gauge([&] {
+    EXPECT_EQ(peer.Read(kCommand.size()), kCommand);
+    while (!done) {
+      peer.Write(Of("x"));
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  Bytes reply(65536);
+  const auto heard = line.TransferUntil(
+      kCommand, reply, 0x03, {.reply = 300ms, .interByte = 200ms, .settle = 100ms, .whole = 400ms});
+  done = true;
+  gauge.join();
+  EXPECT_FALSE(heard);
+  EXPECT_FALSE(line.IsOpen());
+  EXPECT_EQ(line.Problem(), "the line does not fall silent");
 }
 
 }  // namespace

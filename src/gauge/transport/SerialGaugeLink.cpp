@@ -18,8 +18,10 @@ bool SerialGaugeLink::Open(const LinkTimeouts&) {
 std::optional<std::string> SerialGaugeLink::Transfer(std::string_view command,
                                                      const LinkTimeouts& timeouts) {
   std::vector<std::uint8_t> reply(kLongestFrame);
-  const serial::LineTimeouts lineTimeouts{
-      .reply = timeouts.reply, .interByte = timeouts.interByte, .settle = timeouts.settle};
+  const serial::LineTimeouts lineTimeouts{.reply = timeouts.reply,
+                                          .interByte = timeouts.interByte,
+                                          .settle = timeouts.settle,
+                                          .whole = timeouts.whole};
   const auto request =
       std::span(reinterpret_cast<const std::uint8_t*>(command.data()), command.size());
   const auto heard = line_.TransferUntil(request, reply, std::uint8_t(kEtx), lineTimeouts);
