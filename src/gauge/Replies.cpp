@@ -233,7 +233,7 @@ Parsed<Inventory> ParseDisplayInventory(std::string_view frame, const Command& c
   return inventory;
 }
 
-std::optional<DeliveryEnd> EndOf(const std::vector<double>& values, bool start) {
+DeliveryEnd EndOf(const std::vector<double>& values, bool start) {
   const auto at = [&](DeliveryField f) { return values[std::size_t(f)]; };
   DeliveryEnd end;
   end.volume = at(start ? DeliveryField::StartVolume : DeliveryField::EndVolume);
@@ -306,8 +306,8 @@ Parsed<DeliveryReport> ParseDeliveries(std::string_view frame, const Command& co
       if (!values) return Bad("a cut or malformed delivery field");
       Delivery delivery{
           .tank = *number, .product = (*product)[0], .started = *started, .ended = *ended};
-      delivery.start = *EndOf(*values, true);
-      delivery.end = *EndOf(*values, false);
+      delivery.start = EndOf(*values, true);
+      delivery.end = EndOf(*values, false);
       for (const auto* end : {&delivery.start, &delivery.end}) {
         if (auto problem = CheckDeliveryEnd(*end)) return *problem;
       }
