@@ -56,8 +56,8 @@ class Line {
 
   // Told of every volume a nozzle pours, as it pours: the dispenser, the
   // nozzle, the grade sold and the litres shown (whole hundredths). Called
-  // with the line's lock held, so it must not call back into the line. Set
-  // before the line is shared; empty: nobody is told.
+  // with the line's lock held, so it must not call back into the line.
+  // Empty: nobody is told.
   using PourObserver = std::function<void(int dispenser, int nozzle, int grade, double litres)>;
   void SetPourObserver(PourObserver observer);
 
