@@ -241,14 +241,14 @@ CommandResult Station::AuthorizationOutcome(int channel, int dispenser,
   // when it surely did not.
   if (!fill) {
     return {Outcome::Refused,
-            where + ": not authorized: the service restarted before the dispenser took it",
+            where + ": not authorized: this authorization never reached the dispenser",
             {}};
   }
   if (fill->status == FillStatus::Pending) {
     return {Outcome::Unavailable,
             where +
-                ": whether the authorization went out before the restart is not known yet; "
-                "ask again",
+                ": whether this authorization reached the dispenser is not known yet; ask "
+                "again",
             {}};
   }
   DispenserView view = Line(channel)->View(dispenser);

@@ -73,9 +73,10 @@ class Station {
   CommandResult Authorize(int channel, int dispenser, int grade, FillLimit limit,
                           const std::string& by,
                           const std::optional<std::string>& request = std::nullopt);
-  // What became of an authorization that `request` sent before a restart cut
-  // it off: Done with its fill, Refused when it surely did not go out,
-  // Unavailable while the dispenser has not told yet.
+  // What became of an authorization that `request` sent and whose answer was
+  // not kept (a restart cut it off, or the database refused it): Done with
+  // its fill, Refused when it surely did not go out, Unavailable while the
+  // dispenser has not told yet.
   CommandResult AuthorizationOutcome(int channel, int dispenser, const std::string& request);
   CommandResult StopDispenser(int channel, int dispenser);
   // Every line at once: each worker takes its stops ahead of anything queued.

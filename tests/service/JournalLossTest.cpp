@@ -95,13 +95,7 @@ TEST(JournalLoss, AnAuthorizationThatWentOutUnderAnotherProcesssLockIsAnsweredWi
   SeedPrices(*service.Client("admin"), 1, 1);
   auto pos = service.Client("operate");
   ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "idle"; }));
-  std::unique_ptr<WriteLock> lock;
-  std::atomic<bool> locked{false};
-  lines.OnRequest(1, [&](int, sim::Request request) {
-    if (request != sim::Request::PresetAuthorize || locked) return;
-    lock = std::make_unique<WriteLock>(dir.File("station.db"));
-    locked = true;
-  });
+  LockAtAuthorization lock(lines, 1, dir.File("station.db"));
   const httplib::Headers key{{"Idempotency-Key", "sale-1"}};
   const std::string authorize = "/api/v1/dispensers/1/1/authorize";
   const std::string body = R"({"grade":1,"volume":1.00})";
@@ -114,9 +108,8 @@ TEST(JournalLoss, AnAuthorizationThatWentOutUnderAnotherProcesssLockIsAnsweredWi
   });
   ASSERT_TRUE(WaitFor([&] { return status != 0; }, std::chrono::seconds(120)));
   till.join();
-  lines.OnRequest(1, {});
-  ASSERT_TRUE(locked);
-  lock.reset();
+  ASSERT_TRUE(lock.Taken());
+  lock.Release();
 
   ASSERT_EQ(status, 200) << said;
   const json first = json::parse(said);

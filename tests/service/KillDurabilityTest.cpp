@@ -366,23 +366,16 @@ TEST(ServiceKill, ARepeatedKeyLearnsWhetherTheAuthorizationAKillCutOffWentOut) {
       lost.persistent = true;
       lines.Line(1).InjectFault(1, sim::Request::PresetAuthorize, lost);
     }
-    std::unique_ptr<WriteLock> lock;
-    std::atomic<bool> locked{false};
-    lines.OnRequest(1, [&](int, sim::Request request) {
-      if (request != sim::Request::PresetAuthorize || locked) return;
-      lock = std::make_unique<WriteLock>(dir.File("station.db"));
-      locked = true;
-    });
+    LockAtAuthorization lock(lines, 1, dir.File("station.db"));
     const httplib::Headers key{{"Idempotency-Key", "sale-1"}};
     const std::string authorize = "/api/v1/dispensers/1/1/authorize";
     const std::string body = R"({"grade":1,"volume":1.00})";
     auto first = service->Client("operate");
     std::thread till([&] { first->Post(authorize, key, body, "application/json"); });
-    ASSERT_TRUE(WaitFor([&] { return locked.load(); }));
+    ASSERT_TRUE(WaitFor([&] { return lock.Taken(); }));
     service->Kill();
     till.join();
-    lines.OnRequest(1, {});
-    lock.reset();
+    lock.Release();
     lines.Line(1).ClearFaults(1);
 
     service = std::make_unique<Service>(dir, config);

@@ -131,6 +131,21 @@ WriteLock::~WriteLock() {
   sqlite3_close(db_);
 }
 
+LockAtAuthorization::LockAtAuthorization(SimLines& lines, int channel, const std::string& database)
+    : lines_(lines), channel_(channel) {
+  lines_.OnRequest(channel_, [this, database](int, sim::Request request) {
+    if (request != sim::Request::PresetAuthorize || taken_) return;
+    lock_ = std::make_unique<WriteLock>(database);
+    taken_ = true;
+  });
+}
+
+void LockAtAuthorization::Release() {
+  // Waits for a hook under way.
+  lines_.OnRequest(channel_, {});
+  lock_.reset();
+}
+
 std::pair<std::int64_t, std::int64_t> SimLines::Totals(int channel, int dispenser) {
   const auto snapshot = Line(channel).Snapshot(dispenser);
   std::pair<std::int64_t, std::int64_t> sum{0, 0};

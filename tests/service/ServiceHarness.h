@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -90,6 +91,26 @@ class WriteLock {
 
  private:
   ::sqlite3* db_ = nullptr;
+};
+
+// A WriteLock on `database` taken as the next preset authorization reaches
+// the line of `channel`, before the dispenser acts on it: the authorization's
+// journal row and its key are stored by then, nothing after them can be.
+// Held until Release or the end.
+class LockAtAuthorization {
+ public:
+  LockAtAuthorization(SimLines& lines, int channel, const std::string& database);
+  ~LockAtAuthorization() { Release(); }
+  LockAtAuthorization(const LockAtAuthorization&) = delete;
+  LockAtAuthorization& operator=(const LockAtAuthorization&) = delete;
+  bool Taken() const { return taken_; }
+  void Release();
+
+ private:
+  SimLines& lines_;
+  int channel_;
+  std::unique_ptr<WriteLock> lock_;
+  std::atomic<bool> taken_{false};
 };
 
 struct Token {

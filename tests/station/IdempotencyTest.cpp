@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <stdexcept>
 #include <thread>
 
 #include "station/journal/Idempotency.h"
@@ -25,6 +26,10 @@ class MemoryStorage : public IdempotencyStorage {
   void Save(const IdempotencyScope& scope, const IdempotencyRecord& record,
             Instant forgetBefore) override {
     std::lock_guard lock(mutex_);
+    // As another process's lock would: the key was taken, its answer is not stored.
+    if (refuseAnswers && record.answer.status != kNoAnswerYet) {
+      throw std::runtime_error("the database is locked");
+    }
     std::erase_if(records_,
                   [&](const auto& entry) { return entry.second.createdAt < forgetBefore; });
     records_.insert_or_assign(scope, record);
@@ -33,6 +38,7 @@ class MemoryStorage : public IdempotencyStorage {
     std::lock_guard lock(mutex_);
     records_.erase(scope);
   }
+  bool refuseAnswers = false;
   std::size_t Size() {
     std::lock_guard lock(mutex_);
     return records_.size();
@@ -143,6 +149,27 @@ TEST(Idempotency, AFirstCutOffByARestartIsNeverRunAgain) {
   EXPECT_EQ(after.Begin(kScope, body, kNow + 1s).verdict, Idempotency::Verdict::Interrupted);
   EXPECT_EQ(after.Begin(kScope, BodyHash("[]"), kNow + 1s).verdict,
             Idempotency::Verdict::OtherBody);
+}
+
+// An answer was given though it could not be stored: the command is never
+// run a second time; a repeat learns the outcome as after a restart, and
+// what it learned is kept.
+TEST(Idempotency, AnAnswerThatCannotBeStoredKeepsTheKeyTaken) {
+  MemoryStorage storage;
+  Idempotency idempotency(storage);
+  const std::string body = BodyHash("{}");
+  ASSERT_EQ(idempotency.Begin(kScope, body, kNow).verdict, Idempotency::Verdict::Run);
+  storage.refuseAnswers = true;
+  {
+    IdempotencyTicket ticket(idempotency, kScope, body);
+    EXPECT_THROW(ticket.Finish(kAnswer, kNow), std::runtime_error);
+  }
+  storage.refuseAnswers = false;
+  EXPECT_EQ(idempotency.Begin(kScope, body, kNow + 1s).verdict, Idempotency::Verdict::Interrupted);
+  idempotency.Settle(kScope, body, kAnswer, kNow + 1s);
+  const auto repeat = idempotency.Begin(kScope, body, kNow + 2s);
+  EXPECT_EQ(repeat.verdict, Idempotency::Verdict::Replay);
+  EXPECT_EQ(repeat.answer.body, kAnswer.body);
 }
 
 }  // namespace
