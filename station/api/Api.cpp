@@ -354,9 +354,9 @@ void Api::Idempotent(const Entry& entry, const Call& call, http::Answer& answer)
       // tells that of the other commands.
       if (entry.label != kAuthorizeRoute) {
         throw Problem{409,
-                      "the first request with this Idempotency-Key was cut off by a restart of "
-                      "the service before it answered: look up its outcome before sending "
-                      "another"};
+                      "the first request with this Idempotency-Key ended without its answer "
+                      "being kept (a restart cut it off, or the database refused it): look up "
+                      "its outcome before sending another"};
       }
       const auto settled = Kept(answer, [&] { AuthorizationOutcome(keyed, answer); });
       if (settled) KeepQuietly(scope, [&] { idempotency_.Settle(scope, hash, *settled, Now()); });
@@ -366,7 +366,18 @@ void Api::Idempotent(const Entry& entry, const Call& call, http::Answer& answer)
       break;
   }
   IdempotencyTicket ticket(idempotency_, scope, hash);
-  const auto first = Kept(answer, [&] { entry.handler(*this, keyed, answer); });
+  std::optional<StoredAnswer> first;
+  try {
+    first = Kept(answer, [&] { entry.handler(*this, keyed, answer); });
+  } catch (...) {
+    // An authorization whose journal row stands may have reached the
+    // dispenser (its reply was lost): a repeat must learn that, not send it
+    // again.
+    if (entry.label == kAuthorizeRoute && station_.Journal().fills.OfRequest(*keyed.requestId)) {
+      ticket.Keep();
+    }
+    throw;
+  }
   // An answer that could not be kept is given all the same: the key stays
   // taken, and a repeat learns the outcome as after a restart.
   if (first) KeepQuietly(scope, [&] { ticket.Finish(*first, Now()); });

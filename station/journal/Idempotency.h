@@ -88,7 +88,8 @@ class Idempotency {
     Run,        // the first: act, then Finish
     Replay,     // a repeat: give `answer`
     OtherBody,  // the key was used with another body: 422
-    // The first was cut off by a restart before it answered: its outcome is unknown.
+    // The first's answer was never kept (a restart cut it off, the database
+    // refused it, or it failed after it may have acted): its outcome is unknown.
     Interrupted,
   };
   struct Decision {
@@ -112,10 +113,10 @@ class Idempotency {
               const StoredAnswer& answer, Instant now);
   // Repeats now waiting for a first answer.
   int Waiting();
-
- private:
+  // Lets the repeats waiting for a first go on, the key's record as it is.
   void Release(const IdempotencyScope& scope);
 
+ private:
   IdempotencyStorage& storage_;
   std::mutex mutex_;
   std::condition_variable finished_;
@@ -138,6 +139,12 @@ class IdempotencyTicket {
   void Finish(const StoredAnswer& answer, Instant now) {
     done_ = true;
     idempotency_.Finish(scope_, bodyHash_, answer, now);
+  }
+  // The command failed but may have acted: the key stays taken, unanswered,
+  // and a repeat learns the outcome as after a restart.
+  void Keep() {
+    done_ = true;
+    idempotency_.Release(scope_);
   }
 
  private:

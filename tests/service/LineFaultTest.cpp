@@ -108,5 +108,45 @@ TEST(ServiceLineFaults, FaultsAreReportedOtherLinesServeAndEveryFillIsJournaled)
   EXPECT_EQ(service.Terminate(), 0);
 }
 
+// The dispenser takes an authorization whose reply comes too late: the
+// till hears 502, and its repeat with the key must learn that the
+// authorization went out, not send a second one.
+TEST(ServiceLineFaults, ARepeatOfAnAuthorizationWhoseReplyWasLostSendsNoSecond) {
+  TempDir dir;
+  SimLines lines(dir.Path(), 1, 1, 5);
+  Service service(dir, WriteConfig(dir, &lines));
+  SeedPrices(*service.Client("admin"), 1, 1);
+  auto pos = service.Client("operate");
+  ASSERT_TRUE(WaitFor([&] { return View(*pos, 1, 1)["state"] == "idle"; }));
+  sim::Fault late;
+  late.kind = sim::FaultKind::LateReply;
+  late.delay = std::chrono::milliseconds(2000);  // beyond the reply timeout
+  lines.Line(1).InjectFault(1, sim::Request::PresetAuthorize, late);
+  const httplib::Headers key{{"Idempotency-Key", "sale-1"}};
+  const std::string authorize = "/api/v1/dispensers/1/1/authorize";
+  const std::string body = R"({"grade":1,"volume":1.00})";
+  const auto first = pos->Post(authorize, key, body, "application/json");
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first->status, 502) << first->body;
+
+  // 503 until the dispenser has told.
+  int status = 0;
+  std::string said;
+  ASSERT_TRUE(WaitFor([&] {
+    const auto repeat = pos->Post(authorize, key, body, "application/json");
+    status = repeat ? repeat->status : 0;
+    said = repeat ? repeat->body : "";
+    return status != 0 && status != 503;
+  }));
+  ASSERT_EQ(status, 200) << said;
+  ASSERT_TRUE(WaitFor(
+      [&] { return View(*pos, 1, 1)["state"] == "idle" && CompletedFills(*pos).size() == 1; }));
+  const auto fills = CompletedFills(*pos);
+  EXPECT_EQ(json::parse(said)["fill_id"], fills.front()["id"]);
+  EXPECT_EQ(Hundredths(fills.front()["volume"]), 100);
+  EXPECT_EQ(lines.Line(1).Snapshot(1).sales.size(), 1u);
+  EXPECT_EQ(Imbalance(ReadJournal(*pos), lines), "");
+}
+
 }  // namespace
 }  // namespace quorlan::service_test
