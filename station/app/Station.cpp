@@ -255,7 +255,7 @@ std::vector<StopResult> Station::StopAll() {
 }
 
 CommandResult Station::Totals(int channel, int dispenser, int nozzle) {
-  return Await(Line(channel)->Totals(dispenser, nozzle));
+  return Await(std::move(Line(channel)->Totals({{dispenser, nozzle}}).front()));
 }
 
 std::vector<PriceResult> Station::ChangePrices(const std::vector<PriceEntry>& entries) {
@@ -338,18 +338,28 @@ std::vector<FillRecord> Station::Fills(const FillQuery& query) {
 }
 
 std::vector<std::pair<NozzleId, std::optional<station::Totals>>> Station::ReadTotals() {
-  // Every exchange is queued before any is awaited: each line reads its
-  // nozzles back to back, and the lines at once.
+  // Every exchange is queued before any is awaited, each line's as one set
+  // that no other command comes between (its polls go on between the
+  // reads), and the lines at once.
   // A dispenser that does not answer its polls now is not asked: its
   // nozzles are unanswered at once, not after a timeout each.
   std::vector<std::pair<NozzleId, std::optional<std::future<CommandResult>>>> pending;
   for (const LineConfig& line : config_.lines) {
     LineWorker* worker = Line(line.channel);
+    std::set<int> answering;
+    std::vector<std::pair<int, int>> asked;
     for (int d : line.dispensers) {
-      const bool answers = worker->Up() && worker->View(d).link == Link::Ok;
+      if (!worker->Up() || worker->View(d).link != Link::Ok) continue;
+      answering.insert(d);
+      for (int n : line.nozzles) asked.emplace_back(d, n);
+    }
+    auto reads = worker->Totals(asked);
+    std::size_t next = 0;
+    for (int d : line.dispensers) {
       for (int n : line.nozzles) {
         pending.emplace_back(NozzleId{line.channel, d, n},
-                             answers ? std::optional(worker->Totals(d, n)) : std::nullopt);
+                             answering.count(d) ? std::optional(std::move(reads[next++]))
+                                                : std::nullopt);
       }
     }
   }

@@ -261,20 +261,29 @@ TEST(StationDatabase, ASecondServiceOnTheSameDatabaseExitsTwoAndTheFirstRunsOn) 
   EXPECT_EQ(third.Finish().exitCode, 0);
 }
 
-TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesCanSpare) {
+TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesAndTheCommandsCanSpare) {
   struct Case {
     int dispensers;
     std::set<int> busy;
-    int busyGap;  // the longest a busy dispenser may wait, in polls
-    int idleGap;  // an idle one: 15/16 of two plain sweeps, rounded up
+    bool commands;  // a command waits at every turn (a shift close's reads)
+    int busyGap;    // the longest a busy dispenser may wait, in turns
+    int idleGap;    // an idle one: 15/16 of two plain sweeps, rounded up
+    int commandGap;  // a waiting command: at least every 16th turn
   };
   std::set<int> allButTwo;
   for (int d = 3; d <= 32; ++d) allButTwo.insert(d);
   const Case cases[] = {
-      {32, {7, 23}, 4, 60},
-      {6, {2}, 2, 12},
-      {32, {}, 0, 32},
-      {32, allButTwo, 32, 60},
+      {32, {7, 23}, false, 4, 60, 0},
+      {6, {2}, false, 2, 12, 0},
+      {32, {}, false, 0, 32, 0},
+      {32, allButTwo, false, 32, 60, 0},
+      // The filling one keeps every 4th turn on average (one late by a turn
+      // when an idle one is due), the idle ones their two sweeps.
+      {32, {7}, true, 5, 60, 7},
+      {32, {}, true, 0, 60, 3},
+      {32, {7, 23}, true, 6, 60, 16},
+      {32, allButTwo, true, 35, 60, 16},
+      {6, {2}, true, 5, 12, 4},
   };
   for (const Case& c : cases) {
     std::vector<int> dispensers;
@@ -282,16 +291,34 @@ TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesCanSpare) {
     station::PollSchedule schedule(dispensers);
     for (int d : c.busy) schedule.SetBusy(d, true);
     std::map<int, int> last, longest;
-    for (int poll = 0; poll < 20 * c.dispensers; ++poll) {
-      const int d = schedule.Next();
-      if (last.count(d)) longest[d] = std::max(longest[d], poll - last[d]);
-      last[d] = poll;
+    for (int turn = 0; turn < 20 * c.dispensers; ++turn) {
+      const int d = schedule.Next(c.commands);
+      if (last.count(d)) longest[d] = std::max(longest[d], turn - last[d]);
+      last[d] = turn;
     }
+    const std::string where = std::to_string(c.dispensers) + " dispensers, " +
+                              std::to_string(c.busy.size()) + " busy" +
+                              (c.commands ? ", commands waiting" : "");
     for (int d : dispensers) {
       const int limit = c.busy.count(d) ? c.busyGap : c.idleGap;
-      EXPECT_GT(longest[d], 0) << c.dispensers << " dispensers, " << d << " was starved";
-      EXPECT_LE(longest[d], limit) << c.dispensers << " dispensers, " << d;
+      EXPECT_GT(longest[d], 0) << where << ": " << d << " was starved";
+      EXPECT_LE(longest[d], limit) << where << ": " << d;
     }
+    EXPECT_EQ(last.count(station::PollSchedule::kCommandTurn) != 0, c.commands) << where;
+    EXPECT_LE(longest[station::PollSchedule::kCommandTurn], c.commandGap) << where;
+  }
+}
+
+TEST(PollSchedule, ACommandOnAQuietLineGoesAtOnceUnlessAnIdleOneIsDue) {
+  // Whatever turn of the schedule it comes at.
+  for (int quiet = 20; quiet < 40; ++quiet) {
+    station::PollSchedule schedule({1, 2, 3, 4});
+    schedule.SetBusy(2, true);
+    for (int turn = 0; turn < quiet; ++turn) schedule.Next(false);
+    const int first = schedule.Next(true);
+    if (first == station::PollSchedule::kCommandTurn) continue;
+    EXPECT_NE(first, 2) << "after " << quiet << " turns";
+    EXPECT_EQ(schedule.Next(true), station::PollSchedule::kCommandTurn) << "after " << quiet;
   }
 }
 
