@@ -357,9 +357,9 @@ std::vector<std::pair<NozzleId, std::optional<station::Totals>>> Station::ReadTo
     std::size_t next = 0;
     for (int d : line.dispensers) {
       for (int n : line.nozzles) {
-        pending.emplace_back(NozzleId{line.channel, d, n},
-                             answering.count(d) ? std::optional(std::move(reads[next++]))
-                                                : std::nullopt);
+        pending.emplace_back(
+            NozzleId{line.channel, d, n},
+            answering.count(d) ? std::optional(std::move(reads[next++])) : std::nullopt);
       }
     }
   }

@@ -265,9 +265,9 @@ TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesAndTheCommandsCanSpare)
   struct Case {
     int dispensers;
     std::set<int> busy;
-    bool commands;  // a command waits at every turn (a shift close's reads)
-    int busyGap;    // the longest a busy dispenser may wait, in turns
-    int idleGap;    // an idle one: 15/16 of two plain sweeps, rounded up
+    bool commands;   // a command waits at every turn (a shift close's reads)
+    int busyGap;     // the longest a busy dispenser may wait, in turns
+    int idleGap;     // an idle one: 15/16 of two plain sweeps, rounded up
     int commandGap;  // a waiting command: at least every 16th turn
   };
   std::set<int> allButTwo;

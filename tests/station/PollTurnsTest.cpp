@@ -141,6 +141,10 @@ struct LongCommand {
   std::function<void(station::Station&)> run;
 };
 
+void PrintTo(const LongCommand& command, std::ostream* out) {
+  *out << command.name;
+}
+
 class PollTurns : public ::testing::TestWithParam<LongCommand> {};
 
 TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
@@ -167,10 +171,11 @@ TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
   std::thread command([&] { c.run(rig.Station()); });
   ASSERT_TRUE(ServiceFixture::WaitUntil([&] {
     const auto seen = rig.Exchanges();
-    return std::any_of(seen.begin(), seen.end(), [&](const Exchange& e) { return e.kind == c.kind; });
+    return std::any_of(seen.begin(), seen.end(),
+                       [&](const Exchange& e) { return e.kind == c.kind; });
   }));
-  later = std::async(std::launch::async,
-                     [&] { return rig.Station().Authorize(1, 3, 1, {}, "test"); });
+  later =
+      std::async(std::launch::async, [&] { return rig.Station().Authorize(1, 3, 1, {}, "test"); });
   command.join();
   const station::CommandResult answer = later.get();
   EXPECT_EQ(answer.outcome, station::Outcome::Done) << answer.detail;
@@ -180,8 +185,8 @@ TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
   std::size_t authorizeAt = turns.size();
   for (std::size_t i = 0; i < turns.size(); ++i) {
     if (!turns[i].poll && turns[i].kind == c.kind) commandAt.push_back(i);
-    const bool authorize = turns[i].kind == sim::Request::Authorize ||
-                           turns[i].kind == sim::Request::PresetAuthorize;
+    const bool authorize =
+        turns[i].kind == sim::Request::Authorize || turns[i].kind == sim::Request::PresetAuthorize;
     if (authorize && authorizeAt == turns.size()) authorizeAt = i;
   }
   ASSERT_GE(commandAt.size(), std::size_t(c.exchanges));
@@ -189,14 +194,15 @@ TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
   const std::size_t last = commandAt[std::size_t(c.exchanges) - 1];
   EXPECT_GT(authorizeAt, last) << "an authorization came between the command's exchanges";
 
-  // Over the command's exchanges: the turns between two polls of each.
+  // Over the command's exchanges: the turns between two polls of each, and
+  // from its start and to its end.
   std::map<int, std::size_t> lastPoll;
   std::map<int, std::size_t> longest;
+  for (int d = 1; d <= kDispensers; ++d) lastPoll[d] = first;
   for (std::size_t i = first; i <= last; ++i) {
     if (!turns[i].poll) continue;
     const int d = turns[i].dispenser;
-    const std::size_t since = lastPoll.count(d) ? lastPoll[d] : first;
-    longest[d] = std::max(longest[d], i - since);
+    longest[d] = std::max(longest[d], i - lastPoll[d]);
     lastPoll[d] = i;
   }
   for (auto& [d, at] : lastPoll) longest[d] = std::max(longest[d], last - at);
@@ -204,21 +210,20 @@ TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
       << "the filling dispenser waited behind the " << c.name;
   for (int d = 1; d <= kDispensers; ++d) {
     if (d == kFilling) continue;
-    EXPECT_LE(longest.count(d) ? longest[d] : last - first, std::size_t(kIdleGap))
+    EXPECT_LE(longest[d], std::size_t(kIdleGap))
         << "dispenser " << d << " waited behind the " << c.name;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     LongCommands, PollTurns,
-    ::testing::Values(
-        LongCommand{"shift close", sim::Request::Totals, kDispensers * kNozzles,
-                    [](station::Station& station) { station.CloseShift("test"); }},
-        LongCommand{"price change", sim::Request::PriceTable, kDispensers - 1,
-                    [](station::Station& station) {
-                      // The filling one's is deferred to its fill's end.
-                      station.ChangePrices(StationOnAPty::Book(5490));
-                    }}),
+    ::testing::Values(LongCommand{"shift close", sim::Request::Totals, kDispensers* kNozzles,
+                                  [](station::Station& station) { station.CloseShift("test"); }},
+                      LongCommand{"price change", sim::Request::PriceTable, kDispensers - 1,
+                                  [](station::Station& station) {
+                                    // The filling one's is deferred to its fill's end.
+                                    station.ChangePrices(StationOnAPty::Book(5490));
+                                  }}),
     [](const auto& info) {
       std::string name = info.param.name;
       std::replace(name.begin(), name.end(), ' ', '_');
