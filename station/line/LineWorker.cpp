@@ -15,6 +15,9 @@ namespace {
 // a command (which wakes it at once). A real line's poll takes longer, so it
 // polls back to back; a simulated line answers at once and would spin.
 constexpr std::chrono::milliseconds kShortestPollCycle{10};
+// A turn of a price change: the table's exchange, about two polls' line
+// time, and the poll that follows it.
+constexpr std::size_t kDownloadTurns = 3;
 
 bool Busy(DispenserState state) {
   return state == DispenserState::Authorized || state == DispenserState::Filling ||
@@ -198,6 +201,7 @@ std::future<CommandResult> LineWorker::ApplyPrices(std::vector<int> dispensers) 
 
 std::shared_ptr<LineWorker::Command> LineWorker::PriceDownloads(std::vector<int> dispensers) {
   auto command = std::make_shared<Command>();
+  command->turns = kDownloadTurns;
   auto results = std::make_shared<std::vector<PriceResult>>();
   command->run = [this, dispensers = std::move(dispensers),
                   results]() -> std::optional<CommandResult> {
@@ -225,14 +229,18 @@ void LineWorker::Run() {
   }
   std::string lastFailure;
   for (;;) {
-    bool commandWaiting = false;
+    std::size_t commandTurns = 0;  // none waiting
     {
       std::lock_guard lock(queueMutex_);
       if (stopping_) break;
-      commandWaiting = current_ || !queue_.empty();
+      if (current_) {
+        commandTurns = current_->turns;
+      } else if (!queue_.empty()) {
+        commandTurns = queue_.front()->turns;
+      }
     }
     ++heartbeat_;
-    const int turn = schedule_.Next(commandWaiting);
+    const int turn = schedule_.Next(commandTurns);
     if (turn == PollSchedule::kCommandTurn) {
       RunCommandTurn();
       PublishDue();

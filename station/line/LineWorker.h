@@ -82,6 +82,8 @@ class LineWorker {
   struct Command {
     // One turn's work; the answer once the command is done.
     std::function<std::optional<CommandResult>()> run;
+    // How many polls' line time a turn of it holds the line for.
+    std::size_t turns = 1;
     std::promise<CommandResult> promise;
     std::optional<int> authorizes;  // the dispenser an authorization is for
   };

@@ -265,25 +265,28 @@ TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesAndTheCommandsCanSpare)
   struct Case {
     int dispensers;
     std::set<int> busy;
-    bool commands;   // a command waits at every turn (a shift close's reads)
-    int busyGap;     // the longest a busy dispenser may wait, in turns
-    int idleGap;     // an idle one: 15/16 of two plain sweeps, rounded up
-    int commandGap;  // a waiting command: at least every 16th turn
+    std::size_t commandTurns;  // a command waits at every turn, this long; 0: none
+    int busyGap;               // the longest a busy dispenser may wait, in polls' line time
+    int idleGap;               // an idle one: 29/32 of two plain sweeps
+    int commandGap;            // a waiting command: every 16th turn, one late for an idle one
   };
   std::set<int> allButTwo;
   for (int d = 3; d <= 32; ++d) allButTwo.insert(d);
   const Case cases[] = {
-      {32, {7, 23}, false, 4, 60, 0},
-      {6, {2}, false, 2, 12, 0},
-      {32, {}, false, 0, 32, 0},
-      {32, allButTwo, false, 32, 60, 0},
-      // The filling one keeps every 4th turn on average (one late by a turn
-      // when an idle one is due), the idle ones their two sweeps.
-      {32, {7}, true, 5, 60, 7},
-      {32, {}, true, 0, 60, 3},
-      {32, {7, 23}, true, 6, 60, 16},
-      {32, allButTwo, true, 35, 60, 16},
-      {6, {2}, true, 5, 12, 4},
+      {32, {7, 23}, 0, 6, 58, 0},
+      {6, {2}, 0, 2, 12, 0},
+      {32, {}, 0, 0, 32, 0},
+      {32, allButTwo, 0, 32, 58, 0},
+      // A shift close's reads: the filling one keeps every 4th turn (one late
+      // by a turn when an idle one is due), the idle ones their sweeps.
+      {32, {7}, 1, 5, 58, 7},
+      {32, {}, 1, 0, 58, 3},
+      {32, {7, 23}, 1, 7, 58, 17},
+      {32, allButTwo, 1, 35, 58, 17},
+      {6, {2}, 1, 5, 12, 4},
+      // A price change: each download holds the line for 3 polls' time.
+      {32, {7}, 3, 9, 60, 48},
+      {32, {}, 3, 0, 60, 48},
   };
   for (const Case& c : cases) {
     std::vector<int> dispensers;
@@ -291,20 +294,22 @@ TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesAndTheCommandsCanSpare)
     station::PollSchedule schedule(dispensers);
     for (int d : c.busy) schedule.SetBusy(d, true);
     std::map<int, int> last, longest;
+    int time = 0;  // in polls' line time
     for (int turn = 0; turn < 20 * c.dispensers; ++turn) {
-      const int d = schedule.Next(c.commands);
-      if (last.count(d)) longest[d] = std::max(longest[d], turn - last[d]);
-      last[d] = turn;
+      const int d = schedule.Next(c.commandTurns);
+      if (last.count(d)) longest[d] = std::max(longest[d], time - last[d]);
+      last[d] = time;
+      time += d == station::PollSchedule::kCommandTurn ? int(c.commandTurns) : 1;
     }
     const std::string where = std::to_string(c.dispensers) + " dispensers, " +
-                              std::to_string(c.busy.size()) + " busy" +
-                              (c.commands ? ", commands waiting" : "");
+                              std::to_string(c.busy.size()) + " busy, commands of " +
+                              std::to_string(c.commandTurns) + " turns";
     for (int d : dispensers) {
       const int limit = c.busy.count(d) ? c.busyGap : c.idleGap;
       EXPECT_GT(longest[d], 0) << where << ": " << d << " was starved";
       EXPECT_LE(longest[d], limit) << where << ": " << d;
     }
-    EXPECT_EQ(last.count(station::PollSchedule::kCommandTurn) != 0, c.commands) << where;
+    EXPECT_EQ(last.count(station::PollSchedule::kCommandTurn) != 0, c.commandTurns > 0) << where;
     EXPECT_LE(longest[station::PollSchedule::kCommandTurn], c.commandGap) << where;
   }
 }
@@ -314,11 +319,11 @@ TEST(PollSchedule, ACommandOnAQuietLineGoesAtOnceUnlessAnIdleOneIsDue) {
   for (int quiet = 20; quiet < 40; ++quiet) {
     station::PollSchedule schedule({1, 2, 3, 4});
     schedule.SetBusy(2, true);
-    for (int turn = 0; turn < quiet; ++turn) schedule.Next(false);
-    const int first = schedule.Next(true);
+    for (int turn = 0; turn < quiet; ++turn) schedule.Next(0);
+    const int first = schedule.Next(1);
     if (first == station::PollSchedule::kCommandTurn) continue;
     EXPECT_NE(first, 2) << "after " << quiet << " turns";
-    EXPECT_EQ(schedule.Next(true), station::PollSchedule::kCommandTurn) << "after " << quiet;
+    EXPECT_EQ(schedule.Next(1), station::PollSchedule::kCommandTurn) << "after " << quiet;
   }
 }
 
