@@ -229,6 +229,8 @@ class Reader {
               fmt::format("'{}' {}: the folder {} cannot be written", key, *path, folder.string()));
     } else if (fs::is_directory(file, error)) {
       Problem(at, fmt::format("'{}' {} is a folder", key, *path));
+    } else if (fs::exists(file, error) && access(file.c_str(), W_OK) != 0) {
+      Problem(at, fmt::format("'{}' {} cannot be written", key, *path));
     } else {
       return path;
     }
