@@ -440,7 +440,8 @@ void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
       reader.Problem(lineOf("listen"), error.what());
     }
   }
-  if (const auto database = reader.WritableFile(root, "database")) config.database = *database;
+  // --db may stand in for it: the start names a database it cannot open.
+  if (const auto database = reader.OptionalString(root, "database")) config.database = *database;
   if (const auto log = reader.WritableFile(root, "driver_log")) config.driverLog = *log;
   if (const auto level = reader.OptionalString(root, "driver_log_level")) {
     if (*level == "info") {
