@@ -60,7 +60,8 @@ void TargetSummary::PrintLineRows() const {
   for (const auto& [name, figures] : figures_) {
     if (name.rfind("Line/", 0) != 0) continue;
     const double ratio = Counter(name, "ratio");
-    const bool targeted = name == "Line/status_poll" || name == "Line/status_sweep_32";
+    const bool targeted = name == "Line/status_poll" || name == "Line/status_sweep_32" ||
+                          name == "Line/gauge_inventory_16";
     Row(name.substr(5) + ": exchange / line time",
         Format("%.3f (%.2f / %.2f ms)", ratio, Counter(name, "median_ms"),
                Counter(name, "ideal_ms")),

@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 harnesses=("$@")
-[[ ${#harnesses[@]} -gt 0 ]] || harnesses=(driver reply_check fields)
+[[ ${#harnesses[@]} -gt 0 ]] || harnesses=(driver reply_check fields gauge_reply)
 build=build/fuzz
 
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -33,6 +33,10 @@ struct LineTimeouts {
   std::chrono::milliseconds interByte{50};
   // Silence the line keeps before a request once it is out of step.
   std::chrono::milliseconds settle{100};
+  // Longest a reply may take after its first byte is due (0: as long as the
+  // reply buffer lasts), and a drain in all: a line that trickles or
+  // babbles past it fails. For long replies of any length.
+  std::chrono::milliseconds whole{0};
 };
 
 // What came back for one request.
@@ -69,6 +73,12 @@ class SerialLine {
   // case it is closed.
   std::optional<Reply> Transfer(std::span<const std::uint8_t> request,
                                 std::span<std::uint8_t> reply, const LineTimeouts& timeouts);
+  // The same for replies of any length that close with a mark: the read
+  // ends at the first `end` byte (or a silence), and the exchange is in
+  // step when the reply ended there with nothing after it.
+  std::optional<Reply> TransferUntil(std::span<const std::uint8_t> request,
+                                     std::span<std::uint8_t> reply, std::uint8_t end,
+                                     const LineTimeouts& timeouts);
   // The exchange failed for a reason the line cannot see (the reply was
   // rejected): the next one makes sure of its reply.
   void LoseStep() { inStep_ = false; }
@@ -118,6 +128,9 @@ class SerialLine {
   // it over and over until the line has been silent long enough.
   std::span<std::uint8_t> target_;
   bool draining_ = false;
+  std::optional<std::uint8_t> endByte_;  // TransferUntil's mark
+  bool endSeen_ = false;
+  bool pastEnd_ = false;  // bytes came after the mark
   std::size_t received_ = 0;
   Clock::duration interByte_{};
   asio::error_code readError_;

@@ -63,7 +63,7 @@ struct DispenserSnapshot {
   std::int64_t volume = 0;  // current or last fill, hundredths
   std::int64_t amount = 0;
   std::array<NozzleTotals, kLastNozzle> totals{};  // nozzle n at [n - 1]
-  std::vector<Sale> sales;                      // every fill that ended, oldest first
+  std::vector<Sale> sales;                         // every fill that ended, oldest first
 };
 
 class Dispenser {
@@ -92,6 +92,9 @@ class Dispenser {
   DispenserState State() const { return state_; }
   std::uint8_t StatusByte() const { return StatusByteOf(state_); }
   int LiftedNozzle() const { return lifted_; }
+  // The nozzle and grade of the current or last fill (0 before the first).
+  int FillNozzle() const { return fillNozzle_; }
+  int FillGrade() const { return authorization_ ? authorization_->grade : 0; }
   std::int64_t Volume() const { return volume_; }
   std::int64_t Amount() const { return amount_; }
   std::int32_t Price(int grade) const { return prices_.at(std::size_t(grade - 1)); }

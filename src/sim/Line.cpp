@@ -113,7 +113,22 @@ void Line::CatchUpClock() {
   const double elapsed = now - lastClock_;
   lastClock_ = now;
   if (elapsed <= 0) return;
-  for (int d = 1; d <= options_.dispensers; ++d) At(d).Pour(elapsed * options_.flowRate);
+  for (int d = 1; d <= options_.dispensers; ++d) Pour(d, elapsed * options_.flowRate);
+}
+
+void Line::Pour(int d, double litres) {
+  auto& dispenser = At(d);
+  const auto before = dispenser.Volume();
+  dispenser.Pour(litres);
+  const auto poured = dispenser.Volume() - before;
+  if (poured > 0 && pourObserver_) {
+    pourObserver_(d, dispenser.FillNozzle(), dispenser.FillGrade(), double(poured) / 100);
+  }
+}
+
+void Line::SetPourObserver(PourObserver observer) {
+  std::lock_guard lock(mutex_);
+  pourObserver_ = std::move(observer);
 }
 
 Response Line::Answer(std::span<const std::uint8_t> request) {
@@ -143,7 +158,7 @@ std::optional<Bytes> Line::Execute(int d, Request request, const Bytes& info,
   switch (request) {
     case Request::Status: {
       if (options_.autoNozzle) ActAsCustomer(d);
-      dispenser.Pour(options_.volumePerPoll);
+      Pour(d, options_.volumePerPoll);
       if (options_.autoNozzle) EndUnlimitedFill(d);
       Bytes reply{addressByte, command};
       AppendPairs(reply, dispenser.Amount(), 3);
@@ -266,7 +281,7 @@ void Line::Advance(double seconds) {
   std::lock_guard lock(mutex_);
   CatchUpClock();
   if (!(seconds > 0)) return;
-  for (int d = 1; d <= options_.dispensers; ++d) At(d).Pour(seconds * options_.flowRate);
+  for (int d = 1; d <= options_.dispensers; ++d) Pour(d, seconds * options_.flowRate);
 }
 
 void Line::InjectFault(int dispenser, Request request, Fault fault) {

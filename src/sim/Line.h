@@ -15,6 +15,7 @@
 #include "Dispenser.h"
 #include "Fault.h"
 #include "Requests.h"
+#include "Response.h"
 
 namespace quorlan::sim {
 
@@ -30,15 +31,6 @@ struct LineOptions {
   bool autoNozzle = false;      // lift after an authorization, hang when the fill ends
   double autoFillVolume = 10;   // litres an automatic fill without limits takes
   bool startWithoutPrices = true;
-};
-
-// What the line sends back for one request.
-struct Response {
-  enum class Delivery : std::uint8_t { Now, Late, Never };
-  Delivery delivery = Delivery::Never;
-  Bytes bytes;                         // line bytes, pairs unless a fault broke them
-  std::chrono::milliseconds delay{0};  // Late only
-  bool Replied() const { return delivery != Delivery::Never; }
 };
 
 class Line {
@@ -62,6 +54,13 @@ class Line {
   // Moves every running fill by `seconds` at the flow rate (besides the clock).
   void Advance(double seconds);
 
+  // Told of every volume a nozzle pours, as it pours: the dispenser, the
+  // nozzle, the grade sold and the litres shown (whole hundredths). Called
+  // with the line's lock held, so it must not call back into the line.
+  // Empty: nobody is told.
+  using PourObserver = std::function<void(int dispenser, int nozzle, int grade, double litres)>;
+  void SetPourObserver(PourObserver observer);
+
   // Faults strike the next matching requests of the dispenser.
   void InjectFault(int dispenser, Request request, Fault fault);
   void ClearFaults(int dispenser);
@@ -76,6 +75,8 @@ class Line {
  private:
   Dispenser& At(int dispenser);
   void CatchUpClock();
+  // Pours into dispenser d's running fill and tells the observer.
+  void Pour(int dispenser, double litres);
   std::optional<Bytes> Execute(int dispenser, Request request, const Bytes& info,
                                std::uint8_t addressByte);
   // Automatic nozzles, at each status poll.
@@ -90,6 +91,7 @@ class Line {
   std::array<std::uint64_t, kRequestKinds> counts_{};
   std::array<std::uint8_t, kLastDispenser> lastReported_{};  // status byte of the last poll
   double lastClock_ = 0;
+  PourObserver pourObserver_;
 };
 
 }  // namespace quorlan::sim

@@ -140,8 +140,11 @@ std::optional<Reply> SerialLine::Transfer(std::span<const std::uint8_t> request,
   if (!IsOpen()) return std::nullopt;
   const Clock::duration sending = ByteTime(baud_) * request.size();
   // Long enough for the lateness a reply may have plus a longest reply.
+  const bool bounded = timeouts.whole.count() > 0;
   const Clock::duration drainLimit =
-      timeouts.settle + timeouts.reply + ByteTime(baud_) * kReplyBufferSize;
+      timeouts.settle + timeouts.reply +
+      (bounded ? Clock::duration(timeouts.whole)
+               : ByteTime(baud_) * std::max(std::size_t(kReplyBufferSize), reply.size()));
   // Bytes waiting before the request answer nothing that was asked.
   if (inStep_ && InputWaiting()) inStep_ = false;
   const bool proving = !inStep_;
@@ -160,16 +163,27 @@ std::optional<Reply> SerialLine::Transfer(std::span<const std::uint8_t> request,
   // The write returns once the bytes are queued; their transmission counts
   // against neither timeout.
   const auto received =
-      Read(reply, false, timeouts.reply + sending, timeouts.interByte, Clock::duration::max());
+      Read(reply, false, timeouts.reply + sending, timeouts.interByte,
+           bounded ? timeouts.reply + sending + timeouts.whole : Clock::duration::max());
   if (!received) return std::nullopt;
-  Reply result{.count = *received};
-  if (proving && result.count == reply.size()) {
+  Reply result{.count = *received, .extra = pastEnd_};
+  const bool whole = endByte_ ? endSeen_ : result.count == reply.size();
+  if (proving && whole) {
     // A reply to an earlier request is followed by the one to this request.
     const auto more = Drain(timeouts.interByte, drainLimit);
     if (!more) return std::nullopt;
-    result.extra = *more > 0;
+    result.extra = result.extra || *more > 0;
   }
-  inStep_ = result.count == reply.size() && !result.extra;
+  inStep_ = whole && !result.extra;
+  return result;
+}
+
+std::optional<Reply> SerialLine::TransferUntil(std::span<const std::uint8_t> request,
+                                               std::span<std::uint8_t> reply, std::uint8_t end,
+                                               const LineTimeouts& timeouts) {
+  endByte_ = end;
+  auto result = Transfer(request, reply, timeouts);
+  endByte_.reset();
   return result;
 }
 
@@ -220,6 +234,8 @@ std::optional<std::size_t> SerialLine::Read(std::span<std::uint8_t> target, bool
   target_ = target;
   draining_ = draining;
   received_ = 0;
+  endSeen_ = false;
+  pastEnd_ = false;
   interByte_ = gap;
   readError_.clear();
   readDone_ = false;
@@ -261,31 +277,38 @@ void SerialLine::WaitForSilence() {
 
 void SerialLine::ReadMore() {
   const auto free = draining_ ? target_ : target_.subspan(received_);
-  port_.async_read_some(asio::buffer(free.data(), free.size()),
-                        [this, free](const asio::error_code& error, std::size_t count) {
-                          if (recorder_ && count > 0) {
-                            if (heard_.empty()) heardAt_ = std::chrono::system_clock::now();
-                            heard_.insert(heard_.end(), free.begin(), free.begin() + count);
-                          }
-                          const bool firstBytes = received_ == 0;
-                          received_ += count;
-                          if (error && error != asio::error::operation_aborted) readError_ = error;
-                          // A byte that came as the timer fired ends a reply (its gap was
-                          // over), but not the silence a drain waits for.
-                          const bool silenceBroken =
-                              silent_ && draining_ && !neverSilent_ && count > 0 && !error;
-                          if (silenceBroken) silent_ = false;
-                          if (error || silent_ || (!draining_ && received_ == target_.size())) {
-                            readDone_ = true;
-                            deadline_.cancel();
-                            return;
-                          }
-                          silenceEnds_ = Clock::now() + interByte_;
-                          // The reply timeout gives way to the shorter gap once; a broken
-                          // silence needs the timer again.
-                          if (firstBytes || silenceBroken) WaitForSilence();
-                          ReadMore();
-                        });
+  port_.async_read_some(
+      asio::buffer(free.data(), free.size()),
+      [this, free](const asio::error_code& error, std::size_t count) {
+        if (recorder_ && count > 0) {
+          if (heard_.empty()) heardAt_ = std::chrono::system_clock::now();
+          heard_.insert(heard_.end(), free.begin(), free.begin() + count);
+        }
+        const bool firstBytes = received_ == 0;
+        received_ += count;
+        if (endByte_ && !draining_) {
+          const auto end = free.begin() + count;
+          const auto mark = std::find(free.begin(), end, *endByte_);
+          endSeen_ = mark != end;
+          // Bytes after the mark answer nothing that was asked.
+          pastEnd_ = endSeen_ && mark + 1 != end;
+        }
+        if (error && error != asio::error::operation_aborted) readError_ = error;
+        // A byte that came as the timer fired ends a reply (its gap was
+        // over), but not the silence a drain waits for.
+        const bool silenceBroken = silent_ && draining_ && !neverSilent_ && count > 0 && !error;
+        if (silenceBroken) silent_ = false;
+        if (error || silent_ || endSeen_ || (!draining_ && received_ == target_.size())) {
+          readDone_ = true;
+          deadline_.cancel();
+          return;
+        }
+        silenceEnds_ = Clock::now() + interByte_;
+        // The reply timeout gives way to the shorter gap once; a broken
+        // silence needs the timer again.
+        if (firstBytes || silenceBroken) WaitForSilence();
+        ReadMore();
+      });
 }
 
 }  // namespace quorlan::serial

@@ -13,6 +13,8 @@ export const kTokens = {
   operate: 'operate-secret-for-the-browser-test',
   view: 'view-secret-for-the-browser-test',
 };
+// A second till, which takes sales the page's till then meets held.
+export const kOtherTill = { name: 'pos-2', secret: 'pos-2-secret-for-the-browser-test', role: 'operate' };
 
 async function freePort() {
   return new Promise((resolve, reject) => {
@@ -25,7 +27,7 @@ async function freePort() {
   });
 }
 
-async function waitFor(what, condition, timeoutMs = 30000) {
+async function waitFor(what, condition, timeoutMs = 60000) {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
     if (await condition()) return;
@@ -35,19 +37,20 @@ async function waitFor(what, condition, timeoutMs = 30000) {
 }
 
 export class Station {
-  constructor(binary, dispensers, port = 'sim') {
+  // nozzles: those of each dispenser, when not the configuration's default.
+  constructor(binary, dispensers, port = 'sim', nozzles = null) {
     this.binary = binary;
     this.folder = mkdtempSync(path.join(os.tmpdir(), 'quorlan-web-'));
     this.dispensers = dispensers;
     this.port = port;
+    this.nozzles = nozzles;
   }
 
   async configure() {
     const listen = await freePort();
     this.url = `http://127.0.0.1:${listen}/`;
-    const tokens = Object.entries(kTokens).map(
-      ([role, secret]) => `[[token]]\nname = "${role}-desk"\nsecret = "${secret}"\nrole = "${role}"\n`,
-    );
+    const tills = [...Object.entries(kTokens).map(([role, secret]) => ({ name: `${role}-desk`, secret, role })), kOtherTill];
+    const tokens = tills.map(({ name, secret, role }) => `[[token]]\nname = "${name}"\nsecret = "${secret}"\nrole = "${role}"\n`);
     this.config = path.join(this.folder, 'station.toml');
     writeFileSync(
       this.config,
@@ -60,6 +63,7 @@ export class Station {
         'channel = 1',
         `port = "${this.port}"`,
         `dispensers = [${this.dispensers.join(', ')}]`,
+        ...(this.nozzles ? [`nozzles = [${this.nozzles.join(', ')}]`] : []),
         '',
         ...tokens,
       ].join('\n'),

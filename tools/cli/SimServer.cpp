@@ -9,6 +9,7 @@
 #include "Arguments.h"
 #include "ExitCodes.h"
 #include "FaultSpec.h"
+#include "GaugeSim.h"
 #include "Hex.h"
 #include "NozzleEvents.h"
 #include "Signals.h"
@@ -55,9 +56,9 @@ void ReactTo(sim::Line& line, const std::string& text) {
   }
 }
 
-// Nozzle events from standard input until a stop is requested; the server
-// keeps serving after the input ends.
-void ServeInput(sim::Line& line) {
+}  // namespace
+
+void ServeInputLines(const std::function<void(const std::string&)>& react) {
   std::string pending;
   bool inputOpen = true;
   while (!StopRequested()) {
@@ -75,38 +76,64 @@ void ServeInput(sim::Line& line) {
     }
     pending.append(buffer, static_cast<std::size_t>(count));
     for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
-      ReactTo(line, pending.substr(0, end));
+      react(pending.substr(0, end));
       pending.erase(0, end + 1);
     }
   }
 }
 
-}  // namespace
-
 CLI::App* AddSimCommand(CLI::App& app, SimArgs& args) {
   auto* command = app.add_subcommand(
       "sim", "Serve the dispenser simulator on a pseudo-terminal; prints its path first");
-  command->add_option("--dispensers", args.dispensers, "Dispensers on the line, 1..32")
-      ->check(CLI::Range(1, 32));
-  command->add_flag("--auto", args.autoNozzle,
-                    "A nozzle lifts after an authorization and hangs when the fill ends");
+  auto* dispensers =
+      command->add_option("--dispensers", args.dispensers, "Dispensers on the line, 1..32")
+          ->check(CLI::Range(1, 32));
+  auto* autoNozzle =
+      command->add_flag("--auto", args.autoNozzle,
+                        "A nozzle lifts after an authorization and hangs when the fill ends");
   command->add_flag("--unpaced", args.unpaced,
                     "Each reply at once, in one write, without the line's timing (for tests on "
                     "a busy machine)");
-  command
-      ->add_option("--fault", args.faults,
-                   "A dispenser misbehaves, from the start (repeatable): " + FaultHelp() +
-                       "; once: only the next such request")
-      ->type_name("D:REQUEST:KIND[:VALUE][:once]");
+  auto* faults =
+      command
+          ->add_option("--fault", args.faults,
+                       "A dispenser misbehaves, from the start (repeatable): " + FaultHelp() +
+                           "; once: only the next such request")
+          ->type_name("D:REQUEST:KIND[:VALUE][:once]");
+  // The tank gauge instead: its options need it, and the dispensers' go without it.
+  auto* gauge =
+      command->add_flag("--gauge", args.gauge,
+                        "Serve a simulated tank gauge instead of dispensers (docs/simulator.md)");
+  gauge->excludes(dispensers)->excludes(autoNozzle)->excludes(faults);
+  const std::vector<CLI::Option*> gaugeOptions{
+      command->add_option("--tanks", args.tanks, "--gauge: tanks 1..N of 20,000 l, 60 % full")
+          ->check(CLI::Range(1, 16)),
+      command
+          ->add_option("--tcp", args.tcpPort,
+                       "--gauge: serve on 127.0.0.1:PORT (0: a free port) instead of a "
+                       "pseudo-terminal; prints tcp://127.0.0.1:PORT")
+          ->check(CLI::Range(0, 65535)),
+      command->add_option("--units", args.units, "--gauge: answer in metric (default) or us units")
+          ->check(CLI::IsMember({"metric", "us"})),
+      command->add_option("--security-code-file", args.securityCodeFile,
+                          "--gauge: answer only commands with the code in this file's first line"),
+      command
+          ->add_option(
+              "--gauge-fault", args.gaugeFaults,
+              "--gauge: the gauge misbehaves, from the start (repeatable): " + GaugeFaultHelp())
+          ->type_name("FUNCTION:KIND[:MS][:once]")};
+  for (auto* option : gaugeOptions) option->needs(gauge);
   command->footer(std::string(kInputHelp) +
                   "\nEach is acknowledged on stderr; the server keeps running after its input "
                   "ends.\nExample: quorlan sim --dispensers 4 --auto --fault 4:status:noreply "
-                  "--fault 2:totals:short:20\n");
+                  "--fault 2:totals:short:20\nWith --gauge: deliver T LITRES, water T MM, leak T "
+                  "LITRES_PER_HOUR, fault FUNCTION:KIND[:MS][:once], clear.\n");
   return command;
 }
 
 int RunSimServer(const GlobalOptions& options, const SimArgs& args) {
   if (!options.ports.empty()) throw UsageError("sim serves its own line: leave out --port");
+  if (args.gauge) return RunGaugeSim(options, args);
   auto line = std::make_shared<sim::Line>(
       sim::LineOptions{.dispensers = args.dispensers, .autoNozzle = args.autoNozzle});
   for (const auto& text : args.faults) {
@@ -132,7 +159,7 @@ int RunSimServer(const GlobalOptions& options, const SimArgs& args) {
   server->Start();
   fmt::print("{}\n", server->SlavePath());
   std::fflush(stdout);
-  ServeInput(*line);
+  ServeInputLines([&line](const std::string& text) { ReactTo(*line, text); });
   server->Stop();
   return kExitOk;
 }

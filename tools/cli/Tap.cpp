@@ -85,7 +85,9 @@ bool ReadInto(tap::Decoder& decoder, const ListenPort& port, tap::Side side) {
 
 CLI::App* AddTapCommand(CLI::App& app, TapArgs& args) {
   auto* command = app.add_subcommand(
-      "tap", "Listen on a line without sending and print every exchange decoded");
+      "tap",
+      "Listen on a line without sending and print every exchange decoded (dispenser protocol "
+      "only: a tank gauge's traffic is not told apart and shows as noise)");
   command
       ->add_option("ports", args.ports,
                    "The line (a two-wire line's shared wire), or two: the host's side, then the "
@@ -118,9 +120,12 @@ int RunTap(const GlobalOptions& options, const TapArgs& args) {
   tap::Decoder decoder(decoderOptions);
   const bool split = ports.size() == 2;
   if (!args.json) {
-    fmt::print("listening on {}\n", split ? fmt::format("{} (host) and {} (dispenser)",
-                                                        Shown(args.ports[0]), Shown(args.ports[1]))
-                                          : Shown(args.ports[0]));
+    // The tap decodes the dispensers' frames only; say so, since a gauge's
+    // bytes on the same wire would otherwise look like a faulty line.
+    fmt::print("listening on {} (dispenser protocol only: a tank gauge's bytes show as noise)\n",
+               split ? fmt::format("{} (host) and {} (dispenser)", Shown(args.ports[0]),
+                                   Shown(args.ports[1]))
+                     : Shown(args.ports[0]));
     std::fflush(stdout);
   }
 

@@ -10,6 +10,7 @@
 #include "Demo.h"
 #include "ErrorReport.h"
 #include "ExitCodes.h"
+#include "GaugeCommand.h"
 #include "GlobalOptions.h"
 #include "OperationCommands.h"
 #include "Replay.h"
@@ -45,6 +46,7 @@ int Run(const std::vector<std::string>& args, char** argv) {
   TapArgs tapArgs;
   ReplayArgs replayArgs;
   ScanArgs scanArgs;
+  GaugeArgs gaugeArgs;
   std::vector<StandaloneCommand> standalone{
       {app.add_subcommand("demo", "A complete fill on the embedded simulator, live"),
        [&] { return RunDemo(global); }},
@@ -52,6 +54,7 @@ int Run(const std::vector<std::string>& args, char** argv) {
       {AddTapCommand(app, tapArgs), [&] { return RunTap(global, tapArgs); }},
       {AddReplayCommand(app, replayArgs), [&] { return RunReplay(global, replayArgs); }},
       {AddScanCommand(app, scanArgs), [&] { return RunScan(global, scanArgs); }},
+      {AddGaugeCommand(app, gaugeArgs), [&] { return RunGauge(global, gaugeArgs); }},
   };
   const quorlan::station::ServeCommand serve(app);
   app.require_subcommand(1);

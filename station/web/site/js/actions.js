@@ -1,6 +1,6 @@
 // The operator's commands: authorize (grade, then a limit), stop, and the
 // station-wide emergency stop behind a confirmation.
-import { post, describe } from './api.js';
+import { get, post, describe } from './api.js';
 import { el, money, gradeName, dispenserName } from './format.js';
 import { kHighestLimit, kLastGrade, kLowestLimit } from './limits.js';
 import { kText } from './strings.js';
@@ -14,6 +14,21 @@ function closeButtons(dialog) {
   for (const button of dialog.querySelectorAll('[data-close]')) {
     button.addEventListener('click', () => dialog.close());
   }
+}
+
+// Why an authorization was refused (409). The pump is read again: idle or
+// calling with unpaid sales, it is the unpaid stack, and the attendant is
+// sent to take a payment, not to wait for the pump.
+async function refusedAuthorize(dispenser, error) {
+  try {
+    const now = await get(`/dispensers/${dispenser.channel}/${dispenser.dispenser}`);
+    if (['idle', 'calling'].includes(now.state) && now.unpaid > 0) {
+      return kText.unpaidStack(dispenserName(now.channel, now.dispenser), now.unpaid);
+    }
+  } catch {
+    // The station's own words follow.
+  }
+  return describe(error);
 }
 
 export class Actions {
@@ -107,7 +122,7 @@ export class Actions {
       this.dialog.close();
     } catch (error) {
       this.onAnswer(error);
-      this.error.textContent = describe(error);
+      this.error.textContent = error.status === 409 ? await refusedAuthorize(this.target, error) : describe(error);
     } finally {
       submit.disabled = false;
     }
@@ -134,7 +149,7 @@ export class Actions {
       if (answer?.channel) this.forecourt.update(answer);
     } catch (error) {
       this.onAnswer(error);
-      this.notify(`${name}: ${describe(error)}`, true);
+      this.notify(`${name}: ${error.status === 409 ? await refusedAuthorize(dispenser, error) : describe(error)}`, true);
     } finally {
       tile.quickGo.disabled = false;
     }

@@ -3,6 +3,7 @@
 // problem's status, title and detail.
 import { storedToken } from './session.js';
 import { kText } from './strings.js';
+import { localizeStamps } from './format.js';
 
 export class ApiError extends Error {
   constructor(status, title, detail) {
@@ -75,7 +76,7 @@ export async function readSession(token) {
 
 // A refusal in words a person understands, with what to do next.
 export function describe(error) {
-  const detail = error.detail ?? '';
+  const detail = localizeStamps(error.detail ?? '');
   switch (error.status) {
     case 0: return kText.unreachable;
     case 400: return kText.badInput(detail);

@@ -15,7 +15,24 @@ export class Forecourt {
     this.prices = new Map(); // "c/d" -> Map(grade -> price)
     this.unpaidAmounts = new Map(); // "c/d" -> sum of unpaid amounts, when the station lists them
     this.live = true;
+    this.callingSince = new Map(); // "c/d" -> when this page first saw it calling
     this.onCalling = () => {};
+    this.onCallingChange = () => {};
+  }
+
+  // The pumps calling now, the one waiting longest first.
+  calling() {
+    return [...this.callingSince.entries()].sort((a, b) => a[1] - b[1]).map(([key]) => this.dispensers.get(key));
+  }
+
+  // Brings a pump's tile into view and puts the focus on what serves the
+  // customer: its one-tap Authorize (no keyboard pops up on a phone), else the tile.
+  reveal(dispenser) {
+    const tile = this.tiles.get(dispenserKey(dispenser.channel, dispenser.dispenser));
+    if (!tile) return;
+    tile.root.scrollIntoView({ block: 'center' });
+    const target = tile.quick?.isConnected && !tile.quick.hidden ? tile.quickGo : tile.root;
+    target.focus({ preventScroll: true });
   }
 
   setLive(live) {
@@ -39,8 +56,15 @@ export class Forecourt {
   update(dispenser) {
     const key = dispenserKey(dispenser.channel, dispenser.dispenser);
     const before = this.dispensers.get(key);
+    // A command's answer can arrive after the stream told of a later state
+    // (the pump already filling, or finished): the older object is dropped,
+    // or the tile would stay on a state long gone.
+    if (before && Date.parse(dispenser.updated_at) < Date.parse(before.updated_at)) return;
     this.dispensers.set(key, dispenser);
     if (dispenser.state === 'calling' && before && before.state !== 'calling') this.onCalling(dispenser);
+    const wasCalling = this.callingSince.has(key);
+    if (dispenser.state === 'calling' && !wasCalling) this.callingSince.set(key, Date.now());
+    if (dispenser.state !== 'calling') this.callingSince.delete(key);
     let tile = this.tiles.get(key);
     if (!tile) {
       tile = this.build(dispenser);
@@ -48,6 +72,7 @@ export class Forecourt {
       this.placeInOrder(key, tile.root);
     }
     this.render(tile, dispenser);
+    if (wasCalling !== this.callingSince.has(key)) this.onCallingChange(this.calling());
   }
 
   // Health tells up or down without a reason: a known reason is kept.
@@ -114,6 +139,7 @@ export class Forecourt {
       why: el('p', { class: 'why muted', id: `why-${dispenser.channel}-${dispenser.dispenser}` }),
       labels: { volume: volume.node.firstChild, amount: amount.node.firstChild },
     };
+    // A customer waiting comes first: the note, then the one-tap Authorize.
     const children = [
       el('header', {}, el('h2', { text: name }), tile.state),
       tile.calling,
@@ -147,11 +173,12 @@ export class Forecourt {
       tile.stop = el('button', { class: 'danger', text: kText.stop, 'aria-label': kText.stopName(name) });
       tile.authorize.addEventListener('click', () => this.actions.authorize(this.current(dispenser)));
       tile.stop.addEventListener('click', () => this.actions.stop(this.current(dispenser), tile.stop));
-      children.push(tile.quick, el('div', { class: 'actions' }, tile.authorize, tile.stop), tile.why);
+      children.splice(2, 0, tile.quick);
+      children.push(el('div', { class: 'actions' }, tile.authorize, tile.stop), tile.why);
     }
     tile.root = el(
       'article',
-      { class: 'tile', 'data-dispenser': dispenserKey(dispenser.channel, dispenser.dispenser), 'aria-label': name },
+      { class: 'tile', 'data-dispenser': dispenserKey(dispenser.channel, dispenser.dispenser), 'aria-label': name, tabindex: '-1' },
       children,
     );
     return tile;

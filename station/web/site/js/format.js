@@ -92,6 +92,35 @@ export function localTime(iso) {
   }).format(date);
 }
 
+// A moment on another day: its date as well.
+export function localDateTime(iso) {
+  const date = new Date(iso);
+  if (Number.isNaN(date.getTime())) return '–';
+  return new Intl.DateTimeFormat('en-GB', {
+    timeZone: station.timeZone, day: 'numeric', month: 'short', year: 'numeric',
+    hour: '2-digit', minute: '2-digit', hour12: false, timeZoneName: 'short',
+  }).format(date);
+}
+
+// Today's moments by their time alone, any other with its date.
+export function localMoment(iso) {
+  return isToday(iso) ? localTime(iso) : localDateTime(iso);
+}
+
+// The station's own words may carry a time (RFC 3339, often in UTC): each is
+// written in the station's zone before a person reads it.
+const kStamp = /\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(?:\.\d+)?(?:Z|[+-]\d{2}:\d{2})/g;
+export function localizeStamps(text) {
+  return String(text ?? '').replace(kStamp, (stamp) => localMoment(stamp));
+}
+
+// How long from now until a moment, in words ("1 min 40 s"); '' once it is past.
+export function timeLeft(iso, now = Date.now()) {
+  const seconds = Math.ceil((Date.parse(iso) - now) / 1000);
+  if (!(seconds > 0)) return '';
+  return kText.duration(Math.floor(seconds / 60), seconds % 60);
+}
+
 // "Today" is the station's day, not the browser's.
 export function isToday(iso) {
   const date = new Date(iso);

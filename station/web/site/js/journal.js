@@ -3,6 +3,8 @@
 // from the dispenser on request.
 import { describe, get } from './api.js';
 import { kText } from './strings.js';
+import { startOf } from './search.js';
+import { kDefaultNozzles, kLastNozzle } from './limits.js';
 import { el, fixed2, money, gradeName, dispenserKey, dispenserName, describeLimit, localTime, isToday, localDate, labelCells } from './format.js';
 
 const kPage = 1000;
@@ -15,10 +17,18 @@ async function firstAfter(after) {
   return fill;
 }
 
-// The `after` from which today's fills are read: the journal is ordered by
-// id, so a doubling then a bisection finds today's start in a few requests
-// instead of reading every fill ever made. `first(after)` answers the first
-// completed fill above an id, or nothing.
+// The nozzles a pump has. The station names them only in a shift report
+// (every configured nozzle), so the newest report tells; a pump it does not
+// list (no shift closed yet, or a pump added since) offers the grades it has
+// prices for, nozzle n selling grade n; without those, the configuration's
+// default.
+export function configuredNozzles(key, report, prices = new Map()) {
+  const listed = (report?.nozzles ?? []).filter((n) => dispenserKey(n.channel, n.dispenser) === key).map((n) => n.nozzle);
+  const priced = [...prices.keys()].filter((grade) => grade >= 1 && grade <= kLastNozzle);
+  const nozzles = listed.length ? listed : priced.length ? priced : kDefaultNozzles;
+  return [...new Set(nozzles)].sort((a, b) => a - b);
+}
+
 // What a reader must know of a sale beyond its figures: an authorization
 // that ended without fuel, a pump whose amount is not price × volume, the
 // money a prepay gives back. A station that does not tell these leaves it empty.
@@ -30,22 +40,9 @@ export function fillNote(fill) {
   return notes.join(' ');
 }
 
-export async function todaysStart(first = firstAfter, today = (fill) => isToday(fill.finished_at)) {
-  let low = 0; // no fill up to this id is today's
-  let high = 1;
-  for (;;) {
-    const fill = await first(high);
-    if (!fill || today(fill)) break;
-    low = fill.id;
-    high = fill.id * 2;
-  }
-  while (high - low > 1) {
-    const middle = Math.floor((low + high) / 2);
-    const fill = await first(middle);
-    if (!fill || today(fill)) high = middle;
-    else low = Math.max(fill.id, low);
-  }
-  return Math.max(0, low - kMargin);
+// The `after` from which today's fills are read.
+export function todaysStart(first = firstAfter, today = (fill) => isToday(fill.finished_at)) {
+  return startOf(first, today, kMargin);
 }
 
 // A cell that a spreadsheet would run (a formula's =, +, - or @, also behind
@@ -84,8 +81,10 @@ export function toCsv(fills) {
 }
 
 export class Journal {
-  constructor(forecourt) {
+  // newestReport() answers the newest closed shift's report, or null.
+  constructor(forecourt, newestReport = () => null) {
     this.forecourt = forecourt;
+    this.newestReport = newestReport;
     this.fills = new Map();
     this.body = document.querySelector('#fills tbody');
     this.empty = document.getElementById('fills-empty');
@@ -95,6 +94,9 @@ export class Journal {
     this.byDispenser.addEventListener('change', () => this.render());
     this.byGrade.addEventListener('change', () => this.render());
     document.getElementById('export-csv').addEventListener('click', () => this.exportCsv());
+    this.totalsDispenser = document.getElementById('totals-dispenser');
+    this.totalsNozzle = document.getElementById('totals-nozzle');
+    this.totalsDispenser.addEventListener('change', () => this.offerNozzles());
     document.getElementById('totals-form').addEventListener('submit', (event) => {
       event.preventDefault();
       this.readTotals();
@@ -148,16 +150,24 @@ export class Journal {
     const grades = [...new Set(this.today().map((f) => f.grade))].sort((a, b) => a - b);
     keep(this.byGrade, grades.map((g) => el('option', { value: g, text: gradeName(g) })));
 
-    const totalsDispenser = document.getElementById('totals-dispenser');
-    const chosen = totalsDispenser.value;
-    totalsDispenser.replaceChildren(
+    const chosen = this.totalsDispenser.value;
+    this.totalsDispenser.replaceChildren(
       ...dispensers.map((d) => el('option', { value: dispenserKey(d.channel, d.dispenser), text: dispenserName(d.channel, d.dispenser) })),
     );
-    if (chosen) totalsDispenser.value = chosen;
-    const nozzle = document.getElementById('totals-nozzle');
-    if (nozzle.options.length === 0) {
-      nozzle.append(...[1, 2, 3, 4, 5, 6, 7, 8].map((n) => el('option', { value: n, text: kText.nozzleNumber(n) })));
-    }
+    if (chosen) this.totalsDispenser.value = chosen;
+    this.offerNozzles();
+  }
+
+  // Only the chosen pump's own nozzles; a list that has not changed is left
+  // alone, so a choice being made is not taken away.
+  offerNozzles() {
+    const key = this.totalsDispenser.value;
+    const [channel, dispenser] = key.split('/').map(Number);
+    const nozzles = configuredNozzles(key, this.newestReport(), this.forecourt.pricesOf({ channel, dispenser }));
+    if (nozzles.join() === [...this.totalsNozzle.options].map((o) => o.value).join()) return;
+    const chosen = this.totalsNozzle.value;
+    this.totalsNozzle.replaceChildren(...nozzles.map((n) => el('option', { value: n, text: kText.nozzleNumber(n) })));
+    if (nozzles.map(String).includes(chosen)) this.totalsNozzle.value = chosen;
   }
 
   render() {
@@ -221,8 +231,8 @@ export class Journal {
 
   async readTotals() {
     const result = document.getElementById('totals-result');
-    const [channel, dispenser] = document.getElementById('totals-dispenser').value.split('/');
-    const nozzle = document.getElementById('totals-nozzle').value;
+    const [channel, dispenser] = this.totalsDispenser.value.split('/');
+    const nozzle = this.totalsNozzle.value;
     result.className = '';
     result.textContent = kText.reading;
     try {

@@ -1,7 +1,7 @@
 // Starts the page: signs in, finds what the token may do, loads the views
 // and keeps them live from the event stream.
 import { get, health, readSession, describe, allows, kRoles } from './api.js';
-import { learnStation } from './format.js';
+import { learnStation, localizeStamps, dispenserName } from './format.js';
 import { kText } from './strings.js';
 import { applyLabels } from './labels.js';
 import { Chime } from './chime.js';
@@ -35,6 +35,8 @@ function notify(message, isError = false) {
   noticeTimer = setTimeout(() => (notice.hidden = true), isError ? 15000 : 5000);
 }
 
+let showForecourt = () => {};
+
 function setupTabs() {
   const tabs = [...document.querySelectorAll('[role=tab]')];
   const select = (tab) => {
@@ -45,6 +47,7 @@ function setupTabs() {
       $(other.getAttribute('aria-controls')).hidden = !selected;
     }
   };
+  showForecourt = () => select($('tab-forecourt'));
   tabs.forEach((tab) => {
     tab.addEventListener('click', () => select(tab));
     tab.addEventListener('keydown', (event) => {
@@ -68,7 +71,9 @@ function offered(role, needed) {
 }
 
 class Station {
-  constructor(role) {
+  // session: the token's { name, role } as the station tells them; role null when it does not.
+  constructor(session) {
+    const role = session.role ?? null;
     this.role = role;
     this.showRole();
     this.forecourt = new Forecourt($('tiles'), {
@@ -79,16 +84,40 @@ class Station {
     });
     this.chime = new Chime($('chime'));
     this.forecourt.onCalling = () => this.chime.ring();
+    this.forecourt.onCallingChange = (calling) => this.showCalling(calling);
+    this.nextCalling = 0;
+    $('calling').addEventListener('click', () => this.revealCalling());
     this.actions = new Actions(this.forecourt, notify, (error) => this.learnRole(error, 'operate'));
     this.prices = new PriceBook(this.forecourt, offered(role, 'admin'), (error) => this.learnRole(error, 'admin'));
-    this.journal = new Journal(this.forecourt);
-    this.sales = new Sales(this.forecourt, offered(role, 'operate'), (error) => this.learnRole(error, 'operate'));
+    this.journal = new Journal(this.forecourt, () => this.shift?.newest() ?? null);
+    this.sales = new Sales(this.forecourt, { name: session.name ?? null, role }, (error) => this.learnRole(error, 'operate'));
     this.shift = new Shift((error) => this.learnRole(error, 'operate'));
     this.stream = new EventStream({
       onEvent: (event) => this.onEvent(event),
       onLive: (live) => this.onLive(live),
       onRefused: () => this.signOut(kText.tokenWithdrawn),
     });
+  }
+
+  // The header tells from any view how many pumps call; each press shows
+  // the next, the one waiting longest first.
+  showCalling(calling) {
+    const badge = $('calling');
+    badge.hidden = calling.length === 0;
+    document.body.dataset.calling = String(calling.length > 0);
+    this.nextCalling = 0;
+    if (calling.length === 0) return;
+    const names = calling.map((d) => dispenserName(d.channel, d.dispenser));
+    badge.textContent = kText.callingBadge(calling.length, names[0]);
+    badge.title = kText.callingWho(names.join(', '));
+  }
+
+  revealCalling() {
+    const calling = this.forecourt.calling();
+    if (calling.length === 0) return;
+    showForecourt();
+    this.forecourt.reveal(calling[this.nextCalling % calling.length]);
+    this.nextCalling = (this.nextCalling + 1) % calling.length;
   }
 
   showRole() {
@@ -164,10 +193,13 @@ class Station {
     else if (event === 'fill') {
       this.journal.add(data);
       if (!$('tab-sales').hidden) this.sales.add(data);
-    } else if (event === 'shift') this.shift.merge(data);
+    } else if (event === 'shift') {
+      this.shift.merge(data);
+      this.journal.offerNozzles();
+    }
     else if (event === 'alarm') {
       const where = data.dispenser ? kText.pumpName(data.channel, data.dispenser) : '';
-      notify(kText.alarm(data.kind, where, data.detail ?? ''), true);
+      notify(kText.alarm(data.kind, where, localizeStamps(data.detail ?? '')), true);
     }
     else if (event === 'prices') this.prices.merge(Array.isArray(data) ? data : data.prices ?? []);
     else if (event === 'line') {
@@ -203,7 +235,7 @@ async function signIn(token) {
   storeToken(token);
   $('login').hidden = true;
   $('app').hidden = false;
-  const station = new Station(session.role ?? null);
+  const station = new Station(session);
   $('logout').addEventListener('click', () => station.signOut(''));
   station.start();
 }

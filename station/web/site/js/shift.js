@@ -5,11 +5,16 @@
 // look at earlier shifts. Shown only by a station that keeps shifts; on an
 // older one GET /shifts is 404 and the tab stays hidden.
 import { get, post, describe, authHeaders } from './api.js';
-import { el, fixed2, money, gradeName, dispenserName, localTime, labelCells, station } from './format.js';
+import { el, fixed2, money, gradeName, dispenserName, localDateTime, labelCells, station } from './format.js';
+import { startOf } from './search.js';
 import { kText } from './strings.js';
 
 const kSvg = 'http://www.w3.org/2000/svg';
-const kGradeColours = ['#1d4ed8', '#047857', '#b45309', '#6d28d9', '#be123c', '#0e7490', '#4d7c0f', '#374151'];
+// The earlier shifts offered: the newest this many.
+const kShiftsListed = 100;
+// Each grade's colour is a class in style.css (the page's policy allows no
+// inline style).
+const gradeClass = (grade) => `grade-${((grade - 1) % 8) + 1}`;
 
 function svg(tag, attributes = {}, text) {
   const node = document.createElementNS(kSvg, tag);
@@ -44,7 +49,7 @@ function chart(fills) {
   const top = Math.max(1, ...bars.map((bar) => [...bar.grades.values()].reduce((a, b) => a + b, 0)));
   const width = Math.max(320, bars.length * 48 + 60);
   const height = 220;
-  const root = svg('svg', { viewBox: `0 0 ${width} ${height + 40}`, width, height: height + 40, role: 'img', class: 'chart' });
+  const root = svg('svg', { viewBox: `0 0 ${width} ${height + 24}`, width, height: height + 24, role: 'img', class: 'chart' });
   root.append(svg('title', {}, kText.chartTitle));
   bars.forEach((bar, index) => {
     let y = height;
@@ -54,18 +59,33 @@ function chart(fills) {
       if (!amount) continue;
       const h = (amount / top) * (height - 20);
       y -= h;
-      const rect = svg('rect', { x, y, width: 36, height: h, fill: kGradeColours[(grade - 1) % 8] });
+      const rect = svg('rect', { x, y, width: 36, height: h, class: gradeClass(grade) });
       rect.append(svg('title', {}, `${String(bar.hour).padStart(2, '0')}:00 · ${gradeName(grade)} · ${money(amount)}`));
       root.append(rect);
     }
     root.append(svg('text', { x: x + 18, y: height + 16, 'text-anchor': 'middle', class: 'axis' }, `${String(bar.hour).padStart(2, '0')}h`));
   });
   root.append(svg('text', { x: 4, y: 14, class: 'axis' }, money(top)));
-  grades.forEach((grade, index) => {
-    root.append(svg('rect', { x: 50 + index * 110, y: height + 26, width: 12, height: 12, fill: kGradeColours[(grade - 1) % 8] }));
-    root.append(svg('text', { x: 66 + index * 110, y: height + 37, class: 'axis' }, gradeName(grade)));
-  });
-  return root;
+  // The key is text of the page, which wraps: a long grade name is never cut.
+  const key = el(
+    'ul',
+    { class: 'legend', 'aria-label': kText.chartKey },
+    grades.map((grade) => el('li', {}, el('span', { class: `swatch ${gradeClass(grade)}` }), gradeName(grade))),
+  );
+  return [root, key];
+}
+
+// A meter that moved other than the journal says.
+function differs(nozzle) {
+  const d = nozzle.difference;
+  return Boolean(d) && (Math.abs(d.volume) > 0.005 || Math.abs(d.amount) > 0.005);
+}
+
+// [nozzles to read, nozzles that sold nothing with meters that agree]: a
+// nozzle that did not answer or whose meter differs is always read.
+export function splitNozzles(nozzles) {
+  const quiet = (n) => n.totals_close !== null && !differs(n) && !n.journal?.volume && !n.journal?.amount;
+  return [nozzles.filter((n) => !quiet(n)), nozzles.filter(quiet)];
 }
 
 function table(head, rows, className = 'grid') {
@@ -97,10 +117,12 @@ export class Shift {
     document.getElementById('shift-csv').addEventListener('click', () => this.csv());
   }
 
-  // True when the station keeps shifts.
+  // True when the station keeps shifts. The newest are listed, however many
+  // the station has closed.
   async load() {
     try {
-      this.shifts = await get('/shifts?limit=1000');
+      const from = await startOf(async (after) => (await get(`/shifts?after=${after}&limit=1`))[0], () => false, kShiftsListed);
+      this.shifts = await get(`/shifts?after=${from}&limit=${kShiftsListed + 1}`);
     } catch (error) {
       if (error.status === 404) return false;
       throw error;
@@ -113,7 +135,7 @@ export class Shift {
   fillList() {
     const chosen = this.list.value;
     this.list.replaceChildren(
-      ...[...this.shifts].reverse().map((s) => el('option', { value: s.id, text: kText.shiftName(s.id, localTime(s.closed_at)) })),
+      ...[...this.shifts].reverse().map((s) => el('option', { value: s.id, text: kText.shiftName(s.id, localDateTime(s.closed_at)) })),
     );
     if (chosen) this.list.value = chosen;
   }
@@ -128,6 +150,11 @@ export class Shift {
       this.onAnswer(error);
       this.error.textContent = describe(error);
     }
+  }
+
+  // The newest closed shift's report, or null: it names every configured nozzle.
+  newest() {
+    return this.shifts?.length ? this.shifts[this.shifts.length - 1] : null;
   }
 
   // A closed shift, from our close or a `shift` event.
@@ -153,11 +180,12 @@ export class Shift {
 
   render(r, fills) {
     const unanswered = r.nozzles.filter((n) => n.totals_close === null);
-    const nozzleRows = r.nozzles.map((n) => {
-      const off = n.difference && (Math.abs(n.difference.volume) > 0.005 || Math.abs(n.difference.amount) > 0.005);
-      return el(
+    const [busy, quiet] = splitNozzles(r.nozzles);
+    const nozzleHead = [[kText.nozzle], [kText.grade], [kText.journalVolume, true], [kText.meterVolume, true], [kText.differenceVolume, true], [kText.differenceAmount, true]];
+    const nozzleRow = (n) =>
+      el(
         'tr',
-        { class: off ? 'difference' : '' },
+        { class: differs(n) ? 'difference' : '' },
         el('td', { text: `${dispenserName(n.channel, n.dispenser)} · ${kText.nozzle} ${n.nozzle}` }),
         el('td', { text: gradeName(n.grade) }),
         el('td', { class: 'num', text: fixed2(n.journal?.volume) }),
@@ -165,16 +193,15 @@ export class Shift {
         el('td', { class: 'num', text: n.difference ? fixed2(n.difference.volume) : '–' }),
         el('td', { class: 'num', text: n.difference ? fixed2(n.difference.amount) : '–' }),
       );
-    });
     this.report.replaceChildren(
       el('h2', { text: kText.shiftReport(r.id) }),
-      el('p', { text: kText.shiftSpan(localTime(r.opened_at), localTime(r.closed_at), r.closed_by ?? '') }),
+      el('p', { text: kText.shiftSpan(localDateTime(r.opened_at), localDateTime(r.closed_at), r.closed_by ?? '') }),
       el('p', { class: 'big-line', text: kText.shiftTotals(r.fills.count, fixed2(r.fills.volume), money(r.fills.amount)) }),
       el('p', { text: kText.shiftUnpaid(r.unpaid.count, money(r.unpaid.amount), r.cancelled) }),
       // replaceChildren writes a null as the text "null": nothing goes in instead.
       ...(unanswered.length ? [el('p', { class: 'error', text: kText.unanswered(unanswered.length) })] : []),
       el('h3', { text: kText.chartTitle }),
-      el('div', { class: 'scroll' }, chart(fills)),
+      ...chart(fills).map((part, index) => (index === 0 ? el('div', { class: 'scroll' }, part) : part)),
       el('h3', { text: kText.byGrade }),
       table([[kText.grade], [kText.fillsCount, true], [kText.volume, true], [kText.amount, true]],
         r.by_grade.map((g) => el('tr', {}, el('td', { text: g.name ?? gradeName(g.grade) }), el('td', { class: 'num', text: g.count }),
@@ -184,7 +211,9 @@ export class Shift {
         r.by_dispenser.map((d) => el('tr', {}, el('td', { text: dispenserName(d.channel, d.dispenser) }), el('td', { class: 'num', text: d.count }),
           el('td', { class: 'num', text: fixed2(d.volume) }), el('td', { class: 'num', text: money(d.amount) })))),
       el('h3', { text: kText.nozzles }),
-      table([[kText.nozzle], [kText.grade], [kText.journalVolume, true], [kText.meterVolume, true], [kText.differenceVolume, true], [kText.differenceAmount, true]], nozzleRows),
+      ...(busy.length ? [table(nozzleHead, busy.map(nozzleRow), 'grid nozzles')] : []),
+      // Nozzles that sold nothing and whose meters agree say nothing new: folded.
+      ...(quiet.length ? [el('details', { class: 'quiet' }, el('summary', { text: kText.quietNozzles(quiet.length) }), table(nozzleHead, quiet.map(nozzleRow)))] : []),
     );
     this.report.hidden = false;
   }

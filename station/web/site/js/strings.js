@@ -38,8 +38,7 @@ export const kText = {
   readNow: 'Read from the dispenser now.',
   readTotals: 'Read totals',
   unpaidSales: 'Unpaid sales',
-  till: 'Till',
-  action: 'Action',
+  payment: 'Payment',
   nothingUnpaid: 'Nothing unpaid.',
   closeShift: 'Close the shift',
   earlierShifts: 'Earlier shifts',
@@ -52,6 +51,7 @@ export const kText = {
   closeShiftWarning: 'The station reads every nozzle\'s totals, stores the report and opens the next shift.',
 
   roleIs: (role) => `Role: ${role}`,
+  duration: (minutes, seconds) => [minutes ? `${minutes} min` : '', seconds || !minutes ? `${seconds} s` : ''].filter(Boolean).join(' '),
   roleUntold: 'Role: not told',
   live: 'live',
   notLive: 'not live',
@@ -66,6 +66,8 @@ export const kText = {
   unreachable: 'The station does not answer. Check that the station computer is on and its network cable is in, then try again.',
   forbidden: 'This token may not do that. Ask the station manager for an operator token.',
   notFound: 'The station does not know that pump or sale. Reload the page.',
+  unpaidStack: (name, count) =>
+    `${name} holds ${count} unpaid ${count === 1 ? 'sale' : 'sales'}: take the payment for one (Unpaid) before the next customer.`,
   refused: (detail) => `The pump cannot do that now${detail ? ` (${detail})` : ''}. Wait for it to finish or hang up, then try again.`,
   noReply: (detail) => `The pump did not answer${detail ? ` (${detail})` : ''}. Check that it is powered and its cable is in, then try again.`,
   lineIsDown: 'The pump\'s line is down: nothing can reach it. Check the line\'s cable and converter.',
@@ -117,7 +119,9 @@ export const kText = {
     lineDown: 'The line is down, so this pump cannot be reached.',
     offline: 'The station cannot be reached.',
   },
-  chime: 'Chime on calling',
+  chime: 'Chime',
+  callingBadge: (count, name) => (count === 1 ? `${name} calling` : `${count} pumps calling`),
+  callingWho: (names) => `Customers waiting at ${names}. Show the one waiting longest.`,
 
   // Journal and price book.
   nozzleNumber: (nozzle) => `Nozzle ${nozzle}`,
@@ -156,7 +160,16 @@ export const kText = {
 
   // Unpaid sales.
   saleRefused: (id, words) => `Sale ${id}: ${words}`,
-  lockedBy: (till) => `Held by ${till}`,
+  heldBy: (till, left) => `Held by ${till}${left ? ` for ${left}` : ''}`,
+  heldByYou: (left) => `Held by you${left ? ` for ${left}` : ''}`,
+  owed: (count, amount) => `Owed: ${count} ${count === 1 ? 'sale' : 'sales'}, ${amount}`,
+  owedAt: (name, count, amount) => `${name} owes ${count} ${count === 1 ? 'sale' : 'sales'}, ${amount}`,
+  saleHeld: (id, till, left) =>
+    `Sale ${id} is held by ${till}${left ? ` for another ${left}` : ''}: that till is taking the payment. Leave the sale to it; a manager can release it.`,
+  salePaid: (id, by) => `Sale ${id} is already paid${by ? ` (by ${by})` : ''}.`,
+  saleCancelled: (id) => `Sale ${id} was cancelled: there is nothing to pay.`,
+  saleRunning: (id) => `Sale ${id} has not finished yet: take the payment once the nozzle is hung up.`,
+  saleConflict: (id, detail) => `The station refused this for sale ${id}${detail ? ` (${detail})` : ''}. Reload the page to see the sale as it is now.`,
   reference: 'Reference',
   referenceFor: (id) => `Payment reference for sale ${id} (optional)`,
   lock: 'Lock',
@@ -165,12 +178,16 @@ export const kText = {
 
   // Shifts.
   chartTitle: 'Sales by hour and grade',
-  shiftName: (id, closed) => `Shift ${id}, closed ${closed}`,
+  shiftName: (id, closed) => `Shift ${id} · ${closed}`,
   shiftReport: (id) => `Shift ${id}`,
   shiftSpan: (opened, closed, by) => `From ${opened} to ${closed}${by ? `, closed by ${by}` : ''}.`,
   shiftTotals: (count, volume, amount) => `${count} sales · ${volume} l · ${amount}`,
   shiftUnpaid: (count, amount, cancelled) => `Unpaid at the close: ${count} (${amount}). Cancelled authorizations: ${cancelled}.`,
-  unanswered: (count) => `${count} nozzles did not answer at the close: their meters are not in this report.`,
+  unanswered: (count) =>
+    `${count} ${count === 1 ? 'nozzle' : 'nozzles'} did not answer at the close: ${count === 1 ? 'its meter is' : 'their meters are'} not in this report.`,
+  quietNozzles: (count) =>
+    `${count} more ${count === 1 ? 'nozzle' : 'nozzles'} sold nothing, and ${count === 1 ? 'its meter' : 'their meters'} did not move`,
+  chartKey: 'Grades in the chart',
   noAnswer: 'no answer',
   byGrade: 'Per grade',
   byDispenser: 'Per pump',
