@@ -28,9 +28,6 @@ constexpr std::chrono::seconds kLockCheck{1};
 // first shift's opening totals.
 constexpr std::chrono::seconds kFirstAnswerWait{30};
 
-// The embedded default's prices, grades 1..4.
-constexpr std::array<Cents, 4> kEmbeddedPrices{5290, 5490, 5890, 6190};
-
 // How often the database is looked at.
 constexpr std::chrono::milliseconds kJournalWatch{500};
 
@@ -58,7 +55,7 @@ Station::Station(const StationConfig& config)
     throw ConfigError(kExitConfig, config_.database + ": " + error.what());
   }
   hub_ = std::make_unique<EventHub>(store_->events);
-  if (config_.file.empty()) SeedEmbeddedPrices();
+  TakeStartingPrices();
 
   Transport* transport = nullptr;
   if (allSimulated) {
@@ -108,22 +105,17 @@ Station::~Station() {
   Stop();
 }
 
-void Station::SeedEmbeddedPrices() {
-  std::vector<PriceEntry> missing;
-  const auto book = store_->prices.All();
-  for (const LineConfig& line : config_.lines) {
-    for (int d : line.dispensers) {
-      for (int g = 1; g <= static_cast<int>(kEmbeddedPrices.size()); ++g) {
-        const bool known = std::any_of(book.begin(), book.end(), [&](const PriceEntry& entry) {
-          return entry.channel == line.channel && entry.dispenser == d && entry.grade == g;
-        });
-        if (!known) missing.push_back({line.channel, d, g, kEmbeddedPrices[std::size_t(g - 1)]});
-      }
-    }
+void Station::TakeStartingPrices() {
+  // A book once stored is the admin's: a restart never brings back the
+  // file's prices.
+  if (config_.startingPrices.empty() || !store_->prices.All().empty()) return;
+  std::vector<PriceEntry> book;
+  for (const StartingPrice& price : config_.startingPrices) {
+    book.push_back({price.channel, price.dispenser, price.grade, price.price});
   }
   // No worker runs yet: the book is only stored, and each worker downloads
   // it as it starts.
-  ChangePrices(missing);
+  ChangePrices(book);
 }
 
 void Station::Start() {

@@ -42,6 +42,7 @@ LineWorker::LineWorker(Driver& driver, const LineConfig& line, Store& store, Eve
     view.channel = line_.channel;
     view.dispenser = d;
     view.updatedAt = now;
+    view.answeredAt = std::chrono::steady_clock::now();
     views_[d] = view;
   }
 }
@@ -328,7 +329,8 @@ void LineWorker::Poll(int dispenser) {
 }
 
 void LineWorker::SetLink(int dispenser, Link failure) {
-  if (failure != Link::Ok) ServiceMetrics().linkFailures[static_cast<std::size_t>(failure)].Add();
+  if (failure != Link::Ok)
+    ServiceMetrics().linkFailures.At(line_.channel, dispenser, failure).Add();
   const std::string problem = lineProblem_();
   const bool up = problem.empty() && failure != Link::LineDown;
   if (up != up_.exchange(up)) {
@@ -338,6 +340,7 @@ void LineWorker::SetLink(int dispenser, Link failure) {
   }
   DispenserView view = View(dispenser);
   view.link = failure == Link::Ok ? Link::Ok : (up ? failure : Link::LineDown);
+  if (failure == Link::Ok) view.answeredAt = std::chrono::steady_clock::now();
   Publish(dispenser, view);
 }
 

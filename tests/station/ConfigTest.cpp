@@ -1,5 +1,6 @@
 // What a start with a bad configuration says, and how it ends.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <unistd.h>
@@ -118,7 +119,29 @@ TEST(StationConfig, ACheckReportsEveryMistakeOnItsLineAndCreatesNothing) {
                            "[[token]]\n"                                        // 24
                            "name = \"pos\"\n"                                   // 25
                            "role = \"boss\"\n"                                  // 26
-                           "secret = \"short\"\n";                              // 27
+                           "secret = \"short\"\n"                               // 27
+                           "[[price]]\n"                                        // 28
+                           "grade = 1\n"                                        // 29
+                           "price = 52.999\n"                                   // 30
+                           "[[price]]\n"                                        // 31
+                           "grade = 2\n"                                        // 32
+                           "price = 50\n"                                       // 33
+                           "dispenser = 3\n"                                    // 34
+                           "[[price]]\n"                                        // 35
+                           "channel = 1\n"                                      // 36
+                           "dispenser = 7\n"                                    // 37
+                           "grade = 1\n"                                        // 38
+                           "price = 50.5\n"                                     // 39
+                           "[[price]]\n"                                        // 40
+                           "channel = 2\n"                                      // 41
+                           "grade = 1\n"                                        // 42
+                           "price = 1\n"                                        // 43
+                           "[[price]]\n"                                        // 44
+                           "grade = 3\n"                                        // 45
+                           "price = 5\n"                                        // 46
+                           "[[price]]\n"                                        // 47
+                           "grade = 3\n"                                        // 48
+                           "price = 0\n";                                       // 49
   const std::vector<std::string> expected = {
       ":1: listen 'nowhere': expected HOST:PORT",
       ":2: 'currency' must be an ISO 4217 code",
@@ -138,6 +161,11 @@ TEST(StationConfig, ACheckReportsEveryMistakeOnItsLineAndCreatesNothing) {
       ":22: port /dev/no-such-port does not exist",
       ":24: the secret of token 'pos' is shorter than 16 characters",
       ":26: 'role' must be view, operate or admin",
+      ":30: 'price' must be 0.01..99.99 with at most two decimals",
+      ":34: 'dispenser' needs 'channel'",
+      ":35: [[price]]: channel 1 has no dispenser 7",
+      ":40: [[price]]: channel 2 has no [[line]]",
+      ":49: 'price' must be 0.01..99.99 with at most two decimals",
   };
   const ProcessResult result = RunQuorlan({"serve", "--check", "--config", config});
   EXPECT_EQ(result.exitCode, 2) << result.err;
@@ -200,10 +228,14 @@ TEST(StationConfig, AStartThatFailsLeavesNothingItCreated) {
   Scratch scratch;
   const Case cases[] = {
       {"audit log in no folder", "audit_log = \"" + scratch.File("none/audit.log") + "\"\n",
-       scratch.File("station.db"), "sim", 1, "cannot open the audit log"},
+       scratch.File("station.db"), "sim", 2,
+       "the folder " + scratch.File("none") + " does not exist"},
       {"port", "", scratch.File("station.db"), "/dev/no-such-port", 3, "cannot open the port"},
       {"database in no folder", "", scratch.File("none/station.db"), "sim", 2,
        "cannot open the database"},
+      {"driver log in a folder that is a file",
+       "driver_log = \"" + scratch.File("station.toml/driver.log") + "\"\n",
+       scratch.File("station.db"), "sim", 2, "does not exist"},
   };
   for (const Case& c : cases) {
     const std::string config = scratch.File("station.toml");
@@ -215,6 +247,46 @@ TEST(StationConfig, AStartThatFailsLeavesNothingItCreated) {
     EXPECT_EQ(result.exitCode, c.exitCode) << c.what << ": " << result.err;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << c.what << ": " << result.err;
     EXPECT_EQ(scratch.Entries(), 1u) << c.what << ": a failed start left a file";
+  }
+}
+
+// A TLS key that is not its certificate's is a mistake of the
+// configuration: the check names it on the key's line, and a start ends
+// with the same line and exit 2 before it creates anything.
+TEST(StationConfig, ACheckLoadsTheCertificateAndKeyAsAPair) {
+  Scratch scratch;
+  for (const char* name : {"a", "b"}) {
+    const std::string make = fmt::format(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+        "-days 1 -subj /CN=localhost -keyout '{0}' -out '{1}' 2>/dev/null",
+        scratch.File(std::string(name) + ".key"), scratch.File(std::string(name) + ".crt"));
+    ASSERT_EQ(std::system(make.c_str()), 0);
+  }
+  struct Case {
+    const char* key;
+    int exitCode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a.key", 0, ""},
+      {"b.key", 2, ":2: tls_key " + scratch.File("b.key") + ": does not match the certificate"},
+      {"a.crt", 2, ":2: tls_key " + scratch.File("a.crt") + ": holds no PEM private key"},
+  };
+  const std::string config = scratch.File("station.toml");
+  for (const Case& c : cases) {
+    std::ofstream(config) << "tls_cert = \"" << scratch.File("a.crt") << "\"\n"
+                          << "tls_key = \"" << scratch.File(c.key) << "\"\n"
+                          << kLine;
+    const ProcessResult check = RunQuorlan({"serve", "--check", "--config", config});
+    EXPECT_EQ(check.exitCode, c.exitCode) << c.key << ": " << check.err;
+    if (c.exitCode == 0) continue;
+    EXPECT_EQ(check.err.rfind(config + c.message, 0), 0u) << c.key << ": " << check.err;
+    EXPECT_EQ(std::count(check.err.begin(), check.err.end(), '\n'), 1) << check.err;
+    const ProcessResult start = RunQuorlan({"serve", "--config", config, "--listen", "127.0.0.1:0",
+                                            "--db", scratch.File("station.db")});
+    EXPECT_EQ(start.exitCode, 2) << c.key << ": " << start.err;
+    EXPECT_NE(start.err.find(config + c.message), std::string::npos) << start.err;
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("station.db"))) << c.key;
   }
 }
 
