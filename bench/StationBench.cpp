@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -22,6 +23,7 @@
 
 #include "quorlan/Driver.h"
 #include "quorlan/SerialTransport.h"
+#include "sim/Requests.h"
 #include "support/PtyRig.h"
 #include "support/Registration.h"
 #include "support/ScratchDirectory.h"
@@ -45,7 +47,7 @@ constexpr int kRequestRounds = 3;
 constexpr int kCommits = 100;
 
 // Per dispenser, the times between its consecutive status polls, in seconds
-// and in status polls of the line.
+// and in turns of the line (its status polls and commands' requests).
 struct Intervals {
   std::map<int, std::vector<double>> seconds;
   std::map<int, std::vector<double>> polls;
@@ -56,8 +58,9 @@ Intervals PollIntervals(const std::vector<LineEvent>& events) {
   Intervals intervals;
   int poll = 0;
   for (const LineEvent& event : events) {
-    if (!event.request || event.dispenser == 0) continue;
+    if (!event.request || (event.dispenser == 0 && !event.command)) continue;
     ++poll;
+    if (event.dispenser == 0) continue;
     const auto at = last.find(event.dispenser);
     if (at != last.end()) {
       intervals.seconds[event.dispenser].push_back(Seconds(event.at - at->second.first));
@@ -159,6 +162,75 @@ void AdaptivePolling(benchmark::State& state) {
     std::tie(state.counters["requests_per_s"], state.counters["polls_per_s"]) = Rates(served);
     std::tie(state.counters["plain_requests_per_s"], state.counters["plain_polls_per_s"]) =
         Rates(swept);
+  }
+}
+
+// Status polls and commands' requests, over the events' span.
+double TurnSeconds(const std::vector<LineEvent>& events) {
+  const auto turns = std::count_if(events.begin(), events.end(), [](const LineEvent& event) {
+    return event.request && (event.dispenser != 0 || event.command);
+  });
+  return events.size() < 2 || turns == 0
+             ? 0
+             : Seconds(events.back().at - events.front().at) / double(turns);
+}
+
+// The filling and the idle dispensers' intervals while `command` runs, as
+// counters named `prefix`_...: in milliseconds, in turns, and the turn time.
+void PollingDuring(benchmark::State& state, StationRig& rig, const std::string& prefix,
+                   const std::function<void()>& command) {
+  rig.Clear();
+  const auto started = Clock::now();
+  command();
+  state.counters[prefix + "_ms"] = Seconds(Clock::now() - started) * 1e3;
+  const auto events = rig.Events();
+  const auto intervals = PollIntervals(events);
+  std::vector<double> active, idle, activeTurns, idleTurns;
+  for (const auto& [d, seconds] : intervals.seconds) {
+    const bool filling = d == kFilling[0];
+    auto& into = filling ? active : idle;
+    into.insert(into.end(), seconds.begin(), seconds.end());
+    auto& turns = filling ? activeTurns : idleTurns;
+    turns.insert(turns.end(), intervals.polls.at(d).begin(), intervals.polls.at(d).end());
+  }
+  Require(!active.empty() && !idle.empty(), "no polls seen during the command");
+  state.counters[prefix + "_active_p50_ms"] = Quantile(active, 0.5) * 1e3;
+  state.counters[prefix + "_active_max_ms"] = Quantile(active, 1) * 1e3;
+  state.counters[prefix + "_idle_max_ms"] = Quantile(idle, 1) * 1e3;
+  state.counters[prefix + "_active_max_turns"] = Quantile(activeTurns, 1);
+  state.counters[prefix + "_idle_max_turns"] = Quantile(idleTurns, 1);
+  state.counters[prefix + "_turn_ms"] = TurnSeconds(events) * 1e3;
+  state.counters[prefix + "_commands"] = double(std::count_if(
+      events.begin(), events.end(), [](const LineEvent& event) { return event.command; }));
+}
+
+// 32 dispensers on one paced line, one of them filling: how it and the idle
+// ones are polled while a shift close reads the 128 totals, and while a
+// price change goes to the 31 others (the filling one's waits for its end).
+void PollingDuringCommands(benchmark::State& state) {
+  for (auto _ : state) {
+    StationRig rig(32, false);
+    station::LineWorker& worker = *rig.Station().Line(1);
+    // The start's downloads and opening totals go first.
+    Require(WaitFor([&] {
+              return rig.Line().Count(sim::Request::Totals) >= 32 * 4 && worker.Queued() == 0 &&
+                     worker.View(kFilling[0]).state == DispenserState::Idle;
+            }),
+            "the start's reads never ended");
+    const auto result =
+        worker.Authorize(kFilling[0], 1, {}, "bench", worker.Stops(kFilling[0])).get();
+    Require(result.outcome == station::Outcome::Done, "the authorization failed");
+    rig.Line().Lift(kFilling[0], 1);
+    Require(WaitFor([&] { return worker.View(kFilling[0]).state == DispenserState::Filling; }),
+            "the fill did not start");
+    PollingDuring(state, rig, "close", [&] { rig.Station().CloseShift("bench"); });
+    std::vector<station::PriceEntry> book;
+    for (int d = 1; d <= 32; ++d) {
+      for (int g = 1; g <= 4; ++g) book.push_back({1, d, g, 5490});
+    }
+    PollingDuring(state, rig, "prices", [&] { rig.Station().ChangePrices(book); });
+    state.SetIterationTime((state.counters["close_ms"] + state.counters["prices_ms"]) / 1e3);
+    rig.StopStation();
   }
 }
 
@@ -465,6 +537,7 @@ void Commits(benchmark::State& state) {
 
 const bool kRegistered = [] {
   RegisterTimedOnce("Station/adaptive_polling", AdaptivePolling);
+  RegisterTimedOnce("Station/polling_during_commands", PollingDuringCommands);
   RegisterTimedOnce("Station/event_latency", EventLatency);
   RegisterTimedOnce("Station/requests", Requests);
   RegisterTimedOnce("Station/commits", Commits);

@@ -36,12 +36,34 @@ void TargetSummary::PrintStationRows() const {
         "<= 2", Verdict(idleMax <= 2));
     Row("polling: plain sweep measured after",
         Format("%.0f ms (%.1f ms a poll)", sweep, sweep / 32), "", "");
-    Row("polling: in polls, filling p50 / max; idle max",
+    Row("polling: in turns of the line, filling p50 / max; idle max",
         Format("%.0f / %.0f; %.0f", Counter(name, "active_p50_polls"),
                Counter(name, "active_max_polls"), Counter(name, "idle_max_polls")),
         "", "");
     Row("polling: filling p50 / status poll line time",
         Format("%.2f (%.1f / %.1f ms)", active / poll, active, poll), "", "");
+  }
+  if (Find("Station/polling_during_commands")) {
+    const std::string name = "Station/polling_during_commands";
+    // A turn time: the window's own, its status polls and commands' requests
+    // over its span.
+    for (const auto& [prefix, what] : {std::pair{"close", "shift close (128 totals)"},
+                                       {"prices", "price change (31 downloads)"}}) {
+      const std::string p = prefix;
+      const double turn = Counter(name, p + "_turn_ms");
+      const double active = Counter(name, p + "_active_p50_ms") / turn;
+      Row(std::string("polling during a ") + what + ": filling p50 / turn time",
+          Format("%.2f (%.0f / %.1f ms)", active, Counter(name, p + "_active_p50_ms"), turn),
+          "<= 4", Verdict(active <= 4));
+      const double idle = Counter(name, p + "_idle_max_ms") / (32 * turn);
+      Row(std::string("polling during a ") + what + ": idle max / 32 turn times",
+          Format("%.2f (%.0f / %.0f ms)", idle, Counter(name, p + "_idle_max_ms"), 32 * turn),
+          "<= 2", Verdict(idle <= 2));
+      Row(std::string("polling during a ") + what + ": in turns, filling max; idle max; its time",
+          Format("%.0f; %.0f; %.0f ms", Counter(name, p + "_active_max_turns"),
+                 Counter(name, p + "_idle_max_turns"), Counter(name, p + "_ms")),
+          "", "");
+    }
   }
   if (Find("Station/event_latency")) {
     const std::string name = "Station/event_latency";

@@ -5,7 +5,8 @@
 #   scripts/install-deps.sh win32    adds the i686 cross compiler, Wine, fpc sources
 #   scripts/install-deps.sh package  adds, to win32, the packaging and package checks
 # win32 and package also install the browser tests' chromium and, once, their
-# driver (tests/web, from npm).
+# driver (tests/web, from npm), and the OpenAPI document's linter and
+# validator (tests/openapi, from npm).
 set -euo pipefail
 
 native=(build-essential cmake ninja-build pkg-config git
@@ -52,7 +53,12 @@ fi
 if ! command -v npm >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
 fi
-web_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
-if [[ ! -d "$web_tests/node_modules/playwright-core" || ! -d "$web_tests/node_modules/axe-core" ]]; then
-  (cd "$web_tests" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+tests="$(cd "$(dirname "$0")/.." && pwd)/tests"
+if [[ ! -d "$tests/web/node_modules/playwright-core" || ! -d "$tests/web/node_modules/axe-core" ]]; then
+  (cd "$tests/web" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error)
+fi
+# @redocly/cli, ajv and ajv-formats at the versions tests/openapi/package-lock.json
+# pins: the OpenAPI document's lint and its check against real answers.
+if [[ ! -d "$tests/openapi/node_modules/@redocly/cli" || ! -d "$tests/openapi/node_modules/ajv-formats" ]]; then
+  (cd "$tests/openapi" && npm ci --no-audit --no-fund --loglevel=error)
 fi

@@ -13,13 +13,18 @@ namespace {
 
 constexpr station::Cents kBenchPrice = 5290;
 
-// The dispenser a status poll goes to; 0 for any other request.
-int PolledDispenser(std::span<const std::uint8_t> request) {
-  if (request.size() < 3) return 0;
+// A request as the line sees it: the dispenser of a status poll, or
+// whether it belongs to a command.
+LineEvent RequestEvent(std::span<const std::uint8_t> request) {
+  LineEvent event{Clock::now(), true};
+  if (request.size() < 3) return event;
   const auto target = sim::DecodeAddress(request[0]);
-  if (!target) return 0;
+  if (!target) return event;
   const auto kind = sim::ClassifyRequest(target->second, request[2]);
-  return kind == sim::Request::Status ? target->dispenser : 0;
+  if (!kind) return event;
+  if (*kind == sim::Request::Status) event.dispenser = target->dispenser;
+  event.command = *kind != sim::Request::Status && *kind != sim::Request::SubStatus;
+  return event;
 }
 
 }  // namespace
@@ -30,8 +35,9 @@ StationRig::StationRig(int dispensers, bool serveApi)
       server_(std::make_unique<sim::PtyServer>(line_, sim::PtyOptions{.pacing = true})) {
   server_->SetTrace(
       [this](sim::TraceDirection direction, int, std::span<const std::uint8_t> bytes) {
-        const bool request = direction == sim::TraceDirection::Request;
-        LineEvent event{Clock::now(), request, request ? PolledDispenser(bytes) : 0};
+        const LineEvent event = direction == sim::TraceDirection::Request
+                                    ? RequestEvent(bytes)
+                                    : LineEvent{Clock::now(), false};
         std::lock_guard lock(eventsMutex_);
         events_.push_back(event);
       });

@@ -30,6 +30,7 @@ struct LineEvent {
   Clock::time_point at;
   bool request = false;  // else the reply (or its absence)
   int dispenser = 0;     // of a status poll; 0 for anything else
+  bool command = false;  // a request that is no part of a poll (totals, prices, ...)
 };
 
 inline constexpr const char* kBenchToken = "bench-token-0123456789abcdef";

@@ -408,6 +408,8 @@ void Api::KeepQuietly(const IdempotencyScope& scope, const std::function<void()>
 }
 
 void Api::Health(http::Answer& answer) {
+  const auto now = std::chrono::steady_clock::now();
+  const auto patience = station_.Config().unansweredAfter;
   json lines = json::array();
   json dispensers = json::array();
   bool allUp = true;
@@ -418,8 +420,9 @@ void Api::Health(http::Answer& answer) {
                      {"up", line->Up()},
                      {"queued", line->Queued()}});
     for (const DispenserView& view : line->Views()) {
-      // A dispenser that does not answer is as unhealthy as a line that is down.
-      allUp = allUp && view.link == Link::Ok;
+      // A dispenser that has stopped answering is as unhealthy as a line
+      // that is down; a failed exchange now and then is not.
+      allUp = allUp && (view.link == Link::Ok || now - view.answeredAt < patience);
       dispensers.push_back({{"channel", view.channel},
                             {"dispenser", view.dispenser},
                             {"link", std::string(LinkName(view.link))}});
@@ -575,7 +578,10 @@ void Api::Events(const Call& call, http::Answer& answer) {
 
 void Api::Scrape(const Call&, http::Answer& answer) {
   std::vector<LineUp> lines;
-  for (LineWorker* line : station_.Lines()) lines.push_back({line->Channel(), line->Up()});
+  for (LineWorker* line : station_.Lines()) {
+    LineUp& up = lines.emplace_back(LineUp{line->Channel(), line->Up(), {}});
+    for (const DispenserView& view : line->Views()) up.dispensers.push_back(view.dispenser);
+  }
   WriteBody(answer, 200, kMetricsText, MetricsText(ServiceMetrics(), lines));
 }
 

@@ -9,7 +9,17 @@
 
 namespace quorlan::station {
 
-AuditLog::AuditLog(const std::string& path) : path_(path) {
+namespace {
+
+constexpr int kUnauthorized = 401;
+
+bool IsRead(std::string_view method) {
+  return method == "GET" || method == "HEAD" || method == "OPTIONS";
+}
+
+}  // namespace
+
+AuditLog::AuditLog(const std::string& path, bool reads) : path_(path), reads_(reads) {
   if (path.empty()) {
     file_ = stderr;
     return;
@@ -34,12 +44,21 @@ AuditLog::~AuditLog() {
 
 void AuditLog::Record(std::string_view who, std::string_view method, std::string_view path,
                       int status, std::string_view detail) {
+  if (status != kUnauthorized && IsRead(method) && !reads_) return;
   // One line, and no control character, whatever a client put into the path.
   std::string line =
-      fmt::format("{} {} {} {} {}", NowUtc(), LogText(who), LogText(method), LogText(path), status);
+      fmt::format("{} {} {} {}", LogText(who), LogText(method), LogText(path), status);
   if (!detail.empty()) line += fmt::format(" {}", LogText(detail));
+  if (status != kUnauthorized) return Write(line);
+  // A client that keeps knocking without a valid token makes one line, and
+  // then how often it knocked.
+  for (const std::string& taken : refusals_.Take(line)) Write(taken);
+}
+
+void AuditLog::Write(const std::string& line) {
+  const std::string stamped = fmt::format("{} {}\n", NowUtc(), line);
   std::lock_guard lock(mutex_);
-  std::fputs((line + "\n").c_str(), file_);
+  std::fputs(stamped.c_str(), file_);
   std::fflush(file_);
 }
 

@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::string_view kDocument = R"json({
   "openapi": "3.0.3",
-  "info": {"title": "Quorlan station service", "version": "1"},
+  "info": {"title": "Quorlan station service", "version": "1",
+    "license": {"name": "Apache-2.0", "url": "https://www.apache.org/licenses/LICENSE-2.0"}},
   "servers": [{"url": "/api/v1"}],
   "security": [{"bearer": []}],
   "components": {
@@ -78,10 +79,15 @@ constexpr std::string_view kDocument = R"json({
           "difference": {"allOf": [{"$ref": "#/components/schemas/Figures"}], "description": "(close - open) - journal; null when a reading is missing"}}}},
         "unanswered": {"type": "array", "items": {"type": "object", "properties": {
           "channel": {"type": "integer"}, "dispenser": {"type": "integer"}, "nozzle": {"type": "integer"}}}}}},
-      "Alarm": {"type": "object", "description": "data of the alarm event", "properties": {
-        "kind": {"type": "string", "enum": ["mismatch", "readout", "database", "discrepancy", "drive-off"]},
-        "channel": {"type": "integer", "nullable": true}, "dispenser": {"type": "integer", "nullable": true},
-        "fill_id": {"type": "integer", "nullable": true}, "detail": {"type": "string"}}},
+      "Health": {"type": "object", "required": ["status", "lines", "dispensers"], "properties": {
+        "status": {"type": "string", "enum": ["ok", "degraded"]},
+        "lines": {"type": "array", "items": {"type": "object", "properties": {
+          "channel": {"type": "integer"}, "port": {"type": "string"}, "up": {"type": "boolean"},
+          "queued": {"type": "integer", "description": "commands waiting for the line"}}}},
+        "dispensers": {"type": "array", "items": {"type": "object", "properties": {
+          "channel": {"type": "integer"}, "dispenser": {"type": "integer"},
+          "link": {"type": "string", "enum": ["ok", "no reply", "bad reply", "line down"]}}}},
+        "database": {"type": "string", "description": "why the journal cannot be written; only while it cannot"}}},
       "Price": {"type": "object", "additionalProperties": false,
         "required": ["channel", "dispenser", "grade", "price"], "properties": {
         "channel": {"type": "integer", "minimum": 1, "maximum": 32},
@@ -100,40 +106,45 @@ constexpr std::string_view kDocument = R"json({
     }
   },
   "paths": {
-    "/health": {"get": {"security": [], "summary": "Service and line health",
-      "responses": {"200": {"description": "ok or degraded, per line channel, port, up"}}}},
-    "/openapi.json": {"get": {"summary": "This document (view)", "responses": {"200": {"description": "OpenAPI"}}}},
-    "/dispensers": {"get": {"summary": "Every dispenser (view)", "responses": {
+    "/health": {"get": {"operationId": "health", "security": [], "summary": "Service and line health; 503 while degraded, so that a monitor needs no body",
+      "responses": {"200": {"description": "ok", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Health"}}}},
+        "503": {"description": "degraded: a line down, a dispenser not answering, or the journal's database unavailable",
+          "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Health"}}}},
+        "4XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/openapi.json": {"get": {"operationId": "openApiDocument", "summary": "This document (view)", "responses": {
+      "200": {"description": "OpenAPI", "content": {"application/json": {"schema": {"type": "object"}}}},
+      "4XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/dispensers": {"get": {"operationId": "listDispensers", "summary": "Every dispenser (view)", "responses": {
       "200": {"description": "list", "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/Dispenser"}}}}},
-      "default": {"$ref": "#/components/responses/Problem"}}}},
+      "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/dispensers/{c}/{d}": {"parameters": [{"$ref": "#/components/parameters/c"}, {"$ref": "#/components/parameters/d"}],
-      "get": {"summary": "One dispenser (view)", "responses": {
+      "get": {"operationId": "getDispenser", "summary": "One dispenser (view)", "responses": {
         "200": {"description": "dispenser", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Dispenser"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/dispensers/{c}/{d}/authorize": {"parameters": [{"$ref": "#/components/parameters/c"}, {"$ref": "#/components/parameters/d"}, {"$ref": "#/components/parameters/key"}],
-      "post": {"summary": "Authorize, plain or with one limit (operate)",
+      "post": {"operationId": "authorize", "summary": "Authorize, plain or with one limit (operate)",
         "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "additionalProperties": false,
           "required": ["grade"], "properties": {"grade": {"type": "integer", "minimum": 1, "maximum": 8},
           "volume": {"type": "number", "minimum": 0.01, "maximum": 9999.99}, "amount": {"type": "number", "minimum": 0.01, "maximum": 9999.99}}}}}},
         "responses": {"200": {"description": "acknowledged", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Dispenser"}}}},
-          "default": {"$ref": "#/components/responses/Problem"}}}},
+          "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/dispensers/{c}/{d}/stop": {"parameters": [{"$ref": "#/components/parameters/c"}, {"$ref": "#/components/parameters/d"}, {"$ref": "#/components/parameters/key"}],
-      "post": {"summary": "Stop the dispenser (operate)", "responses": {
+      "post": {"operationId": "stopDispenser", "summary": "Stop the dispenser (operate)", "responses": {
         "200": {"description": "acknowledged", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Dispenser"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
-    "/stop": {"parameters": [{"$ref": "#/components/parameters/key"}], "post": {"summary": "Emergency stop of every dispenser (operate)", "responses": {
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/stop": {"parameters": [{"$ref": "#/components/parameters/key"}], "post": {"operationId": "stopAll", "summary": "Emergency stop of every dispenser (operate)", "responses": {
       "200": {"description": "per dispenser", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Results"}}}},
-      "default": {"$ref": "#/components/responses/Problem"}}}},
+      "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/prices": {
-      "get": {"summary": "The price book (view)", "responses": {
+      "get": {"operationId": "getPrices", "summary": "The price book (view)", "responses": {
         "200": {"description": "book", "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/Price"}}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}},
-      "put": {"summary": "Store prices, then download the changed tables (admin)",
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}},
+      "put": {"operationId": "putPrices", "summary": "Store prices, then download the changed tables (admin)",
         "parameters": [{"$ref": "#/components/parameters/key"}],
         "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/Price"}}}}},
         "responses": {"200": {"description": "per changed dispenser", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Results"}}}},
-          "default": {"$ref": "#/components/responses/Problem"}}}},
-    "/fills": {"get": {"summary": "Fills, oldest first (view); an unknown or malformed parameter is 400", "parameters": [
+          "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/fills": {"get": {"operationId": "listFills", "summary": "Fills, oldest first (view); an unknown or malformed parameter is 400", "parameters": [
         {"name": "after", "in": "query", "schema": {"type": "integer", "minimum": 0, "default": 0}},
         {"name": "limit", "in": "query", "schema": {"type": "integer", "minimum": 1, "maximum": 1000, "default": 100}},
         {"name": "channel", "in": "query", "schema": {"type": "integer", "minimum": 1, "maximum": 32}},
@@ -144,55 +155,55 @@ constexpr std::string_view kDocument = R"json({
         {"name": "from", "in": "query", "description": "inclusive, on finished_at, else authorized_at", "schema": {"type": "string", "format": "date-time"}},
         {"name": "to", "in": "query", "description": "exclusive", "schema": {"type": "string", "format": "date-time"}}],
       "responses": {"200": {"description": "fills", "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/Fill"}}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
-    "/fills/{id}": {"get": {"summary": "One fill (view)", "parameters": [{"$ref": "#/components/parameters/id"}],
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/fills/{id}": {"get": {"operationId": "getFill", "summary": "One fill (view)", "parameters": [{"$ref": "#/components/parameters/id"}],
       "responses": {"200": {"description": "fill", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Fill"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/dispensers/{c}/{d}/totals/{n}": {"parameters": [{"$ref": "#/components/parameters/c"}, {"$ref": "#/components/parameters/d"},
         {"name": "n", "in": "path", "required": true, "schema": {"type": "integer", "minimum": 1, "maximum": 8}}],
-      "get": {"summary": "The nozzle's totals, read now (view)", "responses": {
+      "get": {"operationId": "getTotals", "summary": "The nozzle's totals, read now (view)", "responses": {
         "200": {"description": "totals", "content": {"application/json": {"schema": {"type": "object", "properties": {
           "volume_total": {"type": "number"}, "amount_total": {"type": "number"}}}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/fills/{id}/lock": {"parameters": [{"$ref": "#/components/parameters/id"}, {"$ref": "#/components/parameters/key"}],
-      "post": {"summary": "The caller's till takes the completed unpaid fill for 120 s; a repeat renews (operate)", "responses": {
+      "post": {"operationId": "lockFill", "summary": "The caller's till takes the completed unpaid fill for 120 s; a repeat renews (operate)", "responses": {
         "200": {"description": "the fill", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Fill"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/fills/{id}/unlock": {"parameters": [{"$ref": "#/components/parameters/id"}, {"$ref": "#/components/parameters/key"}],
-      "post": {"summary": "Releases the caller's lock; an admin releases anyone's; a fill not locked stays as it is (operate)", "responses": {
+      "post": {"operationId": "unlockFill", "summary": "Releases the caller's lock; an admin releases anyone's; a fill not locked stays as it is (operate)", "responses": {
         "200": {"description": "the fill", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Fill"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/fills/{id}/clear": {"parameters": [{"$ref": "#/components/parameters/id"}, {"$ref": "#/components/parameters/key"}],
-      "post": {"summary": "Marks the fill paid; 409 while another token holds the lock or when paid with another reference (operate)",
+      "post": {"operationId": "clearFill", "summary": "Marks the fill paid; 409 while another token holds the lock or when paid with another reference (operate)",
         "requestBody": {"required": false, "content": {"application/json": {"schema": {"type": "object", "additionalProperties": false,
           "properties": {"reference": {"type": "string", "minLength": 1, "maxLength": 64}}}}}},
         "responses": {"200": {"description": "the fill", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Fill"}}}},
-          "default": {"$ref": "#/components/responses/Problem"}}}},
+          "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/shifts/close": {"parameters": [{"$ref": "#/components/parameters/key"}],
-      "post": {"summary": "Reads every configured nozzle's totals, closes the open shift and opens the next (operate)", "responses": {
+      "post": {"operationId": "closeShift", "summary": "Reads every configured nozzle's totals, closes the open shift and opens the next (operate)", "responses": {
         "200": {"description": "the closed shift's report", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/ShiftReport"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
-    "/shifts": {"get": {"summary": "Closed shifts' reports, oldest first (view)", "parameters": [
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/shifts": {"get": {"operationId": "listShifts", "summary": "Closed shifts' reports, oldest first (view)", "parameters": [
         {"name": "after", "in": "query", "schema": {"type": "integer", "minimum": 0, "default": 0}},
         {"name": "limit", "in": "query", "schema": {"type": "integer", "minimum": 1, "maximum": 1000, "default": 100}}],
       "responses": {"200": {"description": "reports", "content": {"application/json": {"schema": {"type": "array", "items": {"$ref": "#/components/schemas/ShiftReport"}}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
     "/shifts/{id}": {"parameters": [{"$ref": "#/components/parameters/id"}],
-      "get": {"summary": "One closed shift's report; Accept: text/csv gives one row per nozzle (view)", "responses": {
+      "get": {"operationId": "getShift", "summary": "One closed shift's report; Accept: text/csv gives one row per nozzle (view)", "responses": {
         "200": {"description": "report", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/ShiftReport"}},
           "text/csv": {"schema": {"type": "string"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}},
-    "/session": {"get": {"summary": "The caller's token, and the station's currency, zone and grade names (view)", "responses": {
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/session": {"get": {"operationId": "getSession", "summary": "The caller's token, and the station's currency, zone and grade names (view)", "responses": {
       "200": {"description": "name, role, currency, timezone, grades", "content": {"application/json": {"schema": {"type": "object", "properties": {
         "name": {"type": "string"}, "role": {"type": "string", "enum": ["view", "operate", "admin"]},
         "currency": {"type": "string", "nullable": true}, "timezone": {"type": "string"},
         "grades": {"type": "array", "items": {"type": "object", "properties": {
           "number": {"type": "integer"}, "name": {"type": "string"}}}}}}}}},
-      "default": {"$ref": "#/components/responses/Problem"}}}},
-    "/events": {"get": {"summary": "Server-Sent Events (view): dispenser, fill (completed, and every lock, unlock and clear), prices, line, alarm (data: Alarm), shift (data: ShiftReport); Last-Event-ID resumes fills, prices and shifts",
+      "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}},
+    "/events": {"get": {"operationId": "streamEvents", "summary": "Server-Sent Events (view): dispenser, fill (completed, and every lock, unlock and clear), prices, line, alarm (data: kind, channel, dispenser, fill_id, detail), shift (data: ShiftReport); Last-Event-ID resumes fills, prices and shifts",
       "parameters": [{"name": "Last-Event-ID", "in": "header", "schema": {"type": "integer"}}],
       "responses": {"200": {"description": "event stream", "content": {"text/event-stream": {"schema": {"type": "string"}}}},
-        "default": {"$ref": "#/components/responses/Problem"}}}}
+        "4XX": {"$ref": "#/components/responses/Problem"}, "5XX": {"$ref": "#/components/responses/Problem"}}}}
   }
 })json";
 

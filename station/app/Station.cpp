@@ -28,9 +28,6 @@ constexpr std::chrono::seconds kLockCheck{1};
 // first shift's opening totals.
 constexpr std::chrono::seconds kFirstAnswerWait{30};
 
-// The embedded default's prices, grades 1..4.
-constexpr std::array<Cents, 4> kEmbeddedPrices{5290, 5490, 5890, 6190};
-
 // How often the database is looked at.
 constexpr std::chrono::milliseconds kJournalWatch{500};
 
@@ -58,7 +55,7 @@ Station::Station(const StationConfig& config)
     throw ConfigError(kExitConfig, config_.database + ": " + error.what());
   }
   hub_ = std::make_unique<EventHub>(store_->events);
-  if (config_.file.empty()) SeedEmbeddedPrices();
+  TakeStartingPrices();
 
   Transport* transport = nullptr;
   if (allSimulated) {
@@ -108,22 +105,17 @@ Station::~Station() {
   Stop();
 }
 
-void Station::SeedEmbeddedPrices() {
-  std::vector<PriceEntry> missing;
-  const auto book = store_->prices.All();
-  for (const LineConfig& line : config_.lines) {
-    for (int d : line.dispensers) {
-      for (int g = 1; g <= static_cast<int>(kEmbeddedPrices.size()); ++g) {
-        const bool known = std::any_of(book.begin(), book.end(), [&](const PriceEntry& entry) {
-          return entry.channel == line.channel && entry.dispenser == d && entry.grade == g;
-        });
-        if (!known) missing.push_back({line.channel, d, g, kEmbeddedPrices[std::size_t(g - 1)]});
-      }
-    }
+void Station::TakeStartingPrices() {
+  // A book once stored is the admin's: a restart never brings back the
+  // file's prices.
+  if (config_.startingPrices.empty() || !store_->prices.All().empty()) return;
+  std::vector<PriceEntry> book;
+  for (const StartingPrice& price : config_.startingPrices) {
+    book.push_back({price.channel, price.dispenser, price.grade, price.price});
   }
   // No worker runs yet: the book is only stored, and each worker downloads
   // it as it starts.
-  ChangePrices(missing);
+  ChangePrices(book);
 }
 
 void Station::Start() {
@@ -280,7 +272,7 @@ std::vector<StopResult> Station::StopAll() {
 }
 
 CommandResult Station::Totals(int channel, int dispenser, int nozzle) {
-  return Await(Line(channel)->Totals(dispenser, nozzle));
+  return Await(std::move(Line(channel)->Totals({{dispenser, nozzle}}).front()));
 }
 
 std::vector<PriceResult> Station::ChangePrices(const std::vector<PriceEntry>& entries) {
@@ -363,18 +355,28 @@ std::vector<FillRecord> Station::Fills(const FillQuery& query) {
 }
 
 std::vector<std::pair<NozzleId, std::optional<station::Totals>>> Station::ReadTotals() {
-  // Every exchange is queued before any is awaited: each line reads its
-  // nozzles back to back, and the lines at once.
+  // Every exchange is queued before any is awaited, each line's as one set
+  // that no other command comes between (its polls go on between the
+  // reads), and the lines at once.
   // A dispenser that does not answer its polls now is not asked: its
   // nozzles are unanswered at once, not after a timeout each.
   std::vector<std::pair<NozzleId, std::optional<std::future<CommandResult>>>> pending;
   for (const LineConfig& line : config_.lines) {
     LineWorker* worker = Line(line.channel);
+    std::set<int> answering;
+    std::vector<std::pair<int, int>> asked;
     for (int d : line.dispensers) {
-      const bool answers = worker->Up() && worker->View(d).link == Link::Ok;
+      if (!worker->Up() || worker->View(d).link != Link::Ok) continue;
+      answering.insert(d);
+      for (int n : line.nozzles) asked.emplace_back(d, n);
+    }
+    auto reads = worker->Totals(asked);
+    std::size_t next = 0;
+    for (int d : line.dispensers) {
       for (int n : line.nozzles) {
-        pending.emplace_back(NozzleId{line.channel, d, n},
-                             answers ? std::optional(worker->Totals(d, n)) : std::nullopt);
+        pending.emplace_back(
+            NozzleId{line.channel, d, n},
+            answering.count(d) ? std::optional(std::move(reads[next++])) : std::nullopt);
       }
     }
   }

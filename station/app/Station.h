@@ -118,7 +118,7 @@ class Station {
   bool watching_ = false;
   std::thread watch_;
 
-  void SeedEmbeddedPrices();
+  void TakeStartingPrices();
   // Every configured nozzle's totals, read now; nullopt where one did not answer.
   std::vector<std::pair<NozzleId, std::optional<station::Totals>>> ReadTotals();
   Settled Settle(std::int64_t id, const std::function<SettlementResult(const FillRecord&)>& rule);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "quorlan/Driver.h"
 #include "station/base/Zone.h"
@@ -36,6 +38,11 @@ constexpr int kMostConnections = 65535;
 constexpr int kMostCaptureMegabytes = 4096;
 constexpr int kMostCaptureFiles = 1000;
 constexpr std::uint64_t kMegabyte = 1024 * 1024;
+
+// Hundredths as the file writes them: "0.01".
+std::string Decimal(Cents cents) {
+  return fmt::format("{}.{:02}", cents / 100, cents % 100);
+}
 
 // Reads what it can of every key and notes each problem instead of stopping
 // at the first, so that one check tells an installer everything.
@@ -195,26 +202,82 @@ class Reader {
       }
       return;
     }
-    const auto path = String(table, "capture", 0);
+    const auto path = WritableFile(table, "capture");
     if (!path) return;
+    line.capture = *path;
+    line.captureLine = LineOf(*node);
+  }
+
+  // The path of a file the service creates or appends to, when its folder
+  // lets it; nothing, noted, otherwise, so that the start does not fail on
+  // it later.
+  std::optional<std::string> WritableFile(const toml::table& table, std::string_view key) {
+    const auto path = String(table, key, 0);
+    if (!path) return std::nullopt;
+    const int at = LineOf(*table.get(key));
     namespace fs = std::filesystem;
     const fs::path file(*path);
     const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
     std::error_code error;
     if (path->empty() || !file.has_filename()) {
-      Problem(LineOf(*node), "'capture' must name a file");
+      Problem(at, fmt::format("'{}' must name a file", key));
     } else if (!fs::is_directory(folder, error)) {
-      Problem(LineOf(*node),
-              fmt::format("'capture' {}: the folder {} does not exist", *path, folder.string()));
+      Problem(at,
+              fmt::format("'{}' {}: the folder {} does not exist", key, *path, folder.string()));
     } else if (access(folder.c_str(), W_OK) != 0) {
-      Problem(LineOf(*node),
-              fmt::format("'capture' {}: the folder {} cannot be written", *path, folder.string()));
+      Problem(at,
+              fmt::format("'{}' {}: the folder {} cannot be written", key, *path, folder.string()));
     } else if (fs::is_directory(file, error)) {
-      Problem(LineOf(*node), fmt::format("'capture' {} is a folder", *path));
+      Problem(at, fmt::format("'{}' {} is a folder", key, *path));
+    } else if (fs::exists(file, error) && access(file.c_str(), W_OK) != 0) {
+      Problem(at, fmt::format("'{}' {} cannot be written", key, *path));
     } else {
-      line.capture = *path;
-      line.captureLine = LineOf(*node);
+      return path;
     }
+    return std::nullopt;
+  }
+
+  // A [[price]] as written: channel and dispenser 0 where it leaves them out.
+  struct PriceRule {
+    int line = 0;
+    StartingPrice price;
+  };
+
+  std::optional<PriceRule> Price(const toml::table& table) {
+    const int at = LineOf(table);
+    const std::size_t before = problems_.size();
+    CheckKeys(table, {"grade", "price", "channel", "dispenser"}, " in [[price]]");
+    PriceRule rule;
+    rule.line = at;
+    if (const toml::node* grade = table.get("grade")) {
+      rule.price.grade = Integer(*grade, "grade", 1, int{kLastGrade}).value_or(0);
+    } else {
+      Problem(at, "[[price]] needs a 'grade'");
+    }
+    if (const toml::node* price = table.get("price")) {
+      std::optional<Cents> cents;
+      if (price->is_integer() && price->as_integer()->get() >= 0 &&
+          price->as_integer()->get() <= kHighestPrice) {
+        cents = price->as_integer()->get() * 100;
+      } else if (price->is_floating_point()) {
+        cents = ExactCents(price->as_floating_point()->get());
+      }
+      if (cents && *cents >= kLowestPrice && *cents <= kHighestPrice) {
+        rule.price.price = *cents;
+      } else {
+        Problem(LineOf(*price), fmt::format("'price' must be {}..{} with at most two decimals",
+                                            Decimal(kLowestPrice), Decimal(kHighestPrice)));
+      }
+    } else {
+      Problem(at, "[[price]] needs a 'price'");
+    }
+    rule.price.channel = OptionalInteger(table, "channel", 1, kLastChannel).value_or(0);
+    if (const toml::node* dispenser = table.get("dispenser")) {
+      rule.price.dispenser = Integer(*dispenser, "dispenser", 1, kLastDispenser).value_or(0);
+      if (!table.get("channel")) Problem(LineOf(*dispenser), "'dispenser' needs 'channel'");
+    }
+    if (problems_.size() != before) return std::nullopt;
+    return rule;
   }
 
   std::optional<TokenConfig> Token(const toml::table& table) {
@@ -346,12 +409,29 @@ bool Readable(const std::string& path) {
 }
 
 void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
-  reader.CheckKeys(
-      root,
-      {"listen", "database", "driver_log", "driver_log_level", "audit_log", "currency", "timezone",
-       "unpaid_limit", "tls_cert", "tls_key", "cors_origins", "max_connections",
-       "max_connections_per_client", "drive_off_after", "grade", "line", "token", "fleet"},
-      "");
+  reader.CheckKeys(root,
+                   {"listen",
+                    "database",
+                    "driver_log",
+                    "driver_log_level",
+                    "audit_log",
+                    "audit_reads",
+                    "currency",
+                    "timezone",
+                    "unpaid_limit",
+                    "tls_cert",
+                    "tls_key",
+                    "cors_origins",
+                    "max_connections",
+                    "max_connections_per_client",
+                    "drive_off_after",
+                    "unanswered_after",
+                    "grade",
+                    "price",
+                    "line",
+                    "token",
+                    "fleet"},
+                   "");
   const auto lineOf = [&root](std::string_view key) { return LineOf(*root.get(key)); };
   if (const auto listen = reader.OptionalString(root, "listen")) {
     try {
@@ -360,8 +440,9 @@ void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
       reader.Problem(lineOf("listen"), error.what());
     }
   }
+  // --db may stand in for it: the start names a database it cannot open.
   if (const auto database = reader.OptionalString(root, "database")) config.database = *database;
-  if (const auto log = reader.OptionalString(root, "driver_log")) config.driverLog = *log;
+  if (const auto log = reader.WritableFile(root, "driver_log")) config.driverLog = *log;
   if (const auto level = reader.OptionalString(root, "driver_log_level")) {
     if (*level == "info") {
       config.driverLogLevel = LogLevel::Info;
@@ -371,7 +452,14 @@ void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
       reader.Problem(lineOf("driver_log_level"), "'driver_log_level' must be info or trace");
     }
   }
-  if (const auto log = reader.OptionalString(root, "audit_log")) config.auditLog = *log;
+  if (const auto log = reader.WritableFile(root, "audit_log")) config.auditLog = *log;
+  if (const toml::node* reads = root.get("audit_reads")) {
+    if (reads->is_boolean()) {
+      config.auditReads = reads->as_boolean()->get();
+    } else {
+      reader.Problem(LineOf(*reads), "'audit_reads' must be true or false");
+    }
+  }
   if (const auto currency = reader.OptionalString(root, "currency")) {
     if (IsCurrencyCode(*currency)) {
       config.currency = *currency;
@@ -409,6 +497,7 @@ void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
     if (readable) {
       config.tlsCertificate = *certificate;
       config.tlsKey = *key;
+      config.tlsKeyLine = lineOf("tls_key");
     }
   }
   if (const toml::node* origins = root.get("cors_origins")) {
@@ -435,6 +524,15 @@ void ReadRoot(Reader& reader, const toml::table& root, StationConfig& config) {
     const char* key =
         root.get("max_connections_per_client") ? "max_connections_per_client" : "max_connections";
     reader.Problem(lineOf(key), "'max_connections_per_client' must not exceed 'max_connections'");
+  }
+  if (const auto after = reader.OptionalString(root, "unanswered_after")) {
+    const auto duration = ParseDuration(*after);
+    if (duration && duration->count() > 0) {
+      config.unansweredAfter = *duration;
+    } else {
+      reader.Problem(lineOf("unanswered_after"),
+                     "'unanswered_after' must be a time such as \"10s\" or \"1m\"");
+    }
   }
   if (const auto after = reader.OptionalString(root, "drive_off_after")) {
     const auto duration = ParseDuration(*after);
@@ -463,6 +561,51 @@ void ReadFleet(Reader& reader, const toml::table& root, StationConfig& config) {
     config.fleet = std::make_shared<const fleet::FleetConfig>(*fleet);
   } catch (const fleet::FleetConfigError& error) {
     reader.Problem(error.Line(), error.Detail());
+  }
+}
+
+std::string Scope(const StartingPrice& price) {
+  if (price.dispenser != 0)
+    return fmt::format("on dispenser {}/{}", price.channel, price.dispenser);
+  if (price.channel != 0) return fmt::format("on channel {}", price.channel);
+  return "for the station";
+}
+
+// Each configured dispenser's price of each grade the [[price]] entries
+// give, the most particular entry winning.
+void ReadPrices(Reader& reader, const toml::table& root, StationConfig& config) {
+  std::map<std::tuple<int, int, int>, Cents> rules;  // channel, dispenser, grade
+  for (const toml::node& node : reader.Tables(root, "price")) {
+    const auto rule = reader.Price(*node.as_table());
+    if (!rule) continue;
+    const StartingPrice& price = rule->price;
+    const auto line = std::find_if(config.lines.begin(), config.lines.end(),
+                                   [&](const LineConfig& l) { return l.channel == price.channel; });
+    if (price.channel != 0 && line == config.lines.end()) {
+      reader.Problem(rule->line,
+                     fmt::format("[[price]]: channel {} has no [[line]]", price.channel));
+    } else if (price.dispenser != 0 && std::find(line->dispensers.begin(), line->dispensers.end(),
+                                                 price.dispenser) == line->dispensers.end()) {
+      reader.Problem(rule->line, fmt::format("[[price]]: channel {} has no dispenser {}",
+                                             price.channel, price.dispenser));
+    } else if (!rules.emplace(std::tuple{price.channel, price.dispenser, price.grade}, price.price)
+                    .second) {
+      reader.Problem(rule->line,
+                     fmt::format("grade {} is priced twice {}", price.grade, Scope(price)));
+    }
+  }
+  for (const LineConfig& line : config.lines) {
+    for (int d : line.dispensers) {
+      for (int g = 1; g <= int{kLastGrade}; ++g) {
+        for (const auto& key : {std::tuple{line.channel, d, g}, std::tuple{line.channel, 0, g},
+                                std::tuple{0, 0, g}}) {
+          if (const auto rule = rules.find(key); rule != rules.end()) {
+            config.startingPrices.push_back({line.channel, d, g, rule->second});
+            break;
+          }
+        }
+      }
+    }
   }
 }
 
@@ -557,6 +700,7 @@ ConfigReport ReadConfig(const std::string& path, bool checkDevices) {
   if (lineTables.empty() && !root.get("line")) {
     reader.Problem(0, "no [[line]] configured");
   }
+  ReadPrices(reader, root, config);
   std::set<std::string> names;
   for (const toml::node& node : reader.Tables(root, "token")) {
     const auto token = reader.Token(*node.as_table());
@@ -596,6 +740,13 @@ StationConfig EmbeddedConfig() {
   line.channel = 1;
   line.port = std::string(kSimulatedPort);
   line.dispensers = {1, 2, 3, 4};
+  // Grades 1..4 priced, so that the demonstration can be used at once.
+  constexpr std::array<Cents, 4> kPrices{5290, 5490, 5890, 6190};
+  for (int d : line.dispensers) {
+    for (int g = 1; g <= static_cast<int>(kPrices.size()); ++g) {
+      config.startingPrices.push_back({line.channel, d, g, kPrices[std::size_t(g - 1)]});
+    }
+  }
   config.lines.push_back(std::move(line));
   config.tokens.push_back(TokenConfig{"admin", GenerateSecret(), Role::Admin});
   return config;

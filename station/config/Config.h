@@ -12,6 +12,7 @@
 
 #include "capture/RotatingCapture.h"
 #include "quorlan/Driver.h"
+#include "station/base/Money.h"
 
 namespace quorlan::fleet {
 struct FleetConfig;
@@ -49,6 +50,17 @@ struct GradeConfig {
   std::string name;
 };
 
+// One dispenser's price of a grade in the starting book, resolved from the
+// file's [[price]] entries: the dispenser's own, else its line's, else the
+// station's.
+struct StartingPrice {
+  int channel = 0;
+  int dispenser = 0;
+  int grade = 0;
+  Cents price = 0;
+  friend bool operator==(const StartingPrice&, const StartingPrice&) = default;
+};
+
 struct StationConfig {
   std::string file;  // empty: the embedded default
   std::string listenHost = "127.0.0.1";
@@ -56,22 +68,30 @@ struct StationConfig {
   std::string database = "quorlan-station.db";
   std::string driverLog;  // empty: no driver log
   LogLevel driverLogLevel = LogLevel::Info;
-  std::string auditLog;  // empty: standard error
-  std::string currency;  // ISO 4217 code; empty: none shown
-  std::string timezone;  // IANA zone; empty: the system's
+  std::string auditLog;     // empty: standard error
+  bool auditReads = false;  // GET, HEAD and OPTIONS requests in the audit log too
+  std::string currency;     // ISO 4217 code; empty: none shown
+  std::string timezone;     // IANA zone; empty: the system's
   // Completed unpaid fills a dispenser may hold before it refuses an
   // authorization; 0: no limit.
   int unpaidLimit = 0;
   std::string tlsCertificate;  // both or neither: HTTPS only
   std::string tlsKey;
+  int tlsKeyLine = 0;                    // where the key stands in the file, for the pair's check
   std::vector<std::string> corsOrigins;  // none: no cross-origin answer
   int maxConnections = 256;
   int maxConnectionsPerClient = 32;
   // A completed fill unpaid this long raises the drive-off alarm; 0: off.
   std::chrono::seconds driveOffAfter{0};
+  // A dispenser failing this long degrades health; one failed exchange
+  // under load does not.
+  std::chrono::seconds unansweredAfter{10};
   std::vector<GradeConfig> grades;
   std::vector<LineConfig> lines;
   std::vector<TokenConfig> tokens;
+  // The book a new station starts with; taken only while the journal holds
+  // no price at all, so that a price changed since is never overwritten.
+  std::vector<StartingPrice> startingPrices;
   // [fleet]: where the station reports to head office; none: nowhere.
   std::shared_ptr<const fleet::FleetConfig> fleet;
 };

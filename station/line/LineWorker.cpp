@@ -15,6 +15,9 @@ namespace {
 // a command (which wakes it at once). A real line's poll takes longer, so it
 // polls back to back; a simulated line answers at once and would spin.
 constexpr std::chrono::milliseconds kShortestPollCycle{10};
+// A turn of a price change: the table's exchange, about two polls' line
+// time, and the poll that follows it.
+constexpr std::size_t kDownloadTurns = 3;
 
 bool Busy(DispenserState state) {
   return state == DispenserState::Authorized || state == DispenserState::Filling ||
@@ -39,6 +42,7 @@ LineWorker::LineWorker(Driver& driver, const LineConfig& line, Store& store, Eve
     view.channel = line_.channel;
     view.dispenser = d;
     view.updatedAt = now;
+    view.answeredAt = std::chrono::steady_clock::now();
     views_[d] = view;
   }
 }
@@ -169,16 +173,48 @@ std::future<CommandResult> LineWorker::StopAll() {
   });
 }
 
-std::future<CommandResult> LineWorker::Totals(int dispenser, int nozzle) {
-  auto command = std::make_shared<Command>();
-  command->run = [=, this] { return DoTotals(dispenser, nozzle); };
-  return Queue(std::move(command));
+std::vector<std::future<CommandResult>> LineWorker::Totals(
+    const std::vector<std::pair<int, int>>& nozzles) {
+  std::vector<std::shared_ptr<Command>> commands;
+  std::vector<std::future<CommandResult>> futures;
+  for (const auto& [dispenser, nozzle] : nozzles) {
+    auto command = std::make_shared<Command>();
+    command->run = [=, this] { return DoTotals(dispenser, nozzle); };
+    futures.push_back(command->promise.get_future());
+    commands.push_back(std::move(command));
+  }
+  {
+    std::lock_guard lock(queueMutex_);
+    if (stopping_) {
+      for (auto& command : commands) {
+        command->promise.set_value({Outcome::Unavailable, "the service is stopping", {}});
+      }
+      return futures;
+    }
+    queue_.insert(queue_.end(), commands.begin(), commands.end());
+  }
+  queueChanged_.notify_all();
+  return futures;
 }
 
 std::future<CommandResult> LineWorker::ApplyPrices(std::vector<int> dispensers) {
+  return Queue(PriceDownloads(std::move(dispensers)));
+}
+
+std::shared_ptr<LineWorker::Command> LineWorker::PriceDownloads(std::vector<int> dispensers) {
   auto command = std::make_shared<Command>();
-  command->run = [this, dispensers] { return DoApplyPrices(dispensers); };
-  return Queue(std::move(command));
+  command->turns = kDownloadTurns;
+  auto results = std::make_shared<std::vector<PriceResult>>();
+  command->run = [this, dispensers = std::move(dispensers),
+                  results]() -> std::optional<CommandResult> {
+    if (results->size() < dispensers.size()) {
+      const int d = dispensers[results->size()];
+      results->push_back({line_.channel, d, DoApplyPrices(d)});
+    }
+    if (results->size() < dispensers.size()) return std::nullopt;
+    return CommandResult{Outcome::Done, "", std::move(*results)};
+  };
+  return command;
 }
 
 void LineWorker::Run() {
@@ -186,43 +222,35 @@ void LineWorker::Run() {
     for (int d : line_.dispensers) prices_.Load(d);
     Reconcile();
     // The dispensers hold the book from the start, whatever they were given
-    // while the service was away; a running fill gets it after its end.
-    for (const auto& [d, view] : views_) {  // the keys never change
-      if (fills_.Open(d)) {
-        prices_.Defer(d);
-      } else {
-        Download(d);
-      }
-    }
+    // while the service was away; a running fill gets it after its end. The
+    // downloads take turns with the polls like any command.
+    std::lock_guard lock(queueMutex_);
+    queue_.push_front(PriceDownloads(line_.dispensers));
   } catch (const std::exception& error) {
     Log("channel {}: {}", line_.channel, error.what());
   }
   std::string lastFailure;
   for (;;) {
-    std::shared_ptr<Command> command;
+    std::size_t commandTurns = 0;  // none waiting
     {
       std::lock_guard lock(queueMutex_);
       if (stopping_) break;
-      if (!queue_.empty()) {
-        command = queue_.front();
-        queue_.pop_front();
+      if (current_) {
+        commandTurns = current_->turns;
+      } else if (!queue_.empty()) {
+        commandTurns = queue_.front()->turns;
       }
     }
     ++heartbeat_;
-    if (command) {
-      CommandResult result;
-      try {
-        result = command->run();
-      } catch (const std::exception& error) {
-        result = {Outcome::Unavailable, error.what(), {}};
-      }
-      command->promise.set_value(std::move(result));
+    const int turn = schedule_.Next(commandTurns);
+    if (turn == PollSchedule::kCommandTurn) {
+      RunCommandTurn();
       PublishDue();
       continue;
     }
     const auto pollStarted = std::chrono::steady_clock::now();
     try {
-      Poll(schedule_.Next());
+      Poll(turn);
     } catch (const std::exception& error) {
       // The journal could not be written: the row stays open and the next
       // poll of the dispenser tries again. The same failure is said once.
@@ -232,13 +260,33 @@ void LineWorker::Run() {
     PublishDue();
     std::unique_lock lock(queueMutex_);
     queueChanged_.wait_until(lock, pollStarted + kShortestPollCycle,
-                             [this] { return stopping_ || !queue_.empty(); });
+                             [this] { return stopping_ || current_ || !queue_.empty(); });
   }
   std::lock_guard lock(queueMutex_);
+  if (current_) queue_.push_front(std::move(current_));
   for (auto& command : queue_) {
     command->promise.set_value({Outcome::Unavailable, "the service is stopping", {}});
   }
   queue_.clear();
+}
+
+void LineWorker::RunCommandTurn() {
+  if (!current_) {
+    std::lock_guard lock(queueMutex_);
+    // A stop may have cancelled what was waiting.
+    if (queue_.empty()) return;
+    current_ = queue_.front();
+    queue_.pop_front();
+  }
+  std::optional<CommandResult> result;
+  try {
+    result = current_->run();
+  } catch (const std::exception& error) {
+    result = CommandResult{Outcome::Unavailable, error.what(), {}};
+  }
+  if (!result) return;
+  current_->promise.set_value(std::move(*result));
+  current_.reset();
 }
 
 void LineWorker::Reconcile() {
@@ -282,7 +330,8 @@ void LineWorker::Poll(int dispenser) {
 }
 
 void LineWorker::SetLink(int dispenser, Link failure) {
-  if (failure != Link::Ok) ServiceMetrics().linkFailures[static_cast<std::size_t>(failure)].Add();
+  if (failure != Link::Ok)
+    ServiceMetrics().linkFailures.At(line_.channel, dispenser, failure).Add();
   const std::string problem = lineProblem_();
   const bool up = problem.empty() && failure != Link::LineDown;
   if (up != up_.exchange(up)) {
@@ -292,6 +341,7 @@ void LineWorker::SetLink(int dispenser, Link failure) {
   }
   DispenserView view = View(dispenser);
   view.link = failure == Link::Ok ? Link::Ok : (up ? failure : Link::LineDown);
+  if (failure == Link::Ok) view.answeredAt = std::chrono::steady_clock::now();
   Publish(dispenser, view);
 }
 
@@ -507,22 +557,18 @@ CommandResult LineWorker::DoTotals(int dispenser, int nozzle) {
   }
 }
 
-CommandResult LineWorker::DoApplyPrices(const std::vector<int>& dispensers) {
-  std::vector<PriceResult> results;
-  for (int d : dispensers) {
+DownloadResult LineWorker::DoApplyPrices(int dispenser) {
+  if (fills_.Open(dispenser)) {
+    // The running fill keeps the price it was authorized with.
+    prices_.Defer(dispenser);
     DownloadResult result;
-    if (fills_.Open(d)) {
-      // The running fill keeps the price it was authorized with.
-      prices_.Defer(d);
-      result.download = Download::Deferred;
-    } else {
-      result = Download(d);
-      // The answer's clients see the dispenser as it is with its prices.
-      if (result.download == Download::Downloaded) Poll(d);
-    }
-    results.push_back({line_.channel, d, result});
+    result.download = Download::Deferred;
+    return result;
   }
-  return {Outcome::Done, "", results};
+  const DownloadResult result = Download(dispenser);
+  // The answer's clients see the dispenser as it is with its prices.
+  if (result.download == Download::Downloaded) Poll(dispenser);
+  return result;
 }
 
 }  // namespace quorlan::station

@@ -1,6 +1,8 @@
 #pragma once
 // One serial line's worker: it runs the commands clients queue, polls the
-// dispensers in between, keeps the view clients read. A stop does not queue:
+// dispensers in between, keeps the view clients read. Commands and polls take
+// turns on the line as the poll schedule gives them; a long command (a
+// price change for many dispensers) takes one turn a dispenser. A stop does not queue:
 // it cancels the authorizations queued for its dispensers and takes the
 // line's next turn on the caller's thread, never behind a journal write. The fills' journal
 // (FillTracker) and the book's tables (PriceSync) are its rooms, called from this thread only.
@@ -14,8 +16,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "quorlan/Driver.h"
@@ -68,7 +72,9 @@ class LineWorker {
   std::future<CommandResult> StopAll();
   // Commands waiting for the worker (the one it runs aside).
   int Queued();
-  std::future<CommandResult> Totals(int dispenser, int nozzle);
+  // The totals of these (dispenser, nozzle) pairs, one turn each, queued
+  // together: no other command runs between them, only polls.
+  std::vector<std::future<CommandResult>> Totals(const std::vector<std::pair<int, int>>& nozzles);
   // Announces the dispenser again once its unpaid fills changed.
   void Refresh(int dispenser);
   // The book changed for these dispensers: download now or after their fill.
@@ -76,12 +82,19 @@ class LineWorker {
 
  private:
   struct Command {
-    std::function<CommandResult()> run;
+    // One turn's work; the answer once the command is done.
+    std::function<std::optional<CommandResult>()> run;
+    // How many polls' line time a turn of it holds the line for.
+    std::size_t turns = 1;
     std::promise<CommandResult> promise;
     std::optional<int> authorizes;  // the dispenser an authorization is for
   };
 
   std::future<CommandResult> Queue(std::shared_ptr<Command> command);
+  // The downloads of these dispensers' tables as one command, one turn each.
+  std::shared_ptr<Command> PriceDownloads(std::vector<int> dispensers);
+  // One turn of the command in progress, or of the next one queued.
+  void RunCommandTurn();
   // Answers the queued authorizations of these dispensers `stopped`, and
   // makes one that is already running give up before it goes out.
   void CancelAuthorizations(const std::vector<int>& dispensers);
@@ -104,7 +117,7 @@ class LineWorker {
                             std::uint64_t stops, const std::optional<std::string>& request);
   CommandResult DoStop(int dispenser);
   CommandResult DoTotals(int dispenser, int nozzle);
-  CommandResult DoApplyPrices(const std::vector<int>& dispensers);
+  DownloadResult DoApplyPrices(int dispenser);
 
   Driver& driver_;
   LineGate gate_;
@@ -130,6 +143,8 @@ class LineWorker {
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;
   std::deque<std::shared_ptr<Command>> queue_;
+  // The command whose turns have begun, out of the queue; the worker's own.
+  std::shared_ptr<Command> current_;
   std::map<int, std::uint64_t> stops_;  // stops of each dispenser so far
   bool stopping_ = false;
 

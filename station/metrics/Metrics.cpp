@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "station/metrics/ProcessMetrics.h"
+
 namespace quorlan::station {
 
 namespace {
@@ -128,10 +130,16 @@ std::string MetricsText(const Metrics& metrics, const std::vector<LineUp>& lines
   out += fmt::format("quorlan_polls_total {}\n", metrics.polls.Value());
 
   Head(out, "quorlan_link_failures_total", "counter",
-       "Exchanges with a dispenser that failed, by kind.");
-  for (std::size_t kind = 1; kind < kLinks; ++kind) {
-    out += fmt::format("quorlan_link_failures_total{{kind=\"{}\"}} {}\n", Escaped(kLinkNames[kind]),
-                       metrics.linkFailures[kind].Value());
+       "Exchanges with a dispenser that failed, by channel, dispenser and kind.");
+  for (const LineUp& line : lines) {
+    for (int dispenser : line.dispensers) {
+      for (std::size_t kind = 1; kind < kLinks; ++kind) {
+        out += fmt::format(
+            "quorlan_link_failures_total{{channel=\"{}\",dispenser=\"{}\",kind=\"{}\"}} {}\n",
+            line.channel, dispenser, Escaped(kLinkNames[kind]),
+            metrics.linkFailures.Value(line.channel, dispenser, static_cast<Link>(kind)));
+      }
+    }
   }
   Head(out, "quorlan_poll_interval_seconds", "histogram",
        "Time between two polls of a dispenser, by the state it was in.");
@@ -160,6 +168,7 @@ std::string MetricsText(const Metrics& metrics, const std::vector<LineUp>& lines
   Head(out, "quorlan_journal_commit_seconds", "histogram",
        "Time to commit a write to the fill journal.");
   WriteHistogram(out, "quorlan_journal_commit_seconds", "", metrics.journalCommit);
+  out += ProcessMetricsText();
   return out;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "quorlan/Driver.h"
+#include "quorlan/PortDispatcher.h"
 #include "station/model/DispenserView.h"
 #include "station/model/Records.h"
 
@@ -89,11 +90,30 @@ inline constexpr std::size_t kDispenserStates = 8;  // DispenserState's values
 inline constexpr std::size_t kLinks = 4;            // Link's values
 inline constexpr std::size_t kFillStatuses = 4;     // FillStatus's values
 
+// Failed exchanges by channel, dispenser and kind: a fixed table, so that
+// counting one takes no lock.
+class LinkFailures {
+ public:
+  Counter& At(int channel, int dispenser, Link kind) {
+    return counters_.at(Index(channel, dispenser, kind));
+  }
+  std::uint64_t Value(int channel, int dispenser, Link kind) const {
+    return counters_.at(Index(channel, dispenser, kind)).Value();
+  }
+
+ private:
+  static std::size_t Index(int channel, int dispenser, Link kind) {
+    return (std::size_t(channel) * (kLastDispenser + 1) + std::size_t(dispenser)) * kLinks +
+           static_cast<std::size_t>(kind);
+  }
+  std::array<Counter, (kLastChannel + 1) * (kLastDispenser + 1) * kLinks> counters_;
+};
+
 struct Metrics {
   Metrics();
 
   Counter polls;
-  std::array<Counter, kLinks> linkFailures;  // by Link; Ok stays 0 and is not shown
+  LinkFailures linkFailures;  // Ok stays 0 and is not shown
   // Between two polls of a dispenser, by the state it was in.
   Histogram& PollInterval(DispenserState state) {
     return *pollInterval[static_cast<std::size_t>(state)];
@@ -113,6 +133,7 @@ Metrics& ServiceMetrics();
 struct LineUp {
   int channel = 0;
   bool up = false;
+  std::vector<int> dispensers;  // configured on the line
 };
 
 // The exposition text of every family.

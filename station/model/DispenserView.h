@@ -2,6 +2,7 @@
 // A dispenser as clients see it: the last poll, the open fill, the link.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,8 @@ struct DispenserView {
   Cents amount = 0;
   std::optional<OpenFill> fill;
   Link link = Link::Ok;  // or the last failure
+  // When the dispenser last answered (or its line's worker began).
+  std::chrono::steady_clock::time_point answeredAt;
   std::string updatedAt;
   int unpaid = 0;  // completed unpaid fills of the dispenser
 

@@ -16,6 +16,7 @@
 #include "station/app/Station.h"
 #include "station/base/Log.h"
 #include "station/http/Server.h"
+#include "station/http/Tls.h"
 #include "station/journal/DatabaseLock.h"
 #include "station/metrics/Metrics.h"
 #include "station/uplink/FleetLink.h"
@@ -79,6 +80,7 @@ std::vector<std::string_view> ChangedKeys(const StationConfig& running, const St
       {"driver_log", running.driverLog != read.driverLog},
       {"driver_log_level", running.driverLogLevel != read.driverLogLevel},
       {"audit_log", running.auditLog != read.auditLog},
+      {"audit_reads", running.auditReads != read.auditReads},
       {"currency", running.currency != read.currency},
       {"timezone", running.timezone != read.timezone},
       {"unpaid_limit", running.unpaidLimit != read.unpaidLimit},
@@ -89,6 +91,7 @@ std::vector<std::string_view> ChangedKeys(const StationConfig& running, const St
       {"max_connections_per_client",
        running.maxConnectionsPerClient != read.maxConnectionsPerClient},
       {"drive_off_after", running.driveOffAfter != read.driveOffAfter},
+      {"unanswered_after", running.unansweredAfter != read.unansweredAfter},
       {"grade", !sameGrades(running.grades, read.grades)},
       {"line", !sameLines(running.lines, read.lines)},
   };
@@ -162,6 +165,15 @@ void WaitForStop(const sigset_t& signals, Station& station, const HangUp& hangUp
   }
 }
 
+// What the file's reading cannot see: whether the TLS key belongs to its
+// certificate. Empty when it does, or when there is no TLS.
+std::string CertificateProblem(const StationConfig& config) {
+  const std::string why = http::CheckCertificatePair(config.tlsCertificate, config.tlsKey);
+  if (why.empty()) return why;
+  return config.tlsKeyLine > 0 ? fmt::format("{}:{}: {}", config.file, config.tlsKeyLine, why)
+                               : fmt::format("{}: {}", config.file, why);
+}
+
 // Every problem of the configuration and the options, one line each;
 // nothing is opened but the configuration and the tokens' secret files.
 int Check(const ServeArgs& args) {
@@ -178,6 +190,9 @@ int Check(const ServeArgs& args) {
       report.problems.push_back(fmt::format("--{}", error.what()));
     }
   }
+  if (const std::string why = CertificateProblem(report.config); !why.empty()) {
+    report.problems.push_back(why);
+  }
   for (const std::string& problem : report.problems) fmt::print(stderr, "{}\n", problem);
   if (!report.problems.empty()) return kExitConfig;
   fmt::print("{}: the configuration is sound\n",
@@ -189,6 +204,9 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   StationConfig config = args.config.empty() ? EmbeddedConfig() : LoadConfig(args.config);
   if (!args.listen.empty()) ParseListen(args.listen, config);
   if (!args.database.empty()) config.database = args.database;
+  if (const std::string why = CertificateProblem(config); !why.empty()) {
+    throw ConfigError(kExitConfig, why);
+  }
 
   // Before anything is written; declared first, so released last, after the
   // database is closed.
@@ -197,7 +215,7 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   // Before the lines start: every change from then on reaches head office.
   std::unique_ptr<FleetLink> fleet;
   if (config.fleet) fleet = std::make_unique<FleetLink>(station, *config.fleet);
-  AuditLog audit(config.auditLog);
+  AuditLog audit(config.auditLog, config.auditReads);
   Authenticator authenticator(config.tokens);
   Api api(station, authenticator, audit);
   http::Server server(
@@ -277,9 +295,12 @@ int RunServe(const ServeArgs& args) {
 
 ServeCommand::ServeCommand(CLI::App& app)
     : command_(app.add_subcommand("serve", "Run the station service: HTTP API over every line")) {
-  command_->add_option("--config", args_.config, "Station configuration (TOML)");
-  command_->add_option("--listen", args_.listen, "HOST:PORT to listen on (default 127.0.0.1:8617)");
-  command_->add_option("--db", args_.database, "The station database (SQLite)");
+  command_->add_option("--config", args_.config, "Station configuration (TOML)")
+      ->option_text("PATH");
+  command_->add_option("--listen", args_.listen, "Where to listen (default 127.0.0.1:8617)")
+      ->option_text("HOST:PORT");
+  command_->add_option("--db", args_.database, "The station database (SQLite)")
+      ->option_text("PATH");
   command_->add_flag("--check", args_.check,
                      "Report every problem of the configuration, one line each, and exit (0: "
                      "none, 2: some); opens and creates nothing");

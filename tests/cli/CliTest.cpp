@@ -287,6 +287,29 @@ TEST_F(QuorlanOnASimulatedLine, APresetOnADispenserWithoutPricesSaysSo) {
       << result.err;
 }
 
+// A dispenser busy with a fill refuses another authorization: the command
+// says so, and does not send the user after prices the dispenser has.
+TEST_F(QuorlanOnASimulatedLine, AnAuthorizationRefusedMidFillSaysTheDispenserIsBusy) {
+  ASSERT_EQ(OnLine({"price", "-d", "2", "--prices", "1,2,3,4"}).exitCode, 0);
+  ASSERT_EQ(OnLine({"authorize", "-d", "2"}).exitCode, 0);
+  server.Write("lift 2 1\n");
+  ProcessResult status;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    status = OnLine({"status", "-d", "2"});
+    if (status.out.find("filling") != std::string::npos ||
+        status.out.find("finished") != std::string::npos) {
+      break;
+    }
+  }
+  ASSERT_EQ(status.exitCode, 0) << status.err;
+  const auto result = OnLine({"authorize", "-d", "2"});
+  EXPECT_EQ(result.exitCode, 1) << result.out;
+  EXPECT_NE(result.err.find("refuses a new authorization until that fill is over"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(result.err.find("quorlan price"), std::string::npos) << result.err;
+}
+
 TEST(QuorlanHelp, HelpAsACommandShowsTheHelpAndRangesReadably) {
   const auto top = Quorlan({"help"});
   EXPECT_EQ(top.exitCode, 0) << top.err;
@@ -295,6 +318,12 @@ TEST(QuorlanHelp, HelpAsACommandShowsTheHelpAndRangesReadably) {
   EXPECT_EQ(status.exitCode, 0) << status.err;
   EXPECT_NE(status.out.find("-d,--dispenser 1..32"), std::string::npos) << status.out;
   EXPECT_EQ(status.out.find("INT"), std::string::npos) << status.out;
+  const auto serve = Quorlan({"serve", "--help"});
+  EXPECT_EQ(serve.exitCode, 0) << serve.err;
+  for (const char* label : {"--config PATH", "--listen HOST:PORT", "--db PATH"}) {
+    EXPECT_NE(serve.out.find(label), std::string::npos) << label << "\n" << serve.out;
+  }
+  EXPECT_EQ(serve.out.find("TEXT"), std::string::npos) << serve.out;
 }
 
 TEST_F(QuorlanOnASimulatedLine, ADispenserThatDoesNotAnswerGivesOneEnglishLine) {

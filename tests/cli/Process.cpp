@@ -82,7 +82,9 @@ std::string Process::ReadLine() {
 }
 
 void Process::Signal(int signal) {
-  ::kill(pid_, signal);
+  // Once the child is reaped pid_ is -1, and kill(-1) would signal every
+  // process this user may signal, the test runner's shell included.
+  if (pid_ > 0) ::kill(pid_, signal);
 }
 
 ProcessResult Process::Finish() {

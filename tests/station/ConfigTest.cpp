@@ -1,5 +1,6 @@
 // What a start with a bad configuration says, and how it ends.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <unistd.h>
@@ -118,7 +119,29 @@ TEST(StationConfig, ACheckReportsEveryMistakeOnItsLineAndCreatesNothing) {
                            "[[token]]\n"                                        // 24
                            "name = \"pos\"\n"                                   // 25
                            "role = \"boss\"\n"                                  // 26
-                           "secret = \"short\"\n";                              // 27
+                           "secret = \"short\"\n"                               // 27
+                           "[[price]]\n"                                        // 28
+                           "grade = 1\n"                                        // 29
+                           "price = 52.999\n"                                   // 30
+                           "[[price]]\n"                                        // 31
+                           "grade = 2\n"                                        // 32
+                           "price = 50\n"                                       // 33
+                           "dispenser = 3\n"                                    // 34
+                           "[[price]]\n"                                        // 35
+                           "channel = 1\n"                                      // 36
+                           "dispenser = 7\n"                                    // 37
+                           "grade = 1\n"                                        // 38
+                           "price = 50.5\n"                                     // 39
+                           "[[price]]\n"                                        // 40
+                           "channel = 2\n"                                      // 41
+                           "grade = 1\n"                                        // 42
+                           "price = 1\n"                                        // 43
+                           "[[price]]\n"                                        // 44
+                           "grade = 3\n"                                        // 45
+                           "price = 5\n"                                        // 46
+                           "[[price]]\n"                                        // 47
+                           "grade = 3\n"                                        // 48
+                           "price = 0\n";                                       // 49
   const std::vector<std::string> expected = {
       ":1: listen 'nowhere': expected HOST:PORT",
       ":2: 'currency' must be an ISO 4217 code",
@@ -138,6 +161,11 @@ TEST(StationConfig, ACheckReportsEveryMistakeOnItsLineAndCreatesNothing) {
       ":22: port /dev/no-such-port does not exist",
       ":24: the secret of token 'pos' is shorter than 16 characters",
       ":26: 'role' must be view, operate or admin",
+      ":30: 'price' must be 0.01..99.99 with at most two decimals",
+      ":34: 'dispenser' needs 'channel'",
+      ":35: [[price]]: channel 1 has no dispenser 7",
+      ":40: [[price]]: channel 2 has no [[line]]",
+      ":49: 'price' must be 0.01..99.99 with at most two decimals",
   };
   const ProcessResult result = RunQuorlan({"serve", "--check", "--config", config});
   EXPECT_EQ(result.exitCode, 2) << result.err;
@@ -200,10 +228,14 @@ TEST(StationConfig, AStartThatFailsLeavesNothingItCreated) {
   Scratch scratch;
   const Case cases[] = {
       {"audit log in no folder", "audit_log = \"" + scratch.File("none/audit.log") + "\"\n",
-       scratch.File("station.db"), "sim", 1, "cannot open the audit log"},
+       scratch.File("station.db"), "sim", 2,
+       "the folder " + scratch.File("none") + " does not exist"},
       {"port", "", scratch.File("station.db"), "/dev/no-such-port", 3, "cannot open the port"},
       {"database in no folder", "", scratch.File("none/station.db"), "sim", 2,
        "cannot open the database"},
+      {"driver log in a folder that is a file",
+       "driver_log = \"" + scratch.File("station.toml/driver.log") + "\"\n",
+       scratch.File("station.db"), "sim", 2, "does not exist"},
   };
   for (const Case& c : cases) {
     const std::string config = scratch.File("station.toml");
@@ -215,6 +247,46 @@ TEST(StationConfig, AStartThatFailsLeavesNothingItCreated) {
     EXPECT_EQ(result.exitCode, c.exitCode) << c.what << ": " << result.err;
     EXPECT_NE(result.err.find(c.message), std::string::npos) << c.what << ": " << result.err;
     EXPECT_EQ(scratch.Entries(), 1u) << c.what << ": a failed start left a file";
+  }
+}
+
+// A TLS key that is not its certificate's is a mistake of the
+// configuration: the check names it on the key's line, and a start ends
+// with the same line and exit 2 before it creates anything.
+TEST(StationConfig, ACheckLoadsTheCertificateAndKeyAsAPair) {
+  Scratch scratch;
+  for (const char* name : {"a", "b"}) {
+    const std::string make = fmt::format(
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+        "-days 1 -subj /CN=localhost -keyout '{0}' -out '{1}' 2>/dev/null",
+        scratch.File(std::string(name) + ".key"), scratch.File(std::string(name) + ".crt"));
+    ASSERT_EQ(std::system(make.c_str()), 0);
+  }
+  struct Case {
+    const char* key;
+    int exitCode;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a.key", 0, ""},
+      {"b.key", 2, ":2: tls_key " + scratch.File("b.key") + ": does not match the certificate"},
+      {"a.crt", 2, ":2: tls_key " + scratch.File("a.crt") + ": holds no PEM private key"},
+  };
+  const std::string config = scratch.File("station.toml");
+  for (const Case& c : cases) {
+    std::ofstream(config) << "tls_cert = \"" << scratch.File("a.crt") << "\"\n"
+                          << "tls_key = \"" << scratch.File(c.key) << "\"\n"
+                          << kLine;
+    const ProcessResult check = RunQuorlan({"serve", "--check", "--config", config});
+    EXPECT_EQ(check.exitCode, c.exitCode) << c.key << ": " << check.err;
+    if (c.exitCode == 0) continue;
+    EXPECT_EQ(check.err.rfind(config + c.message, 0), 0u) << c.key << ": " << check.err;
+    EXPECT_EQ(std::count(check.err.begin(), check.err.end(), '\n'), 1) << check.err;
+    const ProcessResult start = RunQuorlan({"serve", "--config", config, "--listen", "127.0.0.1:0",
+                                            "--db", scratch.File("station.db")});
+    EXPECT_EQ(start.exitCode, 2) << c.key << ": " << start.err;
+    EXPECT_NE(start.err.find(config + c.message), std::string::npos) << start.err;
+    EXPECT_FALSE(std::filesystem::exists(scratch.File("station.db"))) << c.key;
   }
 }
 
@@ -261,20 +333,32 @@ TEST(StationDatabase, ASecondServiceOnTheSameDatabaseExitsTwoAndTheFirstRunsOn) 
   EXPECT_EQ(third.Finish().exitCode, 0);
 }
 
-TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesCanSpare) {
+TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesAndTheCommandsCanSpare) {
   struct Case {
     int dispensers;
     std::set<int> busy;
-    int busyGap;  // the longest a busy dispenser may wait, in polls
-    int idleGap;  // an idle one: 15/16 of two plain sweeps, rounded up
+    std::size_t commandTurns;  // a command waits at every turn, this long; 0: none
+    int busyGap;               // the longest a busy dispenser may wait, in polls' line time
+    int idleGap;               // an idle one: 29/32 of two plain sweeps
+    int commandGap;            // a waiting command: every 16th turn, one late for an idle one
   };
   std::set<int> allButTwo;
   for (int d = 3; d <= 32; ++d) allButTwo.insert(d);
   const Case cases[] = {
-      {32, {7, 23}, 4, 60},
-      {6, {2}, 2, 12},
-      {32, {}, 0, 32},
-      {32, allButTwo, 32, 60},
+      {32, {7, 23}, 0, 6, 58, 0},
+      {6, {2}, 0, 2, 12, 0},
+      {32, {}, 0, 0, 32, 0},
+      {32, allButTwo, 0, 32, 58, 0},
+      // A shift close's reads: the filling one keeps every 4th turn (one late
+      // by a turn when an idle one is due), the idle ones their sweeps.
+      {32, {7}, 1, 5, 58, 7},
+      {32, {}, 1, 0, 58, 3},
+      {32, {7, 23}, 1, 7, 58, 17},
+      {32, allButTwo, 1, 35, 58, 17},
+      {6, {2}, 1, 5, 12, 4},
+      // A price change: each download holds the line for 3 polls' time.
+      {32, {7}, 3, 9, 60, 48},
+      {32, {}, 3, 0, 60, 48},
   };
   for (const Case& c : cases) {
     std::vector<int> dispensers;
@@ -282,16 +366,36 @@ TEST(PollSchedule, BusyDispensersTakeEveryPollTheIdleOnesCanSpare) {
     station::PollSchedule schedule(dispensers);
     for (int d : c.busy) schedule.SetBusy(d, true);
     std::map<int, int> last, longest;
-    for (int poll = 0; poll < 20 * c.dispensers; ++poll) {
-      const int d = schedule.Next();
-      if (last.count(d)) longest[d] = std::max(longest[d], poll - last[d]);
-      last[d] = poll;
+    int time = 0;  // in polls' line time
+    for (int turn = 0; turn < 20 * c.dispensers; ++turn) {
+      const int d = schedule.Next(c.commandTurns);
+      if (last.count(d)) longest[d] = std::max(longest[d], time - last[d]);
+      last[d] = time;
+      time += d == station::PollSchedule::kCommandTurn ? int(c.commandTurns) : 1;
     }
+    const std::string where = std::to_string(c.dispensers) + " dispensers, " +
+                              std::to_string(c.busy.size()) + " busy, commands of " +
+                              std::to_string(c.commandTurns) + " turns";
     for (int d : dispensers) {
       const int limit = c.busy.count(d) ? c.busyGap : c.idleGap;
-      EXPECT_GT(longest[d], 0) << c.dispensers << " dispensers, " << d << " was starved";
-      EXPECT_LE(longest[d], limit) << c.dispensers << " dispensers, " << d;
+      EXPECT_GT(longest[d], 0) << where << ": " << d << " was starved";
+      EXPECT_LE(longest[d], limit) << where << ": " << d;
     }
+    EXPECT_EQ(last.count(station::PollSchedule::kCommandTurn) != 0, c.commandTurns > 0) << where;
+    EXPECT_LE(longest[station::PollSchedule::kCommandTurn], c.commandGap) << where;
+  }
+}
+
+TEST(PollSchedule, ACommandOnAQuietLineGoesAtOnceUnlessAnIdleOneIsDue) {
+  // Whatever turn of the schedule it comes at.
+  for (int quiet = 20; quiet < 40; ++quiet) {
+    station::PollSchedule schedule({1, 2, 3, 4});
+    schedule.SetBusy(2, true);
+    for (int turn = 0; turn < quiet; ++turn) schedule.Next(0);
+    const int first = schedule.Next(1);
+    if (first == station::PollSchedule::kCommandTurn) continue;
+    EXPECT_NE(first, 2) << "after " << quiet << " turns";
+    EXPECT_EQ(schedule.Next(1), station::PollSchedule::kCommandTurn) << "after " << quiet;
   }
 }
 

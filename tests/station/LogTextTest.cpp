@@ -50,7 +50,7 @@ TEST(LogText, TheAuditLogWritesEveryRequestOnOneLine) {
                     ("quorlan-audit-test-" + std::to_string(::getpid()) + ".log");
   std::filesystem::remove(path);
   {
-    station::AuditLog audit(path.string());
+    station::AuditLog audit(path.string(), true);
     for (const Case& c : Cases()) audit.Record("pos\x1b]0;x\x07", "GET", c.text, 404, c.text);
   }
   std::ifstream file(path);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -74,6 +76,63 @@ TEST(StationMetrics, CountTheWorkOfAFill) {
   // The next scrape sees the first one counted.
   samples = Samples(station.Get("/metrics").text);
   EXPECT_EQ(samples[R"(quorlan_http_requests_total{route="/metrics",status="200"})"], 1);
+  EXPECT_EQ(station.StopService(), 0);
+}
+
+std::function<bool(const json&)> Link(const std::string& link) {
+  return [link](const json& view) { return view["link"] == link; };
+}
+
+// A failed exchange now and then is no outage: health stays ok while a
+// dispenser has failed for less than `unanswered_after` and degrades once
+// it has failed longer. The failures are counted by channel and dispenser,
+// beside the process's own figures.
+TEST(StationHealth, ADispenserDegradesHealthOnlyOnceItHasFailedLongerThanConfigured) {
+  ServiceFixture station({.dispensers = 2});
+  station.Configure({.top = "unanswered_after = \"1h\"\n"});
+  station.StartService();
+  station.WaitFor("/api/v1/dispensers/1/1", Link("ok"));
+  station.Line().InjectFault(
+      1, sim::Request::Status,
+      sim::Fault{.kind = sim::FaultKind::WrongComplement, .persistent = true});
+  station.WaitFor("/api/v1/dispensers/1/1", Link("bad reply"));
+  const Reply patient = station.Call("GET", "/api/v1/health", "");
+  EXPECT_EQ(patient.status, 200) << patient.text;
+  EXPECT_EQ(patient.body["status"], "ok");
+  EXPECT_EQ(patient.body["dispensers"][0]["link"], "bad reply") << "the link is still shown";
+
+  const std::string text = station.Get("/metrics").text;
+  const auto samples = Samples(text);
+  const std::string failures = "quorlan_link_failures_total{channel=\"1\",dispenser=";
+  EXPECT_GT(samples.at(failures + R"("1",kind="bad reply"})"), 0) << text;
+  for (const char* kind : {"no reply", "bad reply", "line down"}) {
+    EXPECT_EQ(samples.count(failures + "\"2\",kind=\"" + kind + "\"}"), 1u) << kind;
+  }
+  for (const std::string family :
+       {"process_cpu_seconds_total counter", "process_resident_memory_bytes gauge",
+        "process_virtual_memory_bytes gauge", "process_open_fds gauge", "process_max_fds gauge",
+        "process_start_time_seconds gauge"}) {
+    EXPECT_NE(text.find("# TYPE " + family + "\n"), std::string::npos) << family;
+  }
+  EXPECT_GT(samples.at("process_resident_memory_bytes"), 0);
+  EXPECT_GT(samples.at("process_open_fds"), 0);
+  EXPECT_LE(samples.at("process_open_fds"), samples.at("process_max_fds"));
+  EXPECT_GE(samples.at("process_cpu_seconds_total"), 0);
+  const double now =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  EXPECT_NEAR(samples.at("process_start_time_seconds"), now, 24 * 3600);
+
+  // The same failure, with a patience shorter than it lasts, degrades.
+  EXPECT_EQ(station.StopService(), 0);
+  station.Configure({.top = "unanswered_after = \"1s\"\n"});
+  station.StartService();
+  EXPECT_TRUE(ServiceFixture::WaitUntil([&] {
+    const Reply health = station.Call("GET", "/api/v1/health", "");
+    return health.status == 503 && health.body["status"] == "degraded";
+  }));
+  station.Line().ClearFaults(1);
+  EXPECT_TRUE(ServiceFixture::WaitUntil(
+      [&] { return station.Call("GET", "/api/v1/health", "").status == 200; }));
   EXPECT_EQ(station.StopService(), 0);
 }
 

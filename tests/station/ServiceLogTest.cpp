@@ -12,10 +12,12 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "Process.h"
+#include "ServiceFixture.h"
 
 namespace quorlan::testing {
 namespace {
@@ -50,6 +52,7 @@ TEST(ServiceLogs, AreStampedLinesAndSighupMovesTheAuditLogToANewFile) {
   const auto config = dir / "station.toml";
   std::ofstream(config) << "database = \"" << (dir / "station.db").string() << "\"\n"
                         << "audit_log = \"" << (dir / "audit.log").string() << "\"\n"
+                        << "audit_reads = true\n"
                         << "driver_log = \"" << (dir / "driver.log").string() << "\"\n"
                         << "[[line]]\nchannel = 1\nport = \"sim\"\ndispensers = [1]\n"
                         << "[[token]]\nname = \"view\"\nrole = \"view\"\nsecret = \"" << kSecret
@@ -94,6 +97,49 @@ TEST(ServiceLogs, AreStampedLinesAndSighupMovesTheAuditLogToANewFile) {
   EXPECT_NE(driver.find(" channel 1: line opened\n"), std::string::npos) << driver;
   EXPECT_EQ(driver.find("Verif("), std::string::npos) << driver;
   std::filesystem::remove_all(dir);
+}
+
+// The audit log is who did what: commands, whether they went through or
+// were refused, and requests without a valid token, a run of the same one
+// as a single line; reads only with `audit_reads`.
+TEST(ServiceLogs, TheAuditLogRecordsCommandsAndRefusalsNotReads) {
+  ServiceFixture station({.dispensers = 1});
+  station.StartService();
+  struct Case {
+    std::string method, path, secret, body;
+    int times;
+  };
+  const std::string prices = R"([{"channel":1,"dispenser":1,"grade":1,"price":52.90}])";
+  const Case requests[] = {
+      {"GET", "/api/v1/health", "", "", 3},
+      {"GET", "/api/v1/dispensers", kViewSecret, "", 3},
+      {"GET", "/metrics", kViewSecret, "", 1},
+      {"GET", "/", "", "", 1},
+      {"PUT", "/api/v1/prices", kAdminSecret, prices, 1},
+      {"POST", "/api/v1/stop", kOperateSecret, "", 1},
+      {"POST", "/api/v1/stop", kViewSecret, "", 1},
+      {"GET", "/api/v1/fills", "not-a-valid-token-at-all", "", 5},
+  };
+  for (const Case& c : requests) {
+    for (int i = 0; i < c.times; ++i) station.Call(c.method, c.path, c.secret, c.body);
+  }
+  ASSERT_EQ(station.StopService(), 0);
+  const std::multiset<std::string> expected = {
+      "office PUT /api/v1/prices 200", "pos-1 POST /api/v1/stop 200", "view POST /api/v1/stop 403",
+      "- GET /api/v1/fills 401"};
+  const auto lines = [&] {
+    std::multiset<std::string> found;
+    std::istringstream text(Read(station.Directory() / "audit.log"));
+    for (std::string line; std::getline(text, line);) found.insert(line.substr(line.find(' ') + 1));
+    return found;
+  };
+  EXPECT_EQ(lines(), expected);
+
+  station.Configure({.top = "audit_reads = true\n"});
+  station.StartService();
+  EXPECT_EQ(station.Get("/api/v1/dispensers").status, 200);
+  ASSERT_EQ(station.StopService(), 0);
+  EXPECT_EQ(lines().count("view GET /api/v1/dispensers 200"), 1u);
 }
 
 }  // namespace

@@ -208,5 +208,43 @@ TEST(StationService, NoPriceNobodyGaveReachesTheLine) {
   EXPECT_EQ(TableOf(station.Line(), 2), (std::array<std::int32_t, 4>{5100, 0, 0, 0}));
 }
 
+// A new station takes its book from the file, the dispenser's own price over
+// the station's, and sells at once; once an admin changed a price, a start
+// with the same file keeps the admin's.
+TEST(StationService, AStartingBookFromTheFileIsTakenOnceAndReachesTheLine) {
+  ServiceFixture station({.dispensers = 2, .flowRate = 2, .autoNozzle = true});
+  station.Configure({.tables =
+                         "[[price]]\ngrade = 1\nprice = 52.90\n"
+                         "[[price]]\ngrade = 2\nprice = 54.9\n"
+                         "[[price]]\ngrade = 3\nprice = 58\n"
+                         "[[price]]\ngrade = 4\nprice = 61.90\n"
+                         "[[price]]\nchannel = 1\ndispenser = 2\ngrade = 1\nprice = 51.00\n"});
+  station.StartService();
+  station.WaitFor("/api/v1/dispensers/1/1", InState("idle"));
+  station.WaitFor("/api/v1/dispensers/1/2", InState("idle"));
+  EXPECT_EQ(TableOf(station.Line(), 1), (std::array<std::int32_t, 4>{5290, 5490, 5800, 6190}));
+  EXPECT_EQ(TableOf(station.Line(), 2), (std::array<std::int32_t, 4>{5100, 5490, 5800, 6190}));
+  EXPECT_EQ(station.Get("/api/v1/prices").body.size(), 8u);
+  ASSERT_EQ(station
+                .Call("POST", "/api/v1/dispensers/1/2/authorize", kOperateSecret,
+                      R"({"grade":1,"amount":10.20})")
+                .status,
+            200);
+  EXPECT_EQ(station.WaitFor("/api/v1/fills", Fills(1))[0]["price"], 51.0);
+
+  ASSERT_EQ(station
+                .Call("PUT", "/api/v1/prices", kAdminSecret,
+                      R"([{"channel":1,"dispenser":1,"grade":1,"price":60.00}])")
+                .status,
+            200);
+  station.KillService();
+  station.NewLine({.dispensers = 2, .autoNozzle = true});
+  station.StartService();
+  station.WaitFor("/api/v1/dispensers/1/1", InState("idle"));
+  EXPECT_EQ(TableOf(station.Line(), 1), (std::array<std::int32_t, 4>{6000, 5490, 5800, 6190}));
+  const json book = station.Get("/api/v1/prices").body;
+  EXPECT_EQ(book.size(), 8u) << book.dump();
+}
+
 }  // namespace
 }  // namespace quorlan::testing

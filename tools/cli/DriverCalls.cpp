@@ -89,8 +89,9 @@ void AuthorizeFill(Session& session, int c, int d, int grade, Limit limit) {
       driver.Authorize(C(c), D(d), static_cast<Grade>(grade), limit);
     });
   } catch (const OperationError&) {
-    // A dispenser without prices ignores an authorization but answers its
-    // status: say so rather than only that it did not answer. The poll may
+    // A dispenser without prices, or one busy with a fill, ignores an
+    // authorization but answers its status: say which rather than only that
+    // it did not answer. The poll may
     // itself carry a booked grade 1 price out, so a dispenser that answers
     // it counts too.
     std::string state = "no reply";
@@ -103,6 +104,12 @@ void AuthorizeFill(Session& session, int c, int d, int grade, Limit limit) {
           "authorize failed on {}: the dispenser has no prices; send them first with quorlan "
           "price",
           Where(c, d)));
+    }
+    if (state == "authorized" || state == "filling" || state == "stopped" || state == "finished") {
+      throw OperationError(fmt::format(
+          "authorize failed on {}: the dispenser is {} and refuses a new authorization until "
+          "that fill is over",
+          Where(c, d), state));
     }
     if (state != "no reply") {
       throw OperationError(fmt::format(
