@@ -15,6 +15,7 @@
 
 #include "quorlan/Driver.h"
 #include "quorlan/SerialTransport.h"
+#include "station/format/JsonViews.h"
 #include "support/Registration.h"
 #include "support/StationRig.h"
 #include "support/Waiting.h"
@@ -49,12 +50,14 @@ void ShiftClose(benchmark::State& state) {
     StationRig rig(kCloseDispensers, false);
     Require(WaitFor([&] { return AllAnswered(rig.Station()); }), "the dispensers never answered");
     // The first close waits for the first shift's opening totals.
-    rig.Station().CloseShift("bench");
+    rig.Station().Shifts().Close("bench");
     std::vector<double> closes;
     std::size_t unanswered = 0;
     for (int i = 0; i < kCloses; ++i) {
       std::string report;
-      closes.push_back(Timed([&] { report = rig.Station().CloseShift("bench"); }));
+      closes.push_back(Timed([&] {
+        report = station::ShiftReportJson(rig.Station().Shifts().Close("bench")).dump();
+      }));
       unanswered += nlohmann::json::parse(report)["unanswered"].size();
     }
     rig.StopStation();

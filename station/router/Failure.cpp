@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "station/api/Failure.h"
+#include "station/router/Failure.h"
 
 #include "station/base/Log.h"
 #include "station/base/RepeatFilter.h"
