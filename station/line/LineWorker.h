@@ -22,11 +22,12 @@
 #include "station/config/Config.h"
 #include "station/events/EventHub.h"
 #include "station/journal/Store.h"
+#include "station/line/CommandQueue.h"
 #include "station/line/FillTracker.h"
 #include "station/line/LineGate.h"
+#include "station/line/LineViews.h"
 #include "station/line/PollSchedule.h"
 #include "station/line/PriceSync.h"
-#include "station/line/ProgressCoalescer.h"
 #include "station/model/DispenserView.h"
 #include "station/model/Results.h"
 
@@ -48,16 +49,16 @@ class LineWorker {
 
   int Channel() const { return line_.channel; }
   const std::string& Port() const { return line_.port; }
-  bool Has(int dispenser) const;
+  bool Has(int dispenser) const { return views_.Has(dispenser); }
   bool Up() const { return up_; }
   std::uint64_t Heartbeat() const { return heartbeat_; }
 
-  std::vector<DispenserView> Views() const;
-  DispenserView View(int dispenser) const;
+  std::vector<DispenserView> Views() const { return views_.All(); }
+  DispenserView View(int dispenser) const { return views_.View(dispenser); }
 
   // The dispenser's stops so far. An authorization given the count from
   // before a stop gives up, even if it was not queued yet at the stop.
-  std::uint64_t Stops(int dispenser);
+  std::uint64_t Stops(int dispenser) { return queue_.Stops(dispenser); }
   std::future<CommandResult> Authorize(int dispenser, int grade, FillLimit limit, std::string by,
                                        std::uint64_t stops);
   // Run on the caller's thread (StopAll on one of its own); the line's
@@ -65,7 +66,7 @@ class LineWorker {
   std::future<CommandResult> StopDispenser(int dispenser);
   std::future<CommandResult> StopAll();
   // Commands waiting for the worker (the one it runs aside).
-  int Queued();
+  int Queued() { return queue_.Size(); }
   std::future<CommandResult> Totals(int dispenser, int nozzle);
   // Announces the dispenser again once its unpaid fills changed.
   void Refresh(int dispenser);
@@ -73,18 +74,7 @@ class LineWorker {
   std::future<CommandResult> ApplyPrices(std::vector<int> dispensers);
 
  private:
-  struct Command {
-    std::function<CommandResult()> run;
-    std::promise<CommandResult> promise;
-    std::optional<int> authorizes;  // the dispenser an authorization is for
-  };
-
-  std::future<CommandResult> Queue(std::shared_ptr<Command> command);
-  // Answers the queued authorizations of these dispensers `stopped`, and
-  // makes one that is already running give up before it goes out.
-  void CancelAuthorizations(const std::vector<int>& dispensers);
-  // Whether a stop of the dispenser came since `stops` was counted.
-  bool StoppedSince(int dispenser, std::uint64_t stops);
+  using Command = CommandQueue::Command;
   void Run();
   void Reconcile();
   void Poll(int dispenser);
@@ -94,9 +84,6 @@ class LineWorker {
   DownloadResult Download(int dispenser);
   void SendDeferred(int dispenser);
   void SetLink(int dispenser, Link failure);
-  void Publish(int dispenser, DispenserView view);
-  // The progress held back whose window has ended.
-  void PublishDue();
   CommandResult Failure(int dispenser, const std::exception& error);
   CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by,
                             std::uint64_t stops);
@@ -120,16 +107,8 @@ class LineWorker {
   };
   std::map<int, LastPoll> lastPolls_;
 
-  ProgressCoalescer progress_;
-
-  mutable std::mutex viewsMutex_;
-  std::map<int, DispenserView> views_;
-
-  std::mutex queueMutex_;
-  std::condition_variable queueChanged_;
-  std::deque<std::shared_ptr<Command>> queue_;
-  std::map<int, std::uint64_t> stops_;  // stops of each dispenser so far
-  bool stopping_ = false;
+  LineViews views_;
+  CommandQueue queue_;
 
   std::atomic<bool> up_{true};
   std::atomic<std::uint64_t> heartbeat_{0};
