@@ -4,7 +4,7 @@
 #include "station/base/Log.h"
 #include "station/base/RepeatFilter.h"
 #include "station/format/JsonInput.h"
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 
 namespace quorlan::station {
 
