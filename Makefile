@@ -1,5 +1,5 @@
 # The two commands of the README, and the pieces they are made of.
-.PHONY: demo fleet-demo test deps deps-win32 deps-package package test-package native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 fuzz clean
+.PHONY: demo fleet-demo test check-includes deps deps-win32 deps-package package test-package native sanitize tsan win32 test-native test-sanitize test-tsan test-win32 fuzz clean
 
 JOBS ?= $(shell nproc)
 
@@ -16,7 +16,13 @@ fleet-demo: deps
 	cmake --build --preset native -j $(JOBS) --target quorlan-hq quorlan-fleet-demo-station
 	scripts/fleet-demo.sh
 
-test: deps-package test-native test-sanitize test-tsan test-win32 test-package
+test: check-includes deps-package test-native test-sanitize test-tsan test-win32 test-package
+
+# The station's includes against the folder table of docs/architecture.md,
+# and the check itself against faults planted in a copy of the tree.
+check-includes:
+	scripts/check-includes.py
+	scripts/check-includes-test.sh
 
 deps:
 	scripts/install-deps.sh native

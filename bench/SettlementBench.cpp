@@ -17,6 +17,7 @@
 
 #include "quorlan/Driver.h"
 #include "quorlan/SerialTransport.h"
+#include "station/format/JsonViews.h"
 #include "support/Registration.h"
 #include "support/StationRig.h"
 #include "support/Waiting.h"
@@ -52,13 +53,15 @@ void ShiftClose(benchmark::State& state) {
     StationRig rig(kCloseDispensers, false);
     Require(WaitFor([&] { return AllAnswered(rig.Station()); }), "the dispensers never answered");
     // The first close waits for the first shift's opening totals.
-    rig.Station().CloseShift("bench");
+    rig.Station().Shifts().Close("bench");
     std::vector<double> closes, polls;
     std::size_t unanswered = 0;
     for (int i = 0; i < kCloses; ++i) {
       std::string report;
       rig.Clear();
-      closes.push_back(Timed([&] { report = rig.Station().CloseShift("bench"); }));
+      closes.push_back(Timed([&] {
+        report = station::ShiftReportJson(rig.Station().Shifts().Close("bench")).dump();
+      }));
       const auto events = rig.Events();
       polls.push_back(double(std::count_if(events.begin(), events.end(), [](const LineEvent& e) {
         return e.request && e.dispenser != 0;

@@ -223,12 +223,12 @@ void PollingDuringCommands(benchmark::State& state) {
     rig.Line().Lift(kFilling[0], 1);
     Require(WaitFor([&] { return worker.View(kFilling[0]).state == DispenserState::Filling; }),
             "the fill did not start");
-    PollingDuring(state, rig, "close", [&] { rig.Station().CloseShift("bench"); });
+    PollingDuring(state, rig, "close", [&] { rig.Station().Shifts().Close("bench"); });
     std::vector<station::PriceEntry> book;
     for (int d = 1; d <= 32; ++d) {
       for (int g = 1; g <= 4; ++g) book.push_back({1, d, g, 5490});
     }
-    PollingDuring(state, rig, "prices", [&] { rig.Station().ChangePrices(book); });
+    PollingDuring(state, rig, "prices", [&] { rig.Station().Forecourt().ChangePrices(book); });
     state.SetIterationTime((state.counters["close_ms"] + state.counters["prices_ms"]) / 1e3);
     rig.StopStation();
   }

@@ -1,7 +1,7 @@
-// The OpenAPI document of the station's API, served at /api/v1/openapi.json.
-// Kept beside the routes in Api.cpp; a test checks that both list the same.
+// SPDX-License-Identifier: Apache-2.0
+// The document itself, kept beside the routes of this folder.
 
-#include "station/api/Api.h"
+#include "station/api/OpenApi.h"
 
 namespace quorlan::station {
 

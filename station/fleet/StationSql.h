@@ -3,7 +3,7 @@
 // The fleet's Sql over the station's own connection wrapper.
 
 #include "Sql.h"
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 
 namespace quorlan::fleet {
 

@@ -2,6 +2,7 @@
 
 #include "station/format/EventData.h"
 #include "station/model/Charge.h"
+#include "station/model/Words.h"
 
 namespace quorlan::station {
 
@@ -75,18 +76,6 @@ std::string_view FillStatusWord(const FillRecord& fill) {
   return "authorized";
 }
 
-std::string_view SettledWord(SettledFrom from) {
-  switch (from) {
-    case SettledFrom::Readout:
-      return "readout";
-    case SettledFrom::Totals:
-      return "totals";
-    case SettledFrom::LastSeen:
-      return "last seen";
-  }
-  return "readout";
-}
-
 nlohmann::json GradeOrNull(const std::optional<int>& grade) {
   return OrNull(grade, [](int value) { return value; });
 }
@@ -132,7 +121,7 @@ nlohmann::json FillJson(const FillRecord& fill, Instant now) {
       {"status", FillStatusWord(fill)},
       {"requested_grade", GradeOrNull(fill.requestedGrade)},
       {"mismatch", fill.mismatch},
-      {"settled_from", SettledWord(fill.settledFrom)},
+      {"settled_from", kSettledWords.Word(fill.settledFrom)},
       {"refund", fill.limit.kind == FillLimit::Kind::Amount &&
                          (fill.status == FillStatus::Done || fill.status == FillStatus::Cancelled)
                      ? nlohmann::json(FromCents(Refund(fill.limit, fill.amount)))

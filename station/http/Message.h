@@ -37,6 +37,12 @@ struct Response {
   std::string body;
 };
 
+// A connection past a limit is told to come back after this many seconds.
+inline constexpr std::string_view kRetryAfter = "1";
+// Browsers that once reached the service over HTTPS never try plain HTTP
+// for it again, for two years.
+inline constexpr std::string_view kStrictTransport = "max-age=63072000";
+
 // application/problem+json for the answers the front door gives by itself.
 Response Problem(unsigned status, std::string_view detail);
 

@@ -41,11 +41,6 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   static constexpr bool kTls = !std::is_same_v<Stream, boost::beast::tcp_stream>;
   static constexpr std::size_t kReadSize = 4096;
   static constexpr std::chrono::milliseconds kLinger{2000};
-  // A connection past a limit is told to come back after this many seconds.
-  static constexpr std::string_view kRetryAfter = "1";
-  // Browsers that once reached the service over HTTPS never try plain HTTP
-  // for it again, for two years.
-  static constexpr std::string_view kStrictTransport = "max-age=63072000";
 
   boost::beast::tcp_stream& Lowest() { return boost::beast::get_lowest_layer(stream_); }
   const ServerOptions& Options() const { return context_.options; }

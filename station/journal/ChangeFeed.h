@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "station/journal/Sqlite.h"
 #include "station/model/Records.h"
+#include "station/sql/Sqlite.h"
 
 namespace quorlan::station {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "station/journal/ChangeFeed.h"
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 
 namespace quorlan::station {
 

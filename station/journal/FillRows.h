@@ -11,9 +11,9 @@
 #include <string_view>
 
 #include "station/journal/ChangeFeed.h"
-#include "station/journal/Sqlite.h"
 #include "station/model/FillQuery.h"
 #include "station/model/Records.h"
+#include "station/sql/Sqlite.h"
 
 namespace quorlan::station {
 

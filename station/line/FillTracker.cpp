@@ -56,6 +56,29 @@ std::map<int, NozzleCounters> FillTracker::ReadTotals(int dispenser,
   return totals;
 }
 
+FillRecord FillTracker::Pending(int channel, int dispenser, int grade, Cents price, FillLimit limit,
+                                const std::string& by, const DispenserView& shown,
+                                const std::optional<std::string>& request) {
+  FillRecord pending;
+  pending.channel = channel;
+  pending.dispenser = dispenser;
+  if (limit.kind == FillLimit::Kind::None) {
+    // A plain authorization carries no grade on the line: the nozzle the
+    // customer lifts decides it.
+    pending.requestedGrade = grade;
+  } else {
+    pending.grade = grade;
+    pending.price = price;
+  }
+  pending.limit = limit;
+  pending.authorizedBy = by;
+  pending.request = request;
+  pending.authorizedAt = NowUtc();
+  pending.shownVolume = shown.volume;
+  pending.shownAmount = shown.amount;
+  return pending;
+}
+
 const FillRecord& FillTracker::Begin(FillRecord fill, std::map<int, NozzleCounters> totals) {
   fill.status = FillStatus::Pending;
   fill.id = store_.fills.Insert(fill, totals);

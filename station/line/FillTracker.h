@@ -12,6 +12,7 @@
 
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "quorlan/Driver.h"
@@ -19,6 +20,7 @@
 #include "station/journal/Store.h"
 #include "station/line/LineGate.h"
 #include "station/line/PriceSync.h"
+#include "station/model/DispenserView.h"
 #include "station/model/Records.h"
 
 namespace quorlan::station {
@@ -38,6 +40,13 @@ class FillTracker {
   // The totals of these nozzles, read now, as far as the dispenser answers.
   std::map<int, NozzleCounters> ReadTotals(int dispenser, const std::vector<int>& nozzles);
 
+  // The row of an authorization by `by` about to go out, at the price the
+  // dispenser's table holds; `shown` is its display then, which tells after
+  // a crash whether the dispenser ever took it; `request`, the idempotent
+  // request that sends it, is kept on the row.
+  static FillRecord Pending(int channel, int dispenser, int grade, Cents price, FillLimit limit,
+                            const std::string& by, const DispenserView& shown,
+                            const std::optional<std::string>& request = std::nullopt);
   // Journals an authorization about to go out (pending until Acknowledge):
   // the row exists first, so that a crash in between cannot lose the fill.
   // `totals` are the nozzles' totals before it.

@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include "station/base/Clock.h"
 #include "station/base/Log.h"
 #include "station/format/EventData.h"
 #include "station/metrics/Metrics.h"
@@ -15,9 +14,6 @@ namespace {
 // a command (which wakes it at once). A real line's poll takes longer, so it
 // polls back to back; a simulated line answers at once and would spin.
 constexpr std::chrono::milliseconds kShortestPollCycle{10};
-// A turn of a price change: the table's exchange, about two polls' line
-// time, and the poll that follows it.
-constexpr std::size_t kDownloadTurns = 3;
 
 bool Busy(DispenserState state) {
   return state == DispenserState::Authorized || state == DispenserState::Filling ||
@@ -35,88 +31,26 @@ LineWorker::LineWorker(Driver& driver, const LineConfig& line, Store& store, Eve
       lineProblem_(std::move(lineProblem)),
       schedule_(line.dispensers),
       fills_(driver, gate_, store, hub, prices_, line.channel, line.dispensers),
-      prices_(driver, gate_, store, line.channel, line.dispensers) {
-  const std::string now = NowUtc();
-  for (int d : line_.dispensers) {
-    DispenserView view;
-    view.channel = line_.channel;
-    view.dispenser = d;
-    view.updatedAt = now;
-    view.answeredAt = std::chrono::steady_clock::now();
-    views_[d] = view;
-  }
-}
+      prices_(driver, gate_, store, line.channel, line.dispensers),
+      views_(line.channel, line.dispensers, store.settlement, hub) {}
 
 LineWorker::~LineWorker() {
   Stop();
 }
 
-void LineWorker::Start() {
-  thread_ = std::thread([this] { Run(); });
-}
-
 void LineWorker::Stop() {
-  {
-    std::lock_guard lock(queueMutex_);
-    stopping_ = true;
-  }
-  queueChanged_.notify_all();
+  queue_.Stop();
   if (thread_.joinable()) thread_.join();
-}
-
-bool LineWorker::Has(int dispenser) const {
-  return views_.count(dispenser) != 0;  // the keys never change after construction
-}
-
-std::vector<DispenserView> LineWorker::Views() const {
-  std::lock_guard lock(viewsMutex_);
-  std::vector<DispenserView> views;
-  for (const auto& [d, view] : views_) {
-    views.push_back(view);
-    views.back().unpaid = store_.settlement.Unpaid(line_.channel, d);
-  }
-  return views;
-}
-
-DispenserView LineWorker::View(int dispenser) const {
-  std::lock_guard lock(viewsMutex_);
-  DispenserView view = views_.at(dispenser);
-  view.unpaid = store_.settlement.Unpaid(line_.channel, dispenser);
-  return view;
 }
 
 void LineWorker::Refresh(int dispenser) {
   // On the worker's thread, so that no newer view is overwritten.
   auto command = std::make_shared<Command>();
   command->run = [this, dispenser] {
-    Publish(dispenser, View(dispenser));
+    views_.Publish(dispenser, View(dispenser));
     return CommandResult{};
   };
-  Queue(std::move(command));
-}
-
-std::future<CommandResult> LineWorker::Queue(std::shared_ptr<Command> command) {
-  auto future = command->promise.get_future();
-  {
-    std::lock_guard lock(queueMutex_);
-    if (stopping_) {
-      command->promise.set_value({Outcome::Unavailable, "the service is stopping", {}});
-      return future;
-    }
-    queue_.push_back(std::move(command));
-  }
-  queueChanged_.notify_all();
-  return future;
-}
-
-int LineWorker::Queued() {
-  std::lock_guard lock(queueMutex_);
-  return static_cast<int>(queue_.size());
-}
-
-std::uint64_t LineWorker::Stops(int dispenser) {
-  std::lock_guard lock(queueMutex_);
-  return stops_[dispenser];
+  queue_.Push(std::move(command));
 }
 
 std::future<CommandResult> LineWorker::Authorize(int dispenser, int grade, FillLimit limit,
@@ -125,43 +59,18 @@ std::future<CommandResult> LineWorker::Authorize(int dispenser, int grade, FillL
   auto command = std::make_shared<Command>();
   command->authorizes = dispenser;
   command->run = [=, this] { return DoAuthorize(dispenser, grade, limit, by, stops, request); };
-  return Queue(std::move(command));
-}
-
-void LineWorker::CancelAuthorizations(const std::vector<int>& dispensers) {
-  std::vector<std::shared_ptr<Command>> cancelled;
-  {
-    std::lock_guard lock(queueMutex_);
-    for (int d : dispensers) ++stops_[d];
-    std::erase_if(queue_, [&](const std::shared_ptr<Command>& command) {
-      const bool mine = command->authorizes && std::find(dispensers.begin(), dispensers.end(),
-                                                         *command->authorizes) != dispensers.end();
-      if (mine) cancelled.push_back(command);
-      return mine;
-    });
-  }
-  for (auto& command : cancelled) {
-    command->promise.set_value(
-        {Outcome::Refused,
-         fmt::format("dispenser {}/{}: stopped", line_.channel, *command->authorizes),
-         {}});
-  }
-}
-
-bool LineWorker::StoppedSince(int dispenser, std::uint64_t stops) {
-  std::lock_guard lock(queueMutex_);
-  return stops_[dispenser] != stops;
+  return queue_.Push(std::move(command));
 }
 
 std::future<CommandResult> LineWorker::StopDispenser(int dispenser) {
-  CancelAuthorizations({dispenser});
+  queue_.CancelAuthorizations(line_.channel, {dispenser});
   std::promise<CommandResult> done;
   done.set_value(DoStop(dispenser));
   return done.get_future();
 }
 
 std::future<CommandResult> LineWorker::StopAll() {
-  CancelAuthorizations(line_.dispensers);
+  queue_.CancelAuthorizations(line_.channel, line_.dispensers);
   // Every line at once: each waits only for its own exchange in progress.
   return std::async(std::launch::async, [this] {
     std::vector<StopResult> results;
@@ -176,29 +85,16 @@ std::future<CommandResult> LineWorker::StopAll() {
 std::vector<std::future<CommandResult>> LineWorker::Totals(
     const std::vector<std::pair<int, int>>& nozzles) {
   std::vector<std::shared_ptr<Command>> commands;
-  std::vector<std::future<CommandResult>> futures;
   for (const auto& [dispenser, nozzle] : nozzles) {
     auto command = std::make_shared<Command>();
     command->run = [=, this] { return DoTotals(dispenser, nozzle); };
-    futures.push_back(command->promise.get_future());
     commands.push_back(std::move(command));
   }
-  {
-    std::lock_guard lock(queueMutex_);
-    if (stopping_) {
-      for (auto& command : commands) {
-        command->promise.set_value({Outcome::Unavailable, "the service is stopping", {}});
-      }
-      return futures;
-    }
-    queue_.insert(queue_.end(), commands.begin(), commands.end());
-  }
-  queueChanged_.notify_all();
-  return futures;
+  return queue_.PushAll(commands);
 }
 
 std::future<CommandResult> LineWorker::ApplyPrices(std::vector<int> dispensers) {
-  return Queue(PriceDownloads(std::move(dispensers)));
+  return queue_.Push(PriceDownloads(std::move(dispensers)));
 }
 
 std::shared_ptr<LineWorker::Command> LineWorker::PriceDownloads(std::vector<int> dispensers) {
@@ -224,28 +120,19 @@ void LineWorker::Run() {
     // The dispensers hold the book from the start, whatever they were given
     // while the service was away; a running fill gets it after its end. The
     // downloads take turns with the polls like any command.
-    std::lock_guard lock(queueMutex_);
-    queue_.push_front(PriceDownloads(line_.dispensers));
+    queue_.PushFront(PriceDownloads(line_.dispensers));
   } catch (const std::exception& error) {
     Log("channel {}: {}", line_.channel, error.what());
   }
   std::string lastFailure;
   for (;;) {
     std::size_t commandTurns = 0;  // none waiting
-    {
-      std::lock_guard lock(queueMutex_);
-      if (stopping_) break;
-      if (current_) {
-        commandTurns = current_->turns;
-      } else if (!queue_.empty()) {
-        commandTurns = queue_.front()->turns;
-      }
-    }
+    if (!queue_.NextTurns(commandTurns)) break;
     ++heartbeat_;
     const int turn = schedule_.Next(commandTurns);
     if (turn == PollSchedule::kCommandTurn) {
-      RunCommandTurn();
-      PublishDue();
+      queue_.RunTurn();
+      views_.PublishDue();
       continue;
     }
     const auto pollStarted = std::chrono::steady_clock::now();
@@ -257,36 +144,10 @@ void LineWorker::Run() {
       if (error.what() != lastFailure) Log("channel {}: {}", line_.channel, error.what());
       lastFailure = error.what();
     }
-    PublishDue();
-    std::unique_lock lock(queueMutex_);
-    queueChanged_.wait_until(lock, pollStarted + kShortestPollCycle,
-                             [this] { return stopping_ || current_ || !queue_.empty(); });
+    views_.PublishDue();
+    queue_.WaitUntil(pollStarted + kShortestPollCycle);
   }
-  std::lock_guard lock(queueMutex_);
-  if (current_) queue_.push_front(std::move(current_));
-  for (auto& command : queue_) {
-    command->promise.set_value({Outcome::Unavailable, "the service is stopping", {}});
-  }
-  queue_.clear();
-}
-
-void LineWorker::RunCommandTurn() {
-  if (!current_) {
-    std::lock_guard lock(queueMutex_);
-    // A stop may have cancelled what was waiting.
-    if (queue_.empty()) return;
-    current_ = queue_.front();
-    queue_.pop_front();
-  }
-  std::optional<CommandResult> result;
-  try {
-    result = current_->run();
-  } catch (const std::exception& error) {
-    result = CommandResult{Outcome::Unavailable, error.what(), {}};
-  }
-  if (!result) return;
-  current_->promise.set_value(std::move(*result));
-  current_.reset();
+  queue_.RefuseRest();
 }
 
 void LineWorker::Reconcile() {
@@ -294,10 +155,9 @@ void LineWorker::Reconcile() {
   for (int d : open) {
     schedule_.SetBusy(d, true);
     // Only the row's id: what else it holds shows once the fill ends.
-    std::lock_guard lock(viewsMutex_);
     OpenFill shown;
     shown.id = fills_.Open(d)->id;
-    views_[d].fill = shown;
+    views_.ShowFill(d, shown);
   }
   // Settle every open row now; a dispenser that does not answer is settled
   // by its first answer later.
@@ -342,26 +202,7 @@ void LineWorker::SetLink(int dispenser, Link failure) {
   DispenserView view = View(dispenser);
   view.link = failure == Link::Ok ? Link::Ok : (up ? failure : Link::LineDown);
   if (failure == Link::Ok) view.answeredAt = std::chrono::steady_clock::now();
-  Publish(dispenser, view);
-}
-
-void LineWorker::Publish(int dispenser, DispenserView view) {
-  view.unpaid = store_.settlement.Unpaid(line_.channel, dispenser);
-  {
-    std::lock_guard lock(viewsMutex_);
-    DispenserView& current = views_[dispenser];
-    if (view.SameAs(current)) return;
-    view.updatedAt = NowUtc();
-    current = view;
-  }
-  if (const auto now = progress_.Offer(view))
-    hub_.Publish(kDispenserEvent, DispenserEventData(*now));
-}
-
-void LineWorker::PublishDue() {
-  for (const DispenserView& view : progress_.Due()) {
-    hub_.Publish(kDispenserEvent, DispenserEventData(view));
-  }
+  views_.Publish(dispenser, view);
 }
 
 void LineWorker::Track(int dispenser, const Status& status) {
@@ -369,13 +210,13 @@ void LineWorker::Track(int dispenser, const Status& status) {
   view.state = status.state;
   view.code = status.code;
   if (status.state == DispenserState::NoReply) {
-    Publish(dispenser, view);
+    views_.Publish(dispenser, view);
     return;
   }
   view.nozzle = status.nozzle;
   view.volume = RoundCents(status.volume);
   view.amount = RoundCents(status.amount);
-  Publish(dispenser, view);
+  views_.Publish(dispenser, view);
 
   // What the dispenser held is gone once it powers up.
   if (status.state == DispenserState::NoPrices) prices_.Forget(dispenser);
@@ -383,7 +224,7 @@ void LineWorker::Track(int dispenser, const Status& status) {
     case FillTracker::Change::Opened:
     case FillTracker::Change::Changed:
       view.fill = fills_.Open(dispenser)->Shown();
-      Publish(dispenser, view);
+      views_.Publish(dispenser, view);
       break;
     case FillTracker::Change::Ended:
       FillEnded(dispenser);
@@ -401,7 +242,7 @@ void LineWorker::Track(int dispenser, const Status& status) {
 void LineWorker::FillEnded(int dispenser) {
   DispenserView view = View(dispenser);
   view.fill.reset();
-  Publish(dispenser, view);
+  views_.Publish(dispenser, view);
   SendDeferred(dispenser);
 }
 
@@ -480,23 +321,8 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
   const auto price = prices_.Charged(dispenser, grade);
   if (!price) return {Outcome::Refused, fmt::format("{}: grade {} has no price", where, grade), {}};
 
-  FillRecord pending;
-  pending.channel = line_.channel;
-  pending.dispenser = dispenser;
-  if (limit.kind == FillLimit::Kind::None) {
-    // A plain authorization carries no grade on the line: the nozzle the
-    // customer lifts decides it.
-    pending.requestedGrade = grade;
-  } else {
-    pending.grade = grade;
-    pending.price = *price;
-  }
-  pending.limit = limit;
-  pending.authorizedBy = by;
-  pending.request = request;
-  pending.authorizedAt = NowUtc();
-  pending.shownVolume = view.volume;
-  pending.shownAmount = view.amount;
+  const FillRecord pending =
+      FillTracker::Pending(line_.channel, dispenser, grade, *price, limit, by, view, request);
   // The nozzles' totals before: they settle the fill if its display is lost.
   // A plain authorization may end on any nozzle the line has.
   const std::vector<int> nozzles =
@@ -512,7 +338,7 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
     auto turn = gate_.Take();
     // A stop that came after this authorization was queued wins: it never
     // goes out. One that comes later stops what went out.
-    if (StoppedSince(dispenser, stops)) {
+    if (queue_.StoppedSince(dispenser, stops)) {
       turn.unlock();
       fills_.Abandon(dispenser);
       return {Outcome::Refused, where + ": stopped", {}};
@@ -528,7 +354,7 @@ CommandResult LineWorker::DoAuthorize(int dispenser, int grade, FillLimit limit,
   fills_.Acknowledge(dispenser);
   view.state = DispenserState::Authorized;
   view.fill = fill.Shown();
-  Publish(dispenser, view);
+  views_.Publish(dispenser, view);
   return {Outcome::Done, "", View(dispenser)};
 }
 
@@ -561,9 +387,7 @@ DownloadResult LineWorker::DoApplyPrices(int dispenser) {
   if (fills_.Open(dispenser)) {
     // The running fill keeps the price it was authorized with.
     prices_.Defer(dispenser);
-    DownloadResult result;
-    result.download = Download::Deferred;
-    return result;
+    return DownloadResult{Download::Deferred, Link::Ok, {}};
   }
   const DownloadResult result = Download(dispenser);
   // The answer's clients see the dispenser as it is with its prices.

@@ -16,7 +16,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -26,11 +25,12 @@
 #include "station/config/Config.h"
 #include "station/events/EventHub.h"
 #include "station/journal/Store.h"
+#include "station/line/CommandQueue.h"
 #include "station/line/FillTracker.h"
 #include "station/line/LineGate.h"
+#include "station/line/LineViews.h"
 #include "station/line/PollSchedule.h"
 #include "station/line/PriceSync.h"
-#include "station/line/ProgressCoalescer.h"
 #include "station/model/DispenserView.h"
 #include "station/model/Results.h"
 
@@ -46,23 +46,24 @@ class LineWorker {
   LineWorker& operator=(const LineWorker&) = delete;
 
   // Reconciles the open journal rows first, then polls.
-  void Start();
+  void Start() {
+    thread_ = std::thread([this] { Run(); });
+  }
   // Refuses what is still queued and ends the thread.
   void Stop();
 
   int Channel() const { return line_.channel; }
   const std::string& Port() const { return line_.port; }
-  bool Has(int dispenser) const;
+  bool Has(int dispenser) const { return views_.Has(dispenser); }
   bool Up() const { return up_; }
   std::uint64_t Heartbeat() const { return heartbeat_; }
 
-  std::vector<DispenserView> Views() const;
-  DispenserView View(int dispenser) const;
+  std::vector<DispenserView> Views() const { return views_.All(); }
+  DispenserView View(int dispenser) const { return views_.View(dispenser); }
 
   // The dispenser's stops so far. An authorization given the count from
   // before a stop gives up, even if it was not queued yet at the stop.
-  std::uint64_t Stops(int dispenser);
-  // `request`: the idempotent request that sends it, if any, kept on its row.
+  std::uint64_t Stops(int dispenser) { return queue_.Stops(dispenser); }
   std::future<CommandResult> Authorize(int dispenser, int grade, FillLimit limit, std::string by,
                                        std::uint64_t stops,
                                        std::optional<std::string> request = std::nullopt);
@@ -71,7 +72,7 @@ class LineWorker {
   std::future<CommandResult> StopDispenser(int dispenser);
   std::future<CommandResult> StopAll();
   // Commands waiting for the worker (the one it runs aside).
-  int Queued();
+  int Queued() { return queue_.Size(); }
   // The totals of these (dispenser, nozzle) pairs, one turn each, queued
   // together: no other command runs between them, only polls.
   std::vector<std::future<CommandResult>> Totals(const std::vector<std::pair<int, int>>& nozzles);
@@ -81,25 +82,12 @@ class LineWorker {
   std::future<CommandResult> ApplyPrices(std::vector<int> dispensers);
 
  private:
-  struct Command {
-    // One turn's work; the answer once the command is done.
-    std::function<std::optional<CommandResult>()> run;
-    // How many polls' line time a turn of it holds the line for.
-    std::size_t turns = 1;
-    std::promise<CommandResult> promise;
-    std::optional<int> authorizes;  // the dispenser an authorization is for
-  };
-
-  std::future<CommandResult> Queue(std::shared_ptr<Command> command);
+  using Command = CommandQueue::Command;
+  // A turn of a price change: the table's exchange, about two polls' line
+  // time, and the poll that follows it.
+  static constexpr std::size_t kDownloadTurns = 3;
   // The downloads of these dispensers' tables as one command, one turn each.
   std::shared_ptr<Command> PriceDownloads(std::vector<int> dispensers);
-  // One turn of the command in progress, or of the next one queued.
-  void RunCommandTurn();
-  // Answers the queued authorizations of these dispensers `stopped`, and
-  // makes one that is already running give up before it goes out.
-  void CancelAuthorizations(const std::vector<int>& dispensers);
-  // Whether a stop of the dispenser came since `stops` was counted.
-  bool StoppedSince(int dispenser, std::uint64_t stops);
   void Run();
   void Reconcile();
   void Poll(int dispenser);
@@ -109,9 +97,6 @@ class LineWorker {
   DownloadResult Download(int dispenser);
   void SendDeferred(int dispenser);
   void SetLink(int dispenser, Link failure);
-  void Publish(int dispenser, DispenserView view);
-  // The progress held back whose window has ended.
-  void PublishDue();
   CommandResult Failure(int dispenser, const std::exception& error);
   CommandResult DoAuthorize(int dispenser, int grade, FillLimit limit, const std::string& by,
                             std::uint64_t stops, const std::optional<std::string>& request);
@@ -135,18 +120,8 @@ class LineWorker {
   };
   std::map<int, LastPoll> lastPolls_;
 
-  ProgressCoalescer progress_;
-
-  mutable std::mutex viewsMutex_;
-  std::map<int, DispenserView> views_;
-
-  std::mutex queueMutex_;
-  std::condition_variable queueChanged_;
-  std::deque<std::shared_ptr<Command>> queue_;
-  // The command whose turns have begun, out of the queue; the worker's own.
-  std::shared_ptr<Command> current_;
-  std::map<int, std::uint64_t> stops_;  // stops of each dispenser so far
-  bool stopping_ = false;
+  LineViews views_;
+  CommandQueue queue_;
 
   std::atomic<bool> up_{true};
   std::atomic<std::uint64_t> heartbeat_{0};

@@ -12,6 +12,8 @@
 #include "station/base/Money.h"
 #include "station/config/Config.h"
 #include "station/model/DispenserView.h"
+#include "station/model/Records.h"
+#include "station/model/Settlement.h"
 
 namespace quorlan::station {
 
@@ -66,6 +68,14 @@ struct CommandResult {
   Outcome outcome = Outcome::Done;
   std::string detail;
   Payload body;
+};
+
+// A settlement: the fill as it now stands, or why it was refused; no fill
+// at all for an unknown id.
+struct Settled {
+  std::optional<FillRecord> fill;
+  std::optional<SettlementRefusal> refusal;
+  std::string detail;
 };
 
 // Who the caller is, and what a till needs to show the station's figures as

@@ -11,14 +11,14 @@
 #include <thread>
 
 #include "station/api/Api.h"
-#include "station/api/Audit.h"
-#include "station/api/Auth.h"
 #include "station/app/Station.h"
 #include "station/base/Log.h"
 #include "station/http/Server.h"
 #include "station/http/Tls.h"
 #include "station/journal/DatabaseLock.h"
 #include "station/metrics/Metrics.h"
+#include "station/router/Audit.h"
+#include "station/router/Auth.h"
 #include "station/uplink/FleetLink.h"
 
 namespace quorlan::station {
@@ -37,7 +37,7 @@ std::string Address(const StationConfig& config, int port, bool tls) {
 
 constexpr unsigned kRouteThreads = 32;
 
-http::ServerOptions FrontDoor(const StationConfig& config) {
+http::ServerOptions FrontDoor(const StationConfig& config, const Api& api) {
   http::ServerOptions options;
   options.address = config.listenHost;
   options.port = static_cast<std::uint16_t>(config.listenPort);
@@ -50,13 +50,8 @@ http::ServerOptions FrontDoor(const StationConfig& config) {
   // of their own, so that no socket waits for them, large enough that
   // commands queued behind a slow line leave other requests a thread.
   options.handler_threads = kRouteThreads;
-  // A stop never waits for a thread behind the commands it is meant to cut
-  // short.
-  options.urgent = [](const http::Request& request) {
-    return request.method == "POST" &&
-           (request.path == "/api/v1/stop" ||
-            (request.path.rfind("/api/v1/dispensers/", 0) == 0 && request.path.ends_with("/stop")));
-  };
+  // The routes say which are urgent (the stops).
+  options.urgent = [&api](const http::Request& request) { return api.Urgent(request); };
   return options;
 }
 
@@ -219,7 +214,7 @@ int Serve(const ServeArgs& args, const sigset_t& signals) {
   Authenticator authenticator(config.tokens);
   Api api(station, authenticator, audit);
   http::Server server(
-      FrontDoor(config),
+      FrontDoor(config, api),
       [&api](const http::Request& request, http::Answer& answer) { api.Route(request, answer); },
       [](std::string_view route, unsigned status) {
         const std::string code = std::to_string(status);

@@ -90,7 +90,7 @@ nlohmann::json FleetLink::ApplyPrices(const nlohmann::json& prices) {
   const auto entries = ReadPriceList(
       prices, [this](int channel, int dispenser) { return station_.Has(channel, dispenser); });
   nlohmann::json results = nlohmann::json::array();
-  for (const PriceResult& result : station_.ChangePrices(entries)) {
+  for (const PriceResult& result : station_.Forecourt().ChangePrices(entries)) {
     results.push_back(PriceResultJson(result));
   }
   return results;

@@ -12,7 +12,7 @@
 #include "station/fleet/CommandReceiver.h"
 #include "station/fleet/Publisher.h"
 #include "station/fleet/StationSql.h"
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 #include "station/uplink/FleetOutbox.h"
 
 namespace quorlan::fleet {

@@ -18,7 +18,7 @@
 #include "CommandReceiver.h"
 #include "Publisher.h"
 #include "StationSql.h"
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 
 namespace quorlan::fleet_test {
 

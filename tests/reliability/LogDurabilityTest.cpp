@@ -24,11 +24,13 @@
 #include <vector>
 
 #include "log/Logger.h"
+#include "support/TempFolder.h"
 
 namespace quorlan::reliability {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TempFolder;
 
 constexpr int kRounds = 24;
 constexpr int kMaxLinesBeforeKill = 400;
@@ -67,19 +69,6 @@ void Grant(int credits, int count) {
   const std::string bytes(static_cast<std::size_t>(count), '+');
   ASSERT_EQ(write(credits, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "quorlan-durability-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 // Every line of every log file, by its text; torn lines are returned apart,
 // each with its file's name.
@@ -133,7 +122,7 @@ LogContents ReadLog(const fs::path& dir) {
 }
 
 TEST(LogDurability, EveryCompletedLineSurvivesSigkillAcrossRotations) {
-  TempDir dir;
+  TempFolder dir{"quorlan-durability"};
   const std::string path = (dir.Path() / "host.log").string();
   std::mt19937 random(20240601);
   int rotatedFiles = 0;

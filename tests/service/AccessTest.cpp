@@ -54,7 +54,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 TEST(ServiceAccess, OnlyTheRoutesRoleGetsThroughAndNoSecretLeaks) {
-  TempDir dir;
+  TempFolder dir;
   Service service(dir, WriteConfig(dir, nullptr, 1, 1));
   SeedPrices(*service.Client("admin"), 1, 1);
   const std::string view = SecretOf("view");

@@ -122,7 +122,7 @@ std::vector<Case> Cases() {
 }
 
 TEST(ServiceBadInput, EveryMalformedRequestGetsItsProblemWhileOthersAreServed) {
-  TempDir dir;
+  TempFolder dir;
   Service service(dir, WriteConfig(dir, nullptr, 1, kDispensers));
   auto admin = service.Client("admin");
   SeedPrices(*admin, 1, kDispensers);
@@ -168,7 +168,7 @@ TEST(ServiceBadInput, EveryMalformedRequestGetsItsProblemWhileOthersAreServed) {
 // Headers sent one byte a second: the connection is dropped at the header
 // deadline, long before they are complete, and others are served meanwhile.
 TEST(ServiceBadInput, HeadersOneByteASecondAreCutOffAtTheDeadline) {
-  TempDir dir;
+  TempFolder dir;
   Service service(dir, WriteConfig(dir, nullptr, 1, 1));
   // 40 s of headers at this pace; the deadline is 10 s.
   const std::string request = "GET /api/v1/health HTTP/1.1\r\nHost: x\r\nX-Slow: 0123\r\n\r\n";

@@ -15,7 +15,7 @@ namespace {
 const std::string kAuthorize = "/api/v1/dispensers/1/1/authorize";
 
 struct Rig {
-  TempDir dir;
+  TempFolder dir;
   SimLines lines{dir.Path(), 1, 1, 5};
   Service service{dir, WriteConfig(dir, &lines)};
   std::unique_ptr<httplib::Client> pos = service.Client("operate");

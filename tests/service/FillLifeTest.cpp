@@ -37,7 +37,7 @@ struct Rig {
   }
   sim::Line& Line() { return lines.Line(1); }
 
-  TempDir dir;
+  TempFolder dir;
   SimLines lines;
   std::string config = WriteConfig(dir, &lines);
   std::unique_ptr<Service> service;

@@ -78,7 +78,7 @@ bool Closed(int fd) {
 }
 
 TEST(ServiceFrontDoor, AnswersAsTheContractSays) {
-  TempDir dir;
+  TempFolder dir;
   Service service(dir, WriteConfig(dir, nullptr, 1, 2));
   const std::string operate = SecretOf("operate");
   const std::string view = SecretOf("view");
@@ -199,7 +199,7 @@ TEST(ServiceFrontDoor, ABodyThatIsNotFramedSoundlyIsNeverRunAsARequest) {
 }
 
 TEST(ServiceFrontDoor, AClientAtItsLimitShutsNobodyElseOut) {
-  TempDir dir;
+  TempFolder dir;
   const std::string config = WriteConfig(dir, nullptr, 1, 1);
   std::string text = ReadFile(config);
   const std::string limit = "max_connections_per_client = 200";
@@ -232,7 +232,7 @@ TEST(ServiceFrontDoor, AClientAtItsLimitShutsNobodyElseOut) {
 }
 
 // `quorlan serve` on an address another holds: its exit code and standard error.
-std::pair<int, std::string> ServeOnce(const TempDir& dir, const std::string& config) {
+std::pair<int, std::string> ServeOnce(const TempFolder& dir, const std::string& config) {
   const std::string errors = dir.File("second.err");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -254,9 +254,9 @@ std::pair<int, std::string> ServeOnce(const TempDir& dir, const std::string& con
 }
 
 TEST(ServiceFrontDoor, ASecondServiceOnTheSameAddressExitsOne) {
-  TempDir dir;
+  TempFolder dir;
   Service first(dir, WriteConfig(dir, nullptr, 1, 1));
-  TempDir other;
+  TempFolder other;
   const std::string config = WriteConfig(other, nullptr, 1, 1);
   std::string text = ReadFile(config);
   text.replace(text.find("127.0.0.1:0"), 11, "127.0.0.1:" + std::to_string(first.Port()));
@@ -269,7 +269,7 @@ TEST(ServiceFrontDoor, ASecondServiceOnTheSameAddressExitsOne) {
 }
 
 TEST(ServiceFrontDoor, HangUpRereadsTheTokensAndClosesAWithdrawnTokensStreams) {
-  TempDir dir;
+  TempFolder dir;
   const std::string config = WriteConfig(dir, nullptr, 1, 1);
   Service service(dir, config);
   const std::string view = SecretOf("view");

@@ -32,7 +32,7 @@ int HealthStatus(httplib::Client& client) {
 }
 
 TEST(JournalLoss, IsNoticedAuthorizationsAreRefusedAndTheOpenFillIsJournaledOnceBack) {
-  TempDir dir;
+  TempFolder dir;
   SimLines lines(dir.Path(), 1, 2, 1);
   const std::string folder = dir.File("db");
   std::filesystem::create_directory(folder);

@@ -183,7 +183,7 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
   const int rounds = Setting("QUORLAN_KILL_ROUNDS", 20);
   const unsigned seed = unsigned(Setting("QUORLAN_KILL_SEED", 16));
   std::mt19937 random(seed);
-  TempDir dir;
+  TempFolder dir;
   SimLines lines(dir.Path(), kLines, kDispensers, kFlowRate);
   const std::string config = WriteConfig(dir, &lines);
   const std::string database = dir.File("station.db");
@@ -307,7 +307,7 @@ TEST(ServiceKill, EveryFillAndAcknowledgedPriceSurvivesKillsAtRandomMoments) {
 // its display: an authorization then must not open a row that the old
 // readout, seen later, would complete as a new fill.
 TEST(ServiceKill, AuthorizingBeforeTheFirstAnswerInventsNoFill) {
-  TempDir dir;
+  TempFolder dir;
   SimLines lines(dir.Path(), 1, 1, kFlowRate);
   const std::string config = WriteConfig(dir, &lines);
   auto service = std::make_unique<Service>(dir, config);

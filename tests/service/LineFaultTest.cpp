@@ -27,7 +27,7 @@ json Health(httplib::Client& client) {
 }
 
 TEST(ServiceLineFaults, FaultsAreReportedOtherLinesServeAndEveryFillIsJournaled) {
-  TempDir dir;
+  TempFolder dir;
   SimLines lines(dir.Path(), kLines, kDispensers, 2);
   Service service(dir, WriteConfig(dir, &lines));
   SeedPrices(*service.Client("admin"), kLines, kDispensers);

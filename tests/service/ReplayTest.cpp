@@ -162,7 +162,7 @@ class PeakMemory {
 
 TEST(ServiceReplay, LongHistoryReachesEveryReaderInOrderAndMemoryStaysFlat) {
   const int events = Setting("QUORLAN_REPLAY_EVENTS", kDefaultEvents);
-  TempDir dir;
+  TempFolder dir;
   const std::string config = WriteConfig(dir, nullptr, 1, kDispensers);
   {
     // A first run makes the database, as a station that has been in service.

@@ -37,29 +37,6 @@ std::uint64_t Exchanges(sim::Line& line) {
 
 }  // namespace
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "quorlan-service-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  // Kept for a look after a failure when asked.
-  if (std::getenv("QUORLAN_KEEP_TEMP")) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 SimLines::SimLines(const std::string& dir, int lines, int dispensers, double flowRate)
     : dir_(dir), dispensers_(dispensers) {
   for (int channel = 1; channel <= lines; ++channel) {
@@ -210,7 +187,7 @@ std::string SecretOf(const std::string& role) {
   throw std::invalid_argument("no token of role " + role);
 }
 
-std::string WriteConfig(const TempDir& dir, const SimLines* lines, int simulatedLines,
+std::string WriteConfig(const TempFolder& dir, const SimLines* lines, int simulatedLines,
                         int simulatedDispensers) {
   std::ostringstream text;
   // Every client of these tests comes from 127.0.0.1: the per-address
@@ -237,7 +214,7 @@ std::string WriteConfig(const TempDir& dir, const SimLines* lines, int simulated
   return path;
 }
 
-Service::Service(const TempDir& dir, const std::string& config) {
+Service::Service(const TempFolder& dir, const std::string& config) {
   ::signal(SIGPIPE, SIG_IGN);
   int out[2];
   if (::pipe(out)) throw std::runtime_error("pipe failed");

@@ -19,6 +19,8 @@
 #include "sim/Line.h"
 #include "sim/PtyServer.h"
 #include "sim/Requests.h"
+#include "support/TempFolder.h"
+#include "support/Waiting.h"
 
 struct sqlite3;
 
@@ -26,21 +28,10 @@ namespace quorlan::service_test {
 
 using nlohmann::json;
 
-// Waits for a condition with a generous deadline; false when it never held.
-bool WaitFor(const std::function<bool()>& condition,
-             std::chrono::milliseconds deadline = std::chrono::seconds(30));
-
-// A fresh directory under the system's temporary one, removed at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testing::TempFolder;
+using testing::WaitFor;
+// The fleet's tests name the folder so.
+using TempDir = TempFolder;
 
 // Simulated lines, each on a pseudo-terminal reached through a link in
 // `dir` that stays the same when the line is taken away and given back.
@@ -125,14 +116,14 @@ std::string SecretOf(const std::string& role);
 
 // A configuration file for the lines ("sim" when `lines` is null, with
 // `simulatedLines` lines), the database and audit log in `dir`.
-std::string WriteConfig(const TempDir& dir, const SimLines* lines, int simulatedLines = 1,
+std::string WriteConfig(const TempFolder& dir, const SimLines* lines, int simulatedLines = 1,
                         int simulatedDispensers = 4);
 
 // `quorlan serve` on its own: standard output read for its address line,
 // standard error (the audit log) into a file of the directory.
 class Service {
  public:
-  Service(const TempDir& dir, const std::string& config);
+  Service(const TempFolder& dir, const std::string& config);
   ~Service();
   int Port() const { return port_; }
   int Pid() const { return pid_; }

@@ -88,7 +88,7 @@ TEST(ServiceSoak, StreamsAndRequestsOverFaultyLinesLoseNothingAndStayFlat) {
   const int seconds = Setting("QUORLAN_SOAK_SECONDS", 30);
   // Bad digits (a bad reply, read again) only when asked for.
   const bool badDigits = Setting("QUORLAN_SOAK_BAD_DIGITS", 0) != 0;
-  TempDir dir;
+  TempFolder dir;
   SimLines lines(dir.Path(), kLines, kDispensers);
   Service service(dir, WriteConfig(dir, &lines));
   SeedPrices(*service.Client("admin"), kLines, kDispensers);

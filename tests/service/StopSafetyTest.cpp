@@ -60,7 +60,7 @@ class StopBehindAQueue : public ::testing::TestWithParam<StopCase> {};
 
 TEST_P(StopBehindAQueue, CancelsTheQueuedAuthorizationsOfItsDispensers) {
   const StopCase& c = GetParam();
-  TempDir dir;
+  TempFolder dir;
   SimLines lines(dir.Path(), 1, kDispensers, 2);
   Service service(dir, WriteConfig(dir, &lines));
   SeedPrices(*service.Client("admin"), 1, kDispensers);

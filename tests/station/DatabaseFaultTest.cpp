@@ -24,6 +24,7 @@
 #include "Process.h"
 #include "ServiceFixture.h"
 #include "station/journal/Store.h"
+#include "support/TempFolder.h"
 
 namespace quorlan::testing {
 namespace {
@@ -34,19 +35,6 @@ using station::Store;
 namespace sql = station::sql;
 
 constexpr uid_t kNobody = 65534;
-
-class TempDirectory {
- public:
-  TempDirectory() {
-    char pattern[] = "/tmp/quorlan-database-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TempDirectory() { std::filesystem::remove_all(path_); }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Another process's connection, as `sqlite3 station.db` would hold one.
 class OtherConnection {
@@ -118,7 +106,7 @@ void CorruptFillsTable(const std::filesystem::path& path) {
 }
 
 TEST(DatabaseFaults, AWriteWaitsForAnotherProcessesLockWhileReadsGoOn) {
-  TempDirectory dir;
+  TempFolder dir{"quorlan-database"};
   const auto path = dir.Path() / "station.db";
   Store store(path.string());
   OtherConnection other(path);
@@ -151,7 +139,7 @@ TEST(DatabaseFaults, AWriteWaitsForAnotherProcessesLockWhileReadsGoOn) {
 }
 
 TEST(DatabaseFaults, ALockHeldPastTheWaitIsATypedFailureAndNothingIsHalfWritten) {
-  TempDirectory dir;
+  TempFolder dir{"quorlan-database"};
   const auto path = dir.Path() / "station.db";
   Store store(path.string());
   OtherConnection other(path);
@@ -171,7 +159,7 @@ TEST(DatabaseFaults, ALockHeldPastTheWaitIsATypedFailureAndNothingIsHalfWritten)
 }
 
 TEST(DatabaseFaults, ACorruptionMetAfterTheStartIsATypedFailure) {
-  TempDirectory dir;
+  TempFolder dir{"quorlan-database"};
   const auto path = dir.Path() / "station.db";
   MakeJournal(path, 40);
   Store store(path.string());
@@ -253,7 +241,7 @@ TEST(DatabaseFaults, ADatabaseThatCannotTakeAFillIsRefusedAtTheStart) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TempDirectory dir;
+    TempFolder dir{"quorlan-database"};
     ::chmod(dir.Path().c_str(), 0755);
     const auto path = dir.Path() / "station.db";
     MakeJournal(path, 40);
@@ -266,7 +254,7 @@ TEST(DatabaseFaults, ADatabaseThatCannotTakeAFillIsRefusedAtTheStart) {
 }
 
 TEST(DatabaseFaults, ACorruptionMetWhileServingIsA503) {
-  TempDirectory dir;
+  TempFolder dir{"quorlan-database"};
   const auto path = dir.Path() / "station.db";
   MakeJournal(path, 40);
   const auto config = dir.Path() / "station.toml";
@@ -298,7 +286,7 @@ TEST(DatabaseFaults, ACorruptionMetWhileServingIsA503) {
 // A disk that refuses writes (here the file size limit, which fails a write
 // as a full disk does) is said by health until a write goes through again.
 TEST(DatabaseFaults, ADiskThatRefusesWritesIsAProblemUntilAWriteSucceeds) {
-  TempDirectory dir;
+  TempFolder dir{"quorlan-database"};
   const auto path = dir.Path() / "station.db";
   Store store(path.string());
   ASSERT_EQ(store.database.Problem(), "");
@@ -343,7 +331,7 @@ constexpr std::string_view kFirstSchema =
        PRAGMA user_version = 1;)";
 
 TEST(StoreSchema, ADatabaseOfTheFirstReleaseGetsEveryLaterStep) {
-  TempDirectory dir;
+  TempFolder dir{"quorlan-database"};
   const auto path = dir.Path() / "station.db";
   ASSERT_EQ(OtherConnection(path).Execute(std::string(kFirstSchema)), SQLITE_OK);
   {
@@ -365,7 +353,7 @@ TEST(StoreSchema, ADatabaseOfTheFirstReleaseGetsEveryLaterStep) {
   }
   OtherConnection check(path);
   const std::int64_t steps = check.Integer("PRAGMA user_version");
-  TempDirectory fresh;
+  TempFolder fresh{"quorlan-database"};
   Store((fresh.Path() / "station.db").string()).fills.Shown(1);
   EXPECT_EQ(OtherConnection(fresh.Path() / "station.db").Integer("PRAGMA user_version"), steps);
   EXPECT_GE(steps, 3);

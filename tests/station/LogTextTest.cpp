@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "station/api/Audit.h"
+#include "station/router/Audit.h"
 #include "station/base/LogText.h"
 #include "station/base/RepeatFilter.h"
 

@@ -158,7 +158,7 @@ TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
            rig.Line().Count(sim::Request::Totals) >= std::uint64_t(kDispensers * kNozzles) &&
            worker.Queued() == 0 && worker.View(kFilling).state == DispenserState::Idle;
   }));
-  const auto authorized = rig.Station().Authorize(1, kFilling, 1, {}, "test");
+  const auto authorized = rig.Station().Forecourt().Authorize(1, kFilling, 1, {}, "test");
   ASSERT_EQ(authorized.outcome, station::Outcome::Done) << authorized.detail;
   rig.Line().Lift(kFilling, 1);
   ASSERT_TRUE(ServiceFixture::WaitUntil(
@@ -174,8 +174,8 @@ TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
     return std::any_of(seen.begin(), seen.end(),
                        [&](const Exchange& e) { return e.kind == c.kind; });
   }));
-  later =
-      std::async(std::launch::async, [&] { return rig.Station().Authorize(1, 3, 1, {}, "test"); });
+  later = std::async(std::launch::async,
+                     [&] { return rig.Station().Forecourt().Authorize(1, 3, 1, {}, "test"); });
   command.join();
   const station::CommandResult answer = later.get();
   EXPECT_EQ(answer.outcome, station::Outcome::Done) << answer.detail;
@@ -217,11 +217,13 @@ TEST_P(PollTurns, AFillingDispenserKeepsItsTurnsAndTheIdleOnesTheirSweeps) {
 INSTANTIATE_TEST_SUITE_P(
     LongCommands, PollTurns,
     ::testing::Values(LongCommand{"shift close", sim::Request::Totals, kDispensers* kNozzles, 5, 58,
-                                  [](station::Station& station) { station.CloseShift("test"); }},
+                                  [](station::Station& station) {
+                                    station.Shifts().Close("test");
+                                  }},
                       LongCommand{"price change", sim::Request::PriceTable, kDispensers - 1, 7, 58,
                                   [](station::Station& station) {
                                     // The filling one's is deferred to its fill's end.
-                                    station.ChangePrices(StationOnAPty::Book(5490));
+                                    station.Forecourt().ChangePrices(StationOnAPty::Book(5490));
                                   }}),
     [](const auto& info) {
       std::string name = info.param.name;

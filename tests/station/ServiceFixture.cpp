@@ -6,18 +6,17 @@
 #include <fstream>
 #include <thread>
 
+#include "support/Waiting.h"
+
 namespace quorlan::testing {
 
 ServiceFixture::ServiceFixture(sim::LineOptions options, sim::PtyOptions pty) : ptyOptions_(pty) {
-  char pattern[] = "/tmp/quorlan-station-XXXXXX";
-  directory_ = ::mkdtemp(pattern);
   NewLine(options);
 }
 
 ServiceFixture::~ServiceFixture() {
   service_.reset();
   pty_.reset();
-  std::filesystem::remove_all(directory_);
 }
 
 void ServiceFixture::NewLine(sim::LineOptions options) {
@@ -36,12 +35,12 @@ void ServiceFixture::StartService() {
   for (int d = 1; d <= line_->Dispensers(); ++d) {
     dispensers += (d > 1 ? ", " : "") + std::to_string(d);
   }
-  const auto config = directory_ / "station.toml";
+  const auto config = directory_.Path() / "station.toml";
   // Every client comes from 127.0.0.1: the per-address limit stands for many clients.
   std::ofstream(config) << extra_.top << "listen = \"127.0.0.1:0\"\n"
                         << "max_connections_per_client = 200\n"
-                        << "database = \"" << (directory_ / "station.db").string() << "\"\n"
-                        << "audit_log = \"" << (directory_ / "audit.log").string() << "\"\n"
+                        << "database = \"" << (directory_.Path() / "station.db").string() << "\"\n"
+                        << "audit_log = \"" << (directory_.Path() / "audit.log").string() << "\"\n"
                         << "[[line]]\nchannel = 1\nport = \"" << pty_->SlavePath() << "\"\n"
                         << "dispensers = [" << dispensers << "]\n"
                         << extra_.line << "[[token]]\nname = \"view\"\nrole = \"view\"\nsecret = \""
@@ -99,16 +98,12 @@ nlohmann::json ServiceFixture::WaitFor(const std::string& path,
   }
   ADD_FAILURE() << "condition never met on " << path << ": " << reply.body.dump()
                 << " fills: " << Get("/api/v1/fills").body.dump()
-                << " audit: " << std::ifstream(directory_ / "audit.log").rdbuf();
+                << " audit: " << std::ifstream(directory_.Path() / "audit.log").rdbuf();
   return reply.body;
 }
 
 bool ServiceFixture::WaitUntil(const std::function<bool()>& condition) {
-  const auto end = std::chrono::steady_clock::now() + kDeadline;
-  while (std::chrono::steady_clock::now() < end) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  if (testing::WaitFor(condition, kDeadline)) return true;
   ADD_FAILURE() << "condition never met";
   return false;
 }

@@ -15,6 +15,7 @@
 #include "Process.h"
 #include "sim/Line.h"
 #include "sim/PtyServer.h"
+#include "support/TempFolder.h"
 
 namespace quorlan::testing {
 
@@ -73,10 +74,10 @@ class ServiceFixture {
   static bool WaitUntil(const std::function<bool()>& condition);
 
   int Port() const { return port_; }
-  const std::filesystem::path& Directory() const { return directory_; }
+  const std::filesystem::path& Directory() const { return directory_.Path(); }
 
  private:
-  std::filesystem::path directory_;
+  TempFolder directory_{"quorlan-station"};
   std::shared_ptr<sim::Line> line_;
   sim::PtyOptions ptyOptions_;
   std::unique_ptr<sim::PtyServer> pty_;

@@ -16,7 +16,7 @@
 #include "Outbox.h"
 #include "Publisher.h"
 #include "StationSql.h"
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "station/api/Auth.h"
+#include "station/router/Auth.h"
 
 #include <algorithm>
 

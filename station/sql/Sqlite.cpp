@@ -1,4 +1,4 @@
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 
 #include <algorithm>
 #include <thread>

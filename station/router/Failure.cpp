@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "station/api/Failure.h"
+#include "station/router/Failure.h"
 
 #include "station/base/Log.h"
 #include "station/base/RepeatFilter.h"
 #include "station/format/JsonInput.h"
-#include "station/journal/Sqlite.h"
+#include "station/sql/Sqlite.h"
 
 namespace quorlan::station {
 

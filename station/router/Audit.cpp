@@ -1,4 +1,4 @@
-#include "station/api/Audit.h"
+#include "station/router/Audit.h"
 
 #include <fmt/format.h>
 
