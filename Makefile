@@ -16,7 +16,7 @@ fleet-demo: deps
 	cmake --build --preset native -j $(JOBS) --target quorlan-hq quorlan-fleet-demo-station
 	scripts/fleet-demo.sh
 
-test: check-includes deps-package test-native test-sanitize test-tsan test-win32 test-package
+test: deps-package check-includes test-native test-sanitize test-tsan test-win32 test-package
 
 # The station's includes against the folder table of docs/architecture.md,
 # and the check itself against faults planted in a copy of the tree.
